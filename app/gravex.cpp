@@ -1,0 +1,103 @@
+// Gravex: construction, teardown, and whether the window is on screen.
+#include "app/gravex.h"
+
+#include "files/encodedstream.h"
+#include "settings/autostart.h"
+#include "tray/tray.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QUdpSocket>
+
+Gravex::Gravex(QWidget *parent) : QWidget(parent)
+{
+    // Every later step reads the options, and the tray icon must exist
+    // before the socket can report a port it could not open.
+    version = tr("1.0");
+    loadOptions();
+    setFileCounter();
+    createTrayIcon();
+    createUdpSocket();
+    buildOptionsWindow();
+    connect(trayIcon, &QSystemTrayIcon::activated, trayIcon, &Tray::normal);
+
+    newFile = true;
+    dataFile = new QFile;
+    debugFile = new QFile;
+    dataStream = new EncodedStream;
+
+    setWindowIcon(QIcon(QStringLiteral(":/Gravex")));
+    setWindowTitle(getAppName(true));
+}
+
+Gravex::~Gravex()
+{
+    // The tray icon goes before the menu it shows, the sub-menu before the
+    // menu that holds it; deleting the data file closes it.
+    delete gridLayout;
+    delete languageLabel;
+    delete folderLabel;
+    delete portLabel;
+    delete languageBox;
+    delete folderEdit;
+    delete portEdit;
+    delete applyButton;
+    delete closeButton;
+    delete selectButton;
+    delete showTrayMessageCheck;
+    delete autoLoadCheck;
+    delete debugCheck;
+    delete helpMenu;
+    delete showWindowAction;
+    delete aboutQtAction;
+    delete aboutAction;
+    delete licenseAction;
+    delete readmeAction;
+    delete quitAction;
+    delete trayIcon;
+    delete trayMenu;
+    delete udpSocket;
+    delete dataFile;
+    delete debugFile;
+    delete dataStream;
+    delete settings;
+    delete runSettings;
+}
+
+void Gravex::showWindow()
+{
+    setVisible(isHidden());
+    showWindowAction->setChecked(isVisible());
+}
+
+void Gravex::quitApp()
+{
+    QMessageBox box;
+    box.setWindowTitle(getAppName(false));
+    box.setIcon(QMessageBox::Warning);
+    box.setText(getAppName(true));
+    box.setInformativeText(getLanguageString(8));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    if (box.exec() == QMessageBox::Yes)
+        QCoreApplication::quit();
+}
+
+// Closing the window only hides it: the program lives on in the tray.
+void Gravex::closeEvent(QCloseEvent *event)
+{
+    if (isVisible())
+        setVisible(false);
+    event->ignore();
+    showWindowAction->setChecked(isVisible());
+}

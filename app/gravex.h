@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QAction;
+class QCheckBox;
+class QCloseEvent;
+class QComboBox;
+class QFile;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSettings;
+class QUdpSocket;
+
+class AutostartEntry;
+class EncodedStream;
+class Tray;
+
+// The CRC16 that the scales put in their frames.
+using word = quint16;
+
+// The program's one main object: the options window and the owner of every
+// other piece. Its slots are implemented next to the subsystem they belong to:
+//   app/        constructor, destructor, showWindow, quitApp, closeEvent
+//   i18n/       getLanguageString, getAppName
+//   reception/  createUdpSocket, receiveMessage, getMessageString, crc16
+//   files/      setFileCounter, addFileHeader, saveMessage
+//   settings/   loadOptions, applyOptions, selectDir
+//   tray/       createTrayIcon, aboutGravex, aboutQt, licenseApp, readmeApp
+class Gravex : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Gravex(QWidget *parent = nullptr);
+    ~Gravex() override;
+
+public Q_SLOTS:
+    QString getLanguageString(qint8 param);
+    QString getAppName(bool param);
+
+private Q_SLOTS:
+    void showWindow();
+    void aboutGravex();
+    void aboutQt();
+    void createTrayIcon();
+    void createUdpSocket();
+    void receiveMessage();
+    void loadOptions();
+    void applyOptions();
+    void selectDir();
+    void setFileCounter();
+    void quitApp();
+    void licenseApp();
+    void readmeApp();
+    void addFileHeader();
+    void saveMessage(QByteArray message);
+    QString getMessageString(QByteArray messageData);
+    word crc16(QByteArray buf);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // Steps of the slots above, kept out of the meta-object.
+    void buildOptionsWindow();
+    void bindUdpSocket();
+    QString todaysDateFolder();
+    void skipTakenFileNumbers(const QString &dateFolder);
+    void openDataFile(const QString &dateFolder);
+    void writeRecordText(const QString &text);
+    void closeDataFile();
+    void announceArrival();
+    void warn(const QString &text);
+
+    QSettings *settings = nullptr;
+    AutostartEntry *runSettings = nullptr;
+    QGridLayout *gridLayout = nullptr;
+    QLabel *languageLabel = nullptr;
+    QLabel *folderLabel = nullptr;
+    QLabel *portLabel = nullptr;
+    QComboBox *languageBox = nullptr;
+    QLineEdit *folderEdit = nullptr;
+    QLineEdit *portEdit = nullptr;
+    QCheckBox *showTrayMessageCheck = nullptr;
+    QCheckBox *autoLoadCheck = nullptr;
+    QCheckBox *debugCheck = nullptr;
+    QPushButton *closeButton = nullptr;
+    QPushButton *applyButton = nullptr;
+    QPushButton *selectButton = nullptr;
+    Tray *trayIcon = nullptr;
+    QAction *licenseAction = nullptr;
+    QAction *readmeAction = nullptr;
+    QAction *showWindowAction = nullptr;
+    QAction *aboutAction = nullptr;
+    QAction *aboutQtAction = nullptr;
+    QAction *quitAction = nullptr;
+    QMenu *trayMenu = nullptr;
+    QMenu *helpMenu = nullptr;
+    QFile *dataFile = nullptr;
+    QFile *debugFile = nullptr;
+    QUdpSocket *udpSocket = nullptr;
+    EncodedStream *dataStream = nullptr;
+    QString filePath;
+    QString version;
+    quint16 udpPort = 0;
+    qint64 fileCounter = 0;
+    bool newFile = true;
+    bool showTrayMessage = true;
+    bool autoLoad = true;
+    bool debug = false;
+    int language = 0;
+    int loadedLanguage = 0;
+
+    // The data file of the current transfer could not be opened or written:
+    // its lines are discarded and the user has been warned once.
+    bool dataFileFailed = false;
+
+    friend struct GravexProbe;
+};

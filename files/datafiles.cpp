@@ -1,0 +1,121 @@
+#include "files/datafiles.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <limits>
+
+namespace datafiles {
+namespace {
+
+const char *const lineEnd = "\r\n";
+
+QString numberedFile(const QString &dateFolder, const char *stem, qint64 number)
+{
+    return dateFolder + QDir::separator() + QLatin1String(stem) + QString::number(number) +
+           QLatin1String(".txt");
+}
+
+// The header lines in the order of the record's fields.
+const char *const englishHeader[] = {
+    "# Format of the data in message transfered by scales Massa-K in mode On-Line",
+    "",
+    "# Transaction number",
+    "# Record status",
+    "# Transaction date and time",
+    "# Group number",
+    "# Number of scales",
+    "# Operator number",
+    "# PLU of the goods",
+    "# Goods price",
+    "# Weight of the goods",
+    "",
+    "",
+};
+
+const char *const russianHeader[] = {
+    "# Формат данных в сообщениях передаваемых весами Масса-К в режиме On-Line",
+    "",
+    "# Номер транзакции",
+    "# Статус записи",
+    "# Дата и время  транзакции",
+    "# Групповой номер",
+    "# Номер весов",
+    "# Номер оператора",
+    "# PLU товара",
+    "# Цена товара",
+    "# Масса товара",
+    "",
+    "",
+};
+
+} // namespace
+
+QString dateFolderName(const QDate &date)
+{
+    return date.toString(QStringLiteral("dd.MM.yyyy"));
+}
+
+QString dateFolderPath(const QString &dataFolder, const QDate &date)
+{
+    const QChar separator = QDir::separator();
+    QString path = dataFolder;
+    if (!path.endsWith(separator))
+        path += separator;
+    return path + dateFolderName(date);
+}
+
+QString dataFilePath(const QString &dateFolder, qint64 number)
+{
+    return numberedFile(dateFolder, "data_", number);
+}
+
+QString debugFilePath(const QString &dateFolder, qint64 number)
+{
+    return numberedFile(dateFolder, "debug_", number);
+}
+
+qint32 numberInFileName(const QString &fileName)
+{
+    qint64 value = 0;
+    bool any = false;
+    for (QChar c : fileName) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            continue;
+        any = true;
+        value = value * 10 + (c.unicode() - '0');
+        if (value > std::numeric_limits<qint32>::max())
+            return 0;
+    }
+    return any ? qint32(value) : 0;
+}
+
+qint64 nextFileNumber(const QString &dateFolder)
+{
+    qint32 highest = 0;
+    const QStringList names = QDir(dateFolder).entryList(QDir::Files, QDir::NoSort);
+    for (const QString &name : names)
+        highest = qMax(highest, numberInFileName(name));
+    return qint64(highest) + 1;
+}
+
+QString header(int language)
+{
+    const char *const *lines = language != 0 ? englishHeader : russianHeader;
+    QString text;
+    for (int i = 0; i < 13; ++i)
+        text += QCoreApplication::translate("Gravex", lines[i]) + QLatin1String(lineEnd);
+    return text;
+}
+
+void writeDebugDump(QFile &file, const QString &path, const QByteArray &datagram)
+{
+    file.setFileName(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(datagram);
+        file.close();
+    }
+}
+
+} // namespace datafiles

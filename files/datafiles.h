@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+
+class QFile;
+
+// Where the records go: under the data folder, one folder per day named
+// dd.MM.yyyy, holding data_N.txt (and debug_N.txt) for transfer number N.
+namespace datafiles {
+
+QString dateFolderName(const QDate &date);
+
+// The data folder and the date folder joined by one native separator, also
+// when the data folder already ends with one (a drive root).
+QString dateFolderPath(const QString &dataFolder, const QDate &date);
+
+QString dataFilePath(const QString &dateFolder, qint64 number);
+QString debugFilePath(const QString &dateFolder, qint64 number);
+
+// The number a file name stands for: all its digits in order (data_12.txt
+// gives 12, a1b2.txt gives 12); 0 without digits or above 2^31-1.
+qint32 numberInFileName(const QString &fileName);
+
+// One more than the highest number among the plain files of the folder;
+// 1 for an empty or missing folder.
+qint64 nextFileNumber(const QString &dateFolder);
+
+// The 13 header lines of a data file, each ending in CR LF.
+QString header(int language);
+
+// Replaces the file's content with the datagram's raw bytes.
+void writeDebugDump(QFile &file, const QString &path, const QByteArray &datagram);
+
+} // namespace datafiles

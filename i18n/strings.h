@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// The interface speaks Russian (language 0) or English (any other value).
+// Texts go through the translation function of the main class, so an
+// installed translator would still apply; without one they are the literals.
+namespace strings {
+
+constexpr int russian = 0;
+constexpr int english = 1;
+constexpr int tableSize = 16;
+
+// Entry `index` of the string table; empty for an index outside 0..15.
+QString interfaceString(int language, quint8 index);
+
+// The long ("Scalvanto") or short ("Scalvo") product title.
+QString appName(int language, bool longTitle);
+
+// Warnings that have no place in the table: a data file that could not be
+// written, and a UDP port that could not be opened.
+QString saveFailedText(int language, const QString &path);
+QString bindFailedText(int language, quint16 port, const QString &reason);
+
+} // namespace strings

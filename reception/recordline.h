@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+// One 50-byte transaction record as the scale sends it.
+struct Record
+{
+    qint32 transactionNumber = 0;
+    qint16 recordStatus = 0;
+    quint8 year = 0; // within 2000..2099
+    quint8 month = 0;
+    quint8 day = 0;
+    quint8 hour = 0;
+    quint8 minute = 0;
+    quint8 second = 0;
+    qint32 groupNumber = 0;
+    quint8 scaleNumber[5] = {};
+    qint8 operatorNumber = 0;
+    qint32 plu = 0; // 0 marks an empty record
+    qint32 price = 0;  // raw integer, no scaling
+    qint32 weight = 0; // raw integer, no scaling
+};
+
+namespace recordline {
+
+// Decodes the record at `record` (recordSize bytes).
+Record decode(QByteArrayView record);
+
+// Nine semicolon-terminated fields, for example
+// 1234;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;
+QString render(const Record &record);
+
+// The lines of all non-empty records in `recordData`, joined by CR LF with
+// none after the last; a trailing partial record is ignored.
+QString renderAll(QByteArrayView recordData);
+
+} // namespace recordline

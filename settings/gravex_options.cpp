@@ -1,0 +1,74 @@
+// Gravex: the options window and choosing the data folder.
+#include "app/gravex.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+const QString portMask = QStringLiteral("99999");
+} // namespace
+
+// The widgets are created in their Tab order and show the options as loaded.
+void Gravex::buildOptionsWindow()
+{
+    gridLayout = new QGridLayout(this);
+    languageBox = new QComboBox(this);
+    folderEdit = new QLineEdit(this);
+    portEdit = new QLineEdit(this);
+    applyButton = new QPushButton(getLanguageString(0), this);
+    closeButton = new QPushButton(getLanguageString(1), this);
+    selectButton = new QPushButton(getLanguageString(2), this);
+    showTrayMessageCheck = new QCheckBox(getLanguageString(3), this);
+    autoLoadCheck = new QCheckBox(getLanguageString(4), this);
+    debugCheck = new QCheckBox(getLanguageString(15), this);
+    languageLabel = new QLabel(getLanguageString(5), this);
+    folderLabel = new QLabel(getLanguageString(6), this);
+    portLabel = new QLabel(getLanguageString(7), this);
+
+    portEdit->setInputMask(portMask);
+    folderEdit->setText(filePath);
+    portEdit->setText(QStringLiteral("%1").arg(udpPort));
+    showTrayMessageCheck->setChecked(showTrayMessage);
+    autoLoadCheck->setChecked(autoLoad);
+    debugCheck->setChecked(debug);
+
+    setLayout(gridLayout);
+    gridLayout->addWidget(languageLabel, 1, 1, 1, 4);
+    gridLayout->addWidget(languageBox, 2, 1, 1, 4);
+    gridLayout->addWidget(folderLabel, 3, 1, 1, 4);
+    gridLayout->addWidget(folderEdit, 4, 1, 1, 3);
+    gridLayout->addWidget(selectButton, 4, 4, 1, 1);
+    gridLayout->addWidget(portLabel, 5, 1, 1, 4);
+    gridLayout->addWidget(portEdit, 6, 1, 1, 2);
+    gridLayout->addWidget(debugCheck, 7, 1, 1, 4);
+    gridLayout->addWidget(showTrayMessageCheck, 8, 1, 1, 4);
+    gridLayout->addWidget(autoLoadCheck, 9, 1, 1, 4);
+    gridLayout->addWidget(applyButton, 10, 3, 1, 1);
+    gridLayout->addWidget(closeButton, 10, 4, 1, 1);
+
+    languageBox->insertItem(languageBox->count(), tr("Русский"));
+    languageBox->insertItem(languageBox->count(), tr("English"));
+    languageBox->setCurrentIndex(language != 0 ? 1 : 0);
+
+    connect(applyButton, &QPushButton::clicked, this, &Gravex::applyOptions);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(selectButton, &QPushButton::clicked, this, &Gravex::selectDir);
+}
+
+// The chosen folder becomes the data folder at once; Apply stores it.
+void Gravex::selectDir()
+{
+    const QString chosen = QFileDialog::getExistingDirectory(this, getLanguageString(6), filePath,
+                                                             QFileDialog::ShowDirsOnly);
+    const QDir dir(chosen);
+    if (chosen.isEmpty() || !dir.exists())
+        return;
+    filePath = QDir::toNativeSeparators(dir.path());
+    folderEdit->setText(filePath);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+class QSettings;
+
+// The stored options: value names, defaults and their coding.
+namespace options {
+
+constexpr char filePathKey[] = "FilePath";
+constexpr char udpPortKey[] = "UdpPort";
+constexpr char showTrayMessageKey[] = "ShowTrayMessage";
+constexpr char autoLoadKey[] = "AutoLoad";
+constexpr char debugKey[] = "Debug";
+constexpr char languageKey[] = "Language";
+
+constexpr quint16 defaultUdpPort = 5001;
+constexpr bool defaultShowTrayMessage = true;
+constexpr bool defaultAutoLoad = true;
+constexpr bool defaultDebug = false;
+
+// "Russian", exactly, is Russian (0); any other text is English (1).
+int languageFromText(const QString &text);
+QString languageText(int language);
+
+// The home folder, a separator and "WeightData", with native separators.
+QString defaultDataFolder();
+
+// A port typed by the user: not a number gives 0, above 65535 keeps the low
+// 16 bits (70000 gives 4464).
+quint16 portFromText(const QString &text);
+
+// The options store of the current user (platform.cpp).
+QSettings *openStore();
+
+// The command that starts this program at login (platform.cpp).
+QString autorunCommand();
+
+} // namespace options
