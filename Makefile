@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test clean gui-check bench fuzz test-asan package package-check
 
 all: build
 
@@ -28,5 +28,30 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# Screenshots of the program on a virtual desktop with a tray (docs/).
+gui-check: build
+	bash tests/gui/smoke.sh $(BUILD)
+
+# Throughput, CPU cost and memory against a raw receiver (bench/RESULTS.md).
+bench: build
+	bash bench/run.sh $(BUILD)
+
+# The datagram checks and record rendering under libFuzzer, for a bounded time.
+fuzz: deps
+	bash tests/fuzz/run.sh
+
+# Every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSCALVO_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# A Debian package, and a check that it installs, runs and removes cleanly.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+package-check: build
+	bash packaging/check.sh $(BUILD)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan
