@@ -7,12 +7,16 @@
 #include "tray/tray.h"
 
 #include <QDateTime>
+#include <QNetworkDatagram>
 #include <QUdpSocket>
 
 namespace {
 // Room for a burst from several scales while files are written; the system
 // may grant less.
 constexpr int receiveBufferBytes = 4 * 1024 * 1024;
+// Larger than any UDP payload, so every datagram is read whole without first
+// asking the system for its size.
+constexpr qint64 maxDatagramBytes = 65536;
 } // namespace
 
 void Gravex::createUdpSocket()
@@ -37,11 +41,8 @@ void Gravex::bindUdpSocket()
 // next one is read.
 void Gravex::receiveMessage()
 {
-    while (udpSocket->hasPendingDatagrams()) {
-        QByteArray message(qMax<qint64>(udpSocket->pendingDatagramSize(), 0), Qt::Uninitialized);
-        udpSocket->readDatagram(message.data(), message.size());
-        saveMessage(message);
-    }
+    while (udpSocket->hasPendingDatagrams())
+        saveMessage(udpSocket->receiveDatagram(maxDatagramBytes).data());
 }
 
 QString Gravex::getMessageString(QByteArray messageData)
