@@ -22,9 +22,12 @@ QString AutostartEntry::execArgument(const QString &program)
         arg = QLatin1Char('"') + escaped + QLatin1Char('"');
     }
     // Field codes start with %, so a literal one is doubled; the value itself
-    // is a string in which a backslash is written twice.
+    // is a string in which a backslash is written twice and a line break as
+    // an escape, since a raw one would end the line.
     arg.replace(QLatin1Char('%'), QLatin1String("%%"));
     arg.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    arg.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    arg.replace(QLatin1Char('\r'), QLatin1String("\\r"));
     return arg;
 }
 
