@@ -89,8 +89,10 @@ void Gravex::quitApp()
     box.setText(getAppName(true));
     box.setInformativeText(getLanguageString(8));
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    // exit() rather than quit(): quit() first asks every window to close, and
+    // the options window refuses (it only hides), which would cancel the quit.
     if (box.exec() == QMessageBox::Yes)
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
 }
 
 // Closing the window only hides it: the program lives on in the tray.

@@ -5,9 +5,11 @@
 namespace about {
 namespace {
 
-const char *const makerSite = "https://massa.ru/";
-const char *const qtSite = "https://www.qt.io/";
-const char *const cmakeSite = "https://cmake.org/";
+// No trailing slash: in an unquoted attribute "/>" would close the tag and
+// lose the link.
+const char *const makerSite = "https://massa.ru";
+const char *const qtSite = "https://www.qt.io";
+const char *const cmakeSite = "https://cmake.org";
 
 QString tr(const char *text)
 {
