@@ -119,6 +119,9 @@ private:
     // The data file of the current transfer could not be opened or written:
     // its lines are discarded and the user has been warned once.
     bool dataFileFailed = false;
+    // The last warning shown and how many there were in this run.
+    QString lastWarning;
+    int warningCount = 0;
 
     friend struct GravexProbe;
 };

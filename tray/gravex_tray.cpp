@@ -94,5 +94,7 @@ void Gravex::readmeApp()
 // A problem the user must know of: a data file not written, a port not opened.
 void Gravex::warn(const QString &text)
 {
+    lastWarning = text;
+    ++warningCount;
     trayIcon->showMessage(getAppName(false), text, QSystemTrayIcon::Warning, Tray::balloonMs);
 }

@@ -311,6 +311,10 @@ void TestDataFiles::unopenableFileLosesOnlyItsTransfer()
 
     QVERIFY(!noticeGiven(*sb.probe));
     QVERIFY(sb.probe->newFile());
+    // One warning for the one file of the transfer, naming it.
+    QCOMPARE(sb.probe->warningCount(), 1);
+    QVERIFY(sb.probe->lastWarning().startsWith(u"Data could not be saved to the file:\n"_s));
+    QVERIFY(sb.probe->lastWarning().endsWith(u"data_1.txt"_s));
     // Nothing was created in place of the missing folders.
     QCOMPARE(QDir(sb.home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              (words("data plain")));
@@ -351,6 +355,7 @@ void TestDataFiles::writeFailureLosesOnlyItsTransfer()
     QVERIFY(!noticeGiven(*sb.probe));
     sb.save(packet3of3);
     QVERIFY(!noticeGiven(*sb.probe));
+    QCOMPARE(sb.probe->warningCount(), 1);
 
     sb.save(single5);
     QCOMPARE(readFile(sb.dataFile(1)), englishFile({1}));

@@ -80,6 +80,10 @@ void TestReceiver::portThatCannotBeOpened()
     sb.start({{QStringLiteral("UdpPort"), taken}});
     QUdpSocket *socket = sb.probe->udpSocket();
     QCOMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(sb.probe->warningCount(), 1);
+    QVERIFY(sb.probe->lastWarning().startsWith(
+        QStringLiteral("UDP port %1 could not be opened:\n").arg(taken)));
+    QVERIFY(sb.probe->lastWarning().size() > QStringLiteral("UDP port %1 could not be opened:\n").arg(taken).size());
 
     delete holder;
     sb.probe->applyOptions();
@@ -94,6 +98,7 @@ void TestReceiver::portThatCannotBeOpened()
     sb.probe->portEdit()->setText(QString::number(takenLater));
     sb.probe->applyOptions();
     QCOMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(sb.probe->warningCount(), 2);
 
     delete holder;
     sb.probe->applyOptions();

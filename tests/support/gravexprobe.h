@@ -21,7 +21,7 @@
 
 struct GravexProbe
 {
-    explicit GravexProbe(Gravex &g) : g(g) {}
+    explicit GravexProbe(Gravex &gravex) : g(gravex) {}
     Gravex &g;
 
     // Option members.
@@ -43,6 +43,8 @@ struct GravexProbe
     QSettings *settings() { return g.settings; }
     AutostartEntry *runSettings() { return g.runSettings; }
     QUdpSocket *udpSocket() { return g.udpSocket; }
+    const QString &lastWarning() { return g.lastWarning; }
+    int warningCount() { return g.warningCount; }
 
     // Widgets.
     QGridLayout *gridLayout() { return g.gridLayout; }
