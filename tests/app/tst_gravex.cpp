@@ -2,6 +2,7 @@
 // hiding the options window, and the confirmed quit.
 #include "gravexfixture.h"
 #include "modaldriver.h"
+#include "utf8.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -48,7 +49,7 @@ void TestGravex::optionsEntryTogglesWindow()
 {
     GravexFixture f;
     for (bool shown : {true, false, true}) {
-        f.probe.showWindow();
+        f.probe.showWindowAction()->trigger();
         QCOMPARE(f.g().isVisible(), shown);
         QCOMPARE(f.probe.showWindowAction()->isChecked(), shown);
     }
@@ -121,10 +122,8 @@ void TestGravex::quitConfirmation_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("texts"); // title, text, informative text
 
-    const QStringList russian{QString::fromUtf8("Скальво"), QString::fromUtf8("Скальванто"),
-                              QString::fromUtf8("Вы хотите закрыть программу?")};
-    const QStringList english{QStringLiteral("Scalvo"), QStringLiteral("Scalvanto"),
-                              QStringLiteral("Do you want to close program?")};
+    const QStringList russian = utf8List({"Скальво", "Скальванто", "Вы хотите закрыть программу?"});
+    const QStringList english = utf8List({"Scalvo", "Scalvanto", "Do you want to close program?"});
 
     QTest::newRow("yes ends the event loop")
         << russianConf << 0 << false << QStringLiteral("yes") << 0 << russian;

@@ -13,9 +13,6 @@ private Q_SLOTS:
     void table();
     void indexOutsideTableIsEmpty_data();
     void indexOutsideTableIsEmpty();
-    void restartNoticeHasTwoLines();
-    void balloonTextEndsWithBlankAndLineBreak_data();
-    void balloonTextEndsWithBlankAndLineBreak();
     void russianIsCyrillicNotLatin1Bytes();
     void appName_data();
     void appName();
@@ -28,11 +25,14 @@ void TestStrings::table_data()
     QTest::addColumn<QString>("english");
     QTest::addColumn<QString>("russian");
 
+    // Entry 9 is two lines; entry 14 ends with a blank and a line break,
+    // after which the balloon puts the arrival time.
     const char *rows[][2] = {
         {"Apply", "Применить"},
         {"Close", "Закрыть"},
         {"Select...", "Обзор..."},
-        {"Notify on loading of the new data from scales", "Уведомлять о загрузке новых данных с весов"},
+        {"Notify on loading of the new data from scales",
+         "Уведомлять о загрузке новых данных с весов"},
         {"Auto start on login", "Запускать при входе в систему"},
         {"Language:", "Язык:"},
         {"Folder of recived messages:", "Каталог полученных сообщений:"},
@@ -49,7 +49,7 @@ void TestStrings::table_data()
     };
     int index = 0;
     for (const auto &row : rows) {
-        QTest::addRow("%d %s", index, row[0])
+        QTest::addRow("entry %d", index)
             << index << QString::fromUtf8(row[0]) << QString::fromUtf8(row[1]);
         ++index;
     }
@@ -85,30 +85,6 @@ void TestStrings::indexOutsideTableIsEmpty()
     QCOMPARE(strings::interfaceString(strings::russian, quint8(index)), QString());
 }
 
-void TestStrings::restartNoticeHasTwoLines()
-{
-    const QStringList lines =
-        strings::interfaceString(strings::english, 9).split(QLatin1Char('\n'));
-    QCOMPARE(lines, QStringList({QStringLiteral("Interface language is changed."),
-                                 QStringLiteral("Program restart is necessary!")}));
-}
-
-void TestStrings::balloonTextEndsWithBlankAndLineBreak_data()
-{
-    QTest::addColumn<int>("language");
-    QTest::newRow("english") << strings::english;
-    QTest::newRow("russian") << strings::russian;
-}
-
-void TestStrings::balloonTextEndsWithBlankAndLineBreak()
-{
-    QFETCH(int, language);
-    // The arrival time is appended after the line break.
-    const QString text = strings::interfaceString(language, 14);
-    QVERIFY(text.endsWith(QStringLiteral(" \n")));
-    QCOMPARE(text.count(QLatin1Char('\n')), 1);
-}
-
 void TestStrings::russianIsCyrillicNotLatin1Bytes()
 {
     const QString apply = strings::interfaceString(strings::russian, 0);
@@ -141,10 +117,12 @@ void TestStrings::appName()
 void TestStrings::warnings()
 {
     const QString path = QStringLiteral("/srv/scales/01.02.2024/data_3.txt");
-    QCOMPARE(strings::saveFailedText(strings::english, path),
-             QStringLiteral("Data could not be saved to the file:\n/srv/scales/01.02.2024/data_3.txt"));
+    QCOMPARE(
+        strings::saveFailedText(strings::english, path),
+        QStringLiteral("Data could not be saved to the file:\n/srv/scales/01.02.2024/data_3.txt"));
     QCOMPARE(strings::saveFailedText(strings::russian, path),
-             QString::fromUtf8("Не удалось сохранить данные в файл:\n/srv/scales/01.02.2024/data_3.txt"));
+             QString::fromUtf8(
+                 "Не удалось сохранить данные в файл:\n/srv/scales/01.02.2024/data_3.txt"));
 
     const QString reason = QStringLiteral("Address in use");
     QCOMPARE(strings::bindFailedText(strings::english, 65535, reason),

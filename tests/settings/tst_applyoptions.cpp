@@ -5,18 +5,20 @@
 #include "modaldriver.h"
 
 #include <QDirIterator>
-#include <QNetworkDatagram>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
 const QString confLanguage = QStringLiteral("Language");
 
 // One On-Line transfer of one record, CRC included (the spaces are skipped).
-const QByteArray workedExample = QByteArray::fromHex("F8 55 CE 3A 00 02 08 01 00 01 00 32 00 D2 04 00"
-                                                    "00 00 00 00 00 0B 0C 05 0E 03 09 02 00 00 00 00"
-                                                    "00 00 01 07 03 69 00 00 00 EE 11 00 00 E2 04 00"
-                                                    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 9C"
-                                                    "A3");
+const QByteArray workedExample =
+    QByteArray::fromHex("F8 55 CE 3A 00 02 08 01 00 01 00 32 00 D2 04 00"
+                        "00 00 00 00 00 0B 0C 05 0E 03 09 02 00 00 00 00"
+                        "00 00 01 07 03 69 00 00 00 EE 11 00 00 E2 04 00"
+                        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 9C"
+                        "A3");
 
 // A port nobody listens on right now.
 quint16 freePort()
@@ -61,20 +63,20 @@ private Q_SLOTS:
 void TestApplyOptions::languageNotice_data()
 {
     QTest::addColumn<QString>("startLanguage");
-    QTest::addColumn<QList<int>>("choices"); // language box index at each Apply
+    QTest::addColumn<QList<int>>("choices");  // language box index at each Apply
     QTest::addColumn<QStringList>("notices"); // "title|text" of each box shown
 
-    const QString english = QStringLiteral(
-        "Scalvanto|Interface language is changed.\nProgram restart is necessary!");
-    const QString russian = QString::fromUtf8(
-        "Скальванто|Изменен язык интерфейса.\nНеобходим перезапуск программы!");
+    const QString english =
+        QStringLiteral("Scalvanto|Interface language is changed.\nProgram restart is necessary!");
+    const QString russian =
+        QString::fromUtf8("Скальванто|Изменен язык интерфейса.\nНеобходим перезапуск программы!");
 
     QTest::newRow("russian kept") << QStringLiteral("Russian") << QList<int>{0, 0} << QStringList();
     QTest::newRow("english kept") << QStringLiteral("English") << QList<int>{1} << QStringList();
     QTest::newRow("to english once, then back")
         << QStringLiteral("Russian") << QList<int>{1, 1, 0} << QStringList{english, russian};
-    QTest::newRow("english to russian") << QStringLiteral("English") << QList<int>{0, 0}
-                                        << QStringList{russian};
+    QTest::newRow("english to russian")
+        << QStringLiteral("English") << QList<int>{0, 0} << QStringList{russian};
 }
 
 void TestApplyOptions::languageNotice()
@@ -145,7 +147,8 @@ void TestApplyOptions::storedValues()
     QCOMPARE(stored.value(0), QStringLiteral("[General]"));
     QVERIFY(stored.contains(QStringLiteral("FilePath=") + f.home.dataFolder()));
     for (const QString &line : lines)
-        QVERIFY2(stored.contains(line), qPrintable(line + QLatin1String(" in ") + stored.join(u' ')));
+        QVERIFY2(stored.contains(line),
+                 qPrintable(line + QLatin1String(" in ") + stored.join(u' ')));
 }
 
 void TestApplyOptions::port_data()
@@ -178,25 +181,34 @@ void TestApplyOptions::port()
 
 void TestApplyOptions::folderField_data()
 {
-    QTest::addColumn<QString>("typed"); // under the home folder; empty: field emptied
+    QTest::addColumn<QString>("typed"); // empty: field emptied
+    QTest::addColumn<bool>("relative"); // else under the home folder
     QTest::addColumn<bool>("becomesDataFolder");
     QTest::addColumn<bool>("fieldReverts");
 
-    QTest::newRow("other existing folder") << QStringLiteral("existing") << false << false;
-    QTest::newRow("missing folder, existing parent") << QStringLiteral("new") << true << false;
-    QTest::newRow("missing parent") << QStringLiteral("missing/new") << false << true;
-    QTest::newRow("empty field") << QString() << false << false;
+    QTest::newRow("other existing folder") << QStringLiteral("existing") << false << false << false;
+    QTest::newRow("missing folder, existing parent")
+        << QStringLiteral("new") << false << true << false;
+    QTest::newRow("missing parent") << QStringLiteral("missing/new") << false << false << true;
+    QTest::newRow("empty field") << QString() << false << false << false;
+    QTest::newRow("relative missing folder refused")
+        << QStringLiteral("new") << true << false << true;
 }
 
 void TestApplyOptions::folderField()
 {
     QFETCH(QString, typed);
+    QFETCH(bool, relative);
     QFETCH(bool, becomesDataFolder);
     QFETCH(bool, fieldReverts);
 
     GravexFixture f;
     QVERIFY(QDir().mkpath(f.home.path(QStringLiteral("existing"))));
-    const QString field = typed.isEmpty() ? QString() : f.home.path(typed);
+    // A relative name would be taken from the working folder: keep it in the home.
+    const QString workingFolder = QDir::currentPath();
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(workingFolder); });
+    QVERIFY(QDir::setCurrent(f.home.path(QStringLiteral("existing"))));
+    const QString field = typed.isEmpty() || relative ? typed : f.home.path(typed);
     f.probe.folderEdit()->setText(field);
     f.probe.applyOptions();
 

@@ -20,10 +20,10 @@ void TestAutostart::execArgument_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("exec"); // as it stands in the file
 
-    QTest::newRow("plain path unquoted")
-        << QStringLiteral("/usr/lib/scalvanto/Trelvant") << QStringLiteral("/usr/lib/scalvanto/Trelvant");
-    QTest::newRow("blank quotes the whole path")
-        << QStringLiteral("/opt/my scales/Trelvant") << QStringLiteral("\"/opt/my scales/Trelvant\"");
+    QTest::newRow("plain path unquoted") << QStringLiteral("/usr/lib/scalvanto/Trelvant")
+                                         << QStringLiteral("/usr/lib/scalvanto/Trelvant");
+    QTest::newRow("blank quotes the whole path") << QStringLiteral("/opt/my scales/Trelvant")
+                                                 << QStringLiteral("\"/opt/my scales/Trelvant\"");
     QTest::newRow("single quote only quoted")
         << QStringLiteral("/home/o'brien/Trelvant") << QStringLiteral("\"/home/o'brien/Trelvant\"");
     QTest::newRow("tilde only quoted")
@@ -41,7 +41,8 @@ void TestAutostart::execArgument_data()
     QTest::newRow("percent doubled, not quoted")
         << QStringLiteral("/opt/100%/Trelvant") << QStringLiteral("/opt/100%%/Trelvant");
     QTest::newRow("percent doubled inside quotes")
-        << QStringLiteral("/opt/100% sure/Trelvant") << QStringLiteral("\"/opt/100%% sure/Trelvant\"");
+        << QStringLiteral("/opt/100% sure/Trelvant")
+        << QStringLiteral("\"/opt/100%% sure/Trelvant\"");
     QTest::newRow("line break written as escape")
         << QStringLiteral("/opt/a\nb/Trelvant") << QStringLiteral("\"/opt/a\\nb/Trelvant\"");
 }

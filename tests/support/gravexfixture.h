@@ -11,8 +11,7 @@ struct GravexFixture
 {
     explicit GravexFixture(const QMap<QString, QString> &conf = {})
         : gravex((home.writeConf(conf), std::make_unique<Gravex>())), probe(*gravex)
-    {
-    }
+    {}
 
     Gravex &g() { return *gravex; }
 

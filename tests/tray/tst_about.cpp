@@ -24,10 +24,10 @@ void TestAbout::text_data()
 
     QTest::newRow("english") << 1 << QStringLiteral("Scalvanto") << QStringLiteral("Massa-K")
                              << QStringLiteral("Project page")
-                             << QStringLiteral("<br><br><br>All trade marks mentioned here, are the "
-                                               "property of their appropriate owners.");
-    QTest::newRow("russian") << 0 << QString::fromUtf8("Скальванто")
-                             << QString::fromUtf8("Масса-К")
+                             << QStringLiteral(
+                                    "<br><br><br>All trade marks mentioned here, are the "
+                                    "property of their appropriate owners.");
+    QTest::newRow("russian") << 0 << QString::fromUtf8("Скальванто") << QString::fromUtf8("Масса-К")
                              << QString::fromUtf8("Страница проекта")
                              << QString::fromUtf8("<br><br><br>Все товарные знаки, упомянутые "
                                                   "здесь, являются собственностью их "
@@ -43,10 +43,11 @@ void TestAbout::text()
     QFETCH(QString, ending);
 
     const QString page = QStringLiteral("file:///opt/scalvanto/Readme.txt");
-    const QString text = about::text(language, longTitle, QStringLiteral("1.0"),
-                                     QStringLiteral("6.4.2"), page);
+    const QString text =
+        about::text(language, longTitle, QStringLiteral("1.0"), QStringLiteral("6.4.2"), page);
 
-    QVERIFY(text.startsWith(QStringLiteral("<b>") + longTitle + QStringLiteral(" 1.0</b><br><br>")));
+    QVERIFY(
+        text.startsWith(QStringLiteral("<b>") + longTitle + QStringLiteral(" 1.0</b><br><br>")));
     QVERIFY(text.endsWith(ending));
 
     // Anchors carry a bare, unquoted address.
