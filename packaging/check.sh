@@ -144,7 +144,9 @@ expected=(
     /usr/lib/trelvant/License.txt
     /usr/bin/trelvant
     /usr/share/applications/trelvant.desktop
-    /usr/share/doc/trelvant/copyright)
+    /usr/share/doc/trelvant/copyright
+    /usr/share/doc/trelvant/changelog.gz
+    /usr/share/man/man1/trelvant.1.gz)
 for size in 16 32 48 64 128 256; do
     expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/trelvant.png")
 done
