@@ -1,0 +1,30 @@
+#pragma once
+
+// One input of the datagram fuzzer: any bytes, taken as a datagram as it
+// could arrive from the network. The receiver's acceptance checks
+// (reception/frame.h) and its record rendering (reception/recordline.h) are
+// run on it and compared with a decoder written separately here, from the
+// frame and record layout alone.
+//
+// Each input is checked twice: as it is, and "repaired" into a frame that
+// passes every acceptance check (header, type bytes, length fields and CRC
+// set right, the rest of the bytes kept), so that random record contents
+// reach the rendering of accepted datagrams too.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzzcheck {
+
+// True when the receiver's code agrees with the separate decoder on this
+// input; otherwise false, with what differed in `why`.
+bool checkDatagram(const std::uint8_t *data, std::size_t size, std::string &why);
+
+// The separate decoder's own pieces, for tests of the checker itself.
+std::uint16_t referenceCrc16(const std::uint8_t *data, std::size_t size);
+bool referenceAccepts(const std::uint8_t *data, std::size_t size);
+// Record lines of every non-empty 50-byte record, joined by CR LF.
+std::string referenceRender(const std::uint8_t *records, std::size_t size);
+
+} // namespace fuzzcheck
