@@ -15,44 +15,31 @@ template <typename T> T little(QByteArrayView bytes, qsizetype offset)
 
 // The lines are pure ASCII, so they are assembled as bytes and turned into
 // text once per datagram.
-void appendNumber(QByteArray &out, qint64 value)
+void append(QByteArray &out, qint64 value, char after)
 {
-    out.append(QByteArray::number(value));
+    out.append(QByteArray::number(value)).append(after);
 }
 
 void appendLine(QByteArray &out, const Record &r)
 {
-    appendNumber(out, r.transactionNumber);
-    out.append(';');
-    appendNumber(out, r.recordStatus);
-    out.append(';');
-    appendNumber(out, r.day);
-    out.append('.');
-    appendNumber(out, r.month);
-    out.append(".20");
+    append(out, r.transactionNumber, ';');
+    append(out, r.recordStatus, ';');
+    append(out, r.day, '.');
+    out.append(QByteArray::number(r.month)).append(".20");
     if (r.year < 10)
         out.append('0');
-    appendNumber(out, r.year);
-    out.append(' ');
-    appendNumber(out, r.hour);
-    out.append(':');
-    appendNumber(out, r.minute);
-    out.append(':');
-    appendNumber(out, r.second);
-    out.append(';');
-    appendNumber(out, r.groupNumber);
-    out.append(';');
+    append(out, r.year, ' ');
+    append(out, r.hour, ':');
+    append(out, r.minute, ':');
+    append(out, r.second, ';');
+    append(out, r.groupNumber, ';');
     for (quint8 digitGroup : r.scaleNumber)
-        appendNumber(out, digitGroup);
+        out.append(QByteArray::number(digitGroup));
     out.append(';');
-    appendNumber(out, r.operatorNumber);
-    out.append(';');
-    appendNumber(out, r.plu);
-    out.append(';');
-    appendNumber(out, r.price);
-    out.append(';');
-    appendNumber(out, r.weight);
-    out.append(';');
+    append(out, r.operatorNumber, ';');
+    append(out, r.plu, ';');
+    append(out, r.price, ';');
+    append(out, r.weight, ';');
 }
 
 } // namespace

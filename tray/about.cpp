@@ -11,6 +11,51 @@ const char *const makerSite = "https://massa.ru";
 const char *const qtSite = "https://www.qt.io";
 const char *const cmakeSite = "https://cmake.org";
 
+// The about text of one language, with its links as %1 (the scale maker),
+// %2 (the project page), %3 (the protocol description), %4 (Qt), %5 (the
+// setup tool) and %6 (the Qt version with its libraries).
+struct Texts
+{
+    const char *body;
+    const char *maker;
+    const char *project;
+    const char *protocol;
+    const char *setupTool;
+};
+
+const Texts english = {
+    "The program is intended for reception of the data<br>from scales %1 of series VPM and "
+    "TV_R3 (modification MF)<br>in On-Line mode through Ethernet connection on UDP protocol."
+    "<br><br>This program is free software, released under the MIT licence (see License.txt)."
+    "<br><br>It is provided as is, without warranty of any kind.<br><br>"
+    "%2.<br>The exchange protocol %3."
+    "<br><br>The program is developed in the environment of %4."
+    "<br>The setup package is built with %5."
+    "<br><br>The distribution kit set includes libraries from package %6"
+    "<br><br><br>All trade marks mentioned here, are the property of their appropriate owners.",
+    "Massa-K",
+    "Project page",
+    "description",
+    "CMake and CPack",
+};
+
+const Texts russian = {
+    "Программа предназначена для приема данных<br>с весов %1 серий ВПМ и ТВ_Р3 (модификация "
+    "MF)<br>в режиме On-Line через Ethernet соедниение по протоколу UDP."
+    "<br><br>Это свободная программа, распространяемая по лицензии MIT (см. License.txt)."
+    "<br><br>Она предоставляется как есть, без каких-либо гарантий.<br><br>"
+    "%2.<br>%3 протокола обмена."
+    "<br><br>Программа разработана в среде %4."
+    "<br>Установочный пакет собран с помощью %5."
+    "<br><br>В комплект дистрибутива входят библиотеки из состава %6"
+    "<br><br><br>Все товарные знаки, упомянутые здесь, являются собственностью их "
+    "соответствующих владельцев.",
+    "Масса-К",
+    "Страница проекта",
+    "Описание",
+    "CMake и CPack",
+};
+
 QString tr(const char *text)
 {
     return QCoreApplication::translate("Gravex", text);
@@ -19,64 +64,7 @@ QString tr(const char *text)
 // An anchor with an unquoted href, as the about text has always written them.
 QString link(const QString &href, const QString &label)
 {
-    return QLatin1String("<a href=") + href + QLatin1Char('>') + label +
-           QLatin1String("</a>");
-}
-
-QString link(const char *href, const QString &label)
-{
-    return link(QLatin1String(href), label);
-}
-
-QString libraries(const QString &qtVersion)
-{
-    return QLatin1String("Qt ") + qtVersion +
-           QLatin1String(":<br>Qt6Core;<br>Qt6Gui;<br>Qt6Widgets;<br>Qt6Network;<br>Qt6Core5Compat.");
-}
-
-QString english(const QString &qtVersion, const QString &projectPage)
-{
-    const QString qt = QLatin1String("Qt ") + qtVersion;
-    return tr("The program is intended for reception of the data<br>from scales ") +
-           link(makerSite, tr("Massa-K")) +
-           tr(" of series VPM and TV_R3 (modification MF)<br>in On-Line mode through Ethernet "
-              "connection on UDP protocol.") +
-           QLatin1String("<br><br>") +
-           tr("This program is free software, released under the MIT licence (see License.txt).") +
-           QLatin1String("<br><br>") +
-           tr("It is provided as is, without warranty of any kind.") + QLatin1String("<br><br>") +
-           link(projectPage, tr("Project page")) + QLatin1Char('.') + QLatin1String("<br>") +
-           tr("The exchange protocol ") + link(makerSite, tr("description")) + QLatin1Char('.') +
-           QLatin1String("<br><br>") + tr("The program is developed in the environment of ") +
-           link(qtSite, qt) + QLatin1Char('.') + QLatin1String("<br>") +
-           tr("The setup package is built with ") + link(cmakeSite, tr("CMake and CPack")) +
-           QLatin1Char('.') + QLatin1String("<br><br>") +
-           tr("The distribution kit set includes libraries from package ") + libraries(qtVersion) +
-           QLatin1String("<br><br><br>") +
-           tr("All trade marks mentioned here, are the property of their appropriate owners.");
-}
-
-QString russian(const QString &qtVersion, const QString &projectPage)
-{
-    const QString qt = QLatin1String("Qt ") + qtVersion;
-    return tr("Программа предназначена для приема данных<br>с весов ") +
-           link(makerSite, tr("Масса-К")) +
-           tr(" серий ВПМ и ТВ_Р3 (модификация MF)<br>в режиме On-Line через Ethernet соедниение "
-              "по протоколу UDP.") +
-           QLatin1String("<br><br>") +
-           tr("Это свободная программа, распространяемая по лицензии MIT (см. License.txt).") +
-           QLatin1String("<br><br>") +
-           tr("Она предоставляется как есть, без каких-либо гарантий.") +
-           QLatin1String("<br><br>") + link(projectPage, tr("Страница проекта")) +
-           QLatin1Char('.') + QLatin1String("<br>") + link(makerSite, tr("Описание")) +
-           tr(" протокола обмена.") + QLatin1String("<br><br>") +
-           tr("Программа разработана в среде ") + link(qtSite, qt) + QLatin1Char('.') +
-           QLatin1String("<br>") + tr("Установочный пакет собран с помощью ") +
-           link(cmakeSite, tr("CMake и CPack")) + QLatin1Char('.') + QLatin1String("<br><br>") +
-           tr("В комплект дистрибутива входят библиотеки из состава ") + libraries(qtVersion) +
-           QLatin1String("<br><br><br>") +
-           tr("Все товарные знаки, упомянутые здесь, являются собственностью их соответствующих "
-              "владельцев.");
+    return QLatin1String("<a href=") + href + QLatin1Char('>') + label + QLatin1String("</a>");
 }
 
 } // namespace
@@ -84,9 +72,17 @@ QString russian(const QString &qtVersion, const QString &projectPage)
 QString text(int language, const QString &longTitle, const QString &version,
              const QString &qtVersion, const QString &projectPage)
 {
+    const Texts &t = language != 0 ? english : russian;
+    const QString qt = QLatin1String("Qt ") + qtVersion;
+    const QString libraries =
+        qt + QLatin1String(":<br>Qt6Core;<br>Qt6Gui;<br>Qt6Widgets;<br>Qt6Network;<br>Qt6Core5Compat.");
     return QLatin1String("<b>") + longTitle + QLatin1Char(' ') + version +
            QLatin1String("</b><br><br>") +
-           (language != 0 ? english(qtVersion, projectPage) : russian(qtVersion, projectPage));
+           tr(t.body).arg(link(QLatin1String(makerSite), tr(t.maker)),
+                          link(projectPage, tr(t.project)),
+                          link(QLatin1String(makerSite), tr(t.protocol)),
+                          link(QLatin1String(qtSite), qt),
+                          link(QLatin1String(cmakeSite), tr(t.setupTool)), libraries);
 }
 
 } // namespace about
