@@ -25,14 +25,15 @@
 
 namespace {
 
-// The load test: 100,000 datagrams from 8 scales, paced far below the rate
-// at which the benchmark (bench/RESULTS.md) saw the first loss, so that a
-// busy two-core machine still keeps up. SCALVO_E2E_RATE overrides it.
+// The load test: 100,000 datagrams from 8 scales at a tenth of the highest
+// rate the benchmark held without loss for one-record datagrams (40,000/s,
+// bench/RESULTS.md), so that a busy two-core machine, or a sanitizer build,
+// still keeps up. SCALVO_E2E_RATE overrides it.
 constexpr int kBulkDatagrams = 100000;
 constexpr int kBulkScales = 8;
 constexpr int kBulkPackets = 10;
 constexpr int kBulkRecords = 3;
-constexpr int kBulkRate = 5000; // datagrams per second
+constexpr int kBulkRate = 4000; // datagrams per second
 
 // Datagrams this test sends itself go out in bursts of this many, with a
 // millisecond's pause after each burst: at most about 5,000 a second.
