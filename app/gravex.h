@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/datafiles.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -73,6 +75,8 @@ private:
     void skipTakenFileNumbers(const QString &dateFolder);
     void openDataFile(const QString &dateFolder);
     void writeRecordText(const QString &text);
+    void finishWrites();
+    void failDataFile();
     void closeDataFile();
     void announceArrival();
     void warn(const QString &text);
@@ -119,6 +123,13 @@ private:
     // The data file of the current transfer could not be opened or written:
     // its lines are discarded and the user has been warned once.
     bool dataFileFailed = false;
+    // Datagrams read in one go are written first and then handed to the
+    // system together, followed by one arrival notice.
+    bool receiving = false;
+    bool unflushedText = false;
+    // Today's folder, and the one whose existence this batch has seen.
+    datafiles::TodaysFolder todaysFolder;
+    QString checkedDateFolder;
     // The last warning shown and how many there were in this run.
     QString lastWarning;
     int warningCount = 0;

@@ -1,6 +1,7 @@
 #include "files/datafiles.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
@@ -107,6 +108,20 @@ QString header(int language)
     for (int i = 0; i < 13; ++i)
         text += QCoreApplication::translate("Gravex", lines[i]) + QLatin1String(lineEnd);
     return text;
+}
+
+const QString &TodaysFolder::path(const QString &dataFolder_)
+{
+    constexpr qint64 recheckMs = 60 * 1000;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now < validFromMs || now >= validUntilMs || dataFolder_ != dataFolder) {
+        const QDate today = QDate::currentDate();
+        dataFolder = dataFolder_;
+        folder = dateFolderPath(dataFolder, today);
+        validFromMs = today.startOfDay().toMSecsSinceEpoch();
+        validUntilMs = qMin(today.addDays(1).startOfDay().toMSecsSinceEpoch(), now + recheckMs);
+    }
+    return folder;
 }
 
 void writeDebugDump(QFile &file, const QString &path, const QByteArray &datagram)

@@ -30,6 +30,22 @@ qint64 nextFileNumber(const QString &dateFolder);
 // The 13 header lines of a data file, each ending in CR LF.
 QString header(int language);
 
+// Today's date folder under a data folder. Working out the local date and
+// the path costs more than checking a datagram, so the answer is kept until
+// the day ends, the data folder changes or a minute has passed (the clock or
+// the time zone may have been changed).
+class TodaysFolder
+{
+public:
+    const QString &path(const QString &dataFolder);
+
+private:
+    QString dataFolder;
+    QString folder;
+    qint64 validFromMs = 0;
+    qint64 validUntilMs = 0;
+};
+
 // Replaces the file's content with the datagram's raw bytes.
 void writeDebugDump(QFile &file, const QString &path, const QByteArray &datagram);
 

@@ -16,7 +16,9 @@ bool EncodedStream::write(const QString &text)
 {
     if (!file || !file->isOpen())
         return false;
-    const QByteArray bytes = codec->fromUnicode(text);
+    // Record lines are plain ASCII, the same bytes in every code page.
+    const QByteArray bytes =
+        QtPrivate::isAscii(QStringView(text)) ? text.toLatin1() : codec->fromUnicode(text);
     return file->write(bytes) == bytes.size();
 }
 

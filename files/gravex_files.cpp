@@ -56,14 +56,18 @@ void Gravex::saveMessage(QByteArray message)
 
 // The folder of today's date, created on the first datagram of a new day;
 // a new folder restarts the numbering. Only one level is created: a data
-// folder on a drive that is gone must not be re-created elsewhere.
+// folder on a drive that is gone must not be re-created elsewhere. Within
+// one batch of datagrams the folder is looked for once.
 QString Gravex::todaysDateFolder()
 {
-    const QString dateFolder = datafiles::dateFolderPath(filePath, QDate::currentDate());
+    const QString &dateFolder = todaysFolder.path(filePath);
+    if (receiving && dateFolder == checkedDateFolder)
+        return dateFolder;
     if (!QFileInfo::exists(dateFolder)) {
         QDir().mkdir(dateFolder);
         fileCounter = 1;
     }
+    checkedDateFolder = dateFolder;
     return dateFolder;
 }
 
@@ -72,8 +76,10 @@ QString Gravex::todaysDateFolder()
 // its data file share a number that is free.
 void Gravex::skipTakenFileNumbers(const QString &dateFolder)
 {
-    for (int i = 0; i < maxOpenAttempts && QFileInfo::exists(datafiles::dataFilePath(dateFolder, fileCounter)); ++i)
-        ++fileCounter;
+    for (int i = 0; i < maxOpenAttempts; ++i, ++fileCounter) {
+        if (!QFileInfo::exists(datafiles::dataFilePath(dateFolder, fileCounter)))
+            return;
+    }
 }
 
 void Gravex::openDataFile(const QString &dateFolder)
@@ -95,28 +101,49 @@ void Gravex::openDataFile(const QString &dateFolder)
         addFileHeader();
         opened = dataStream->flush();
     }
-    if (!opened) {
-        dataFileFailed = true;
-        warn(strings::saveFailedText(language, dataFile->fileName()));
-    }
+    if (!opened)
+        failDataFile();
 }
 
 // The lines reach the operating system before the user is told about them,
-// so a crash or a forced logoff loses nothing that was announced.
+// so a crash or a forced logoff loses nothing that was announced. Within a
+// batch of datagrams that happens once, at its end.
 void Gravex::writeRecordText(const QString &text)
 {
     if (dataFileFailed)
         return;
-    if (!dataStream->write(text + QLatin1String("\r\n")) || !dataStream->flush()) {
-        dataFileFailed = true;
-        warn(strings::saveFailedText(language, dataFile->fileName()));
+    if (!dataStream->write(text + QLatin1String("\r\n"))) {
+        failDataFile();
         return;
     }
-    announceArrival();
+    unflushedText = true;
+    if (!receiving)
+        finishWrites();
+}
+
+void Gravex::finishWrites()
+{
+    if (!unflushedText)
+        return;
+    unflushedText = false;
+    if (dataStream->flush())
+        announceArrival();
+    else
+        failDataFile();
+}
+
+// The transfer's lines go nowhere from now on, and the user hears of it once.
+void Gravex::failDataFile()
+{
+    if (dataFileFailed)
+        return;
+    dataFileFailed = true;
+    warn(strings::saveFailedText(language, dataFile->fileName()));
 }
 
 void Gravex::closeDataFile()
 {
+    finishWrites();
     dataFile->close();
     newFile = true;
     dataFileFailed = false;

@@ -38,11 +38,16 @@ void Gravex::bindUdpSocket()
 }
 
 // Every waiting datagram is handled to the end, in arrival order, before the
-// next one is read.
+// next one is read; what they wrote reaches the system before the program
+// waits for more.
 void Gravex::receiveMessage()
 {
+    receiving = true;
+    checkedDateFolder.clear();
     while (udpSocket->hasPendingDatagrams())
         saveMessage(udpSocket->receiveDatagram(maxDatagramBytes).data());
+    receiving = false;
+    finishWrites();
 }
 
 QString Gravex::getMessageString(QByteArray messageData)

@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QtEndian>
 
+#include <charconv>
+#include <type_traits>
+
 namespace recordline {
 namespace {
 
@@ -13,33 +16,49 @@ template <typename T> T little(QByteArrayView bytes, qsizetype offset)
     return qFromLittleEndian<T>(bytes.data() + offset);
 }
 
-// The lines are pure ASCII, so they are assembled as bytes and turned into
-// text once per datagram.
-void append(QByteArray &out, qint64 value, char after)
+// The lines are pure ASCII, so they are assembled as bytes in a buffer on the
+// stack and turned into text once per datagram.
+class LineWriter
 {
-    out.append(QByteArray::number(value)).append(after);
-}
+public:
+    // Any integer field, the one-byte ones included, is written as a number.
+    template <typename Int, typename = std::enable_if_t<std::is_integral_v<Int> &&
+                                                        !std::is_same_v<Int, char>>>
+    LineWriter &operator<<(Int value)
+    {
+        end = std::to_chars(end, buffer + sizeof buffer, value).ptr;
+        return *this;
+    }
+    LineWriter &operator<<(char c)
+    {
+        *end++ = c;
+        return *this;
+    }
+    LineWriter &operator<<(const char *text)
+    {
+        while (*text)
+            *end++ = *text++;
+        return *this;
+    }
+    void appendTo(QByteArray &out) const { out.append(buffer, end - buffer); }
+
+private:
+    // Nine fields of at most 11 characters and their separators fit with room to spare.
+    char buffer[160];
+    char *end = buffer;
+};
 
 void appendLine(QByteArray &out, const Record &r)
 {
-    append(out, r.transactionNumber, ';');
-    append(out, r.recordStatus, ';');
-    append(out, r.day, '.');
-    out.append(QByteArray::number(r.month)).append(".20");
-    if (r.year < 10)
-        out.append('0');
-    append(out, r.year, ' ');
-    append(out, r.hour, ':');
-    append(out, r.minute, ':');
-    append(out, r.second, ';');
-    append(out, r.groupNumber, ';');
+    LineWriter w;
+    w << r.transactionNumber << ';' << r.recordStatus << ';';
+    w << r.day << '.' << r.month << (r.year < 10 ? ".200" : ".20") << r.year << ' ' << r.hour
+      << ':' << r.minute << ':' << r.second << ';';
+    w << r.groupNumber << ';';
     for (quint8 digitGroup : r.scaleNumber)
-        out.append(QByteArray::number(digitGroup));
-    out.append(';');
-    append(out, r.operatorNumber, ';');
-    append(out, r.plu, ';');
-    append(out, r.price, ';');
-    append(out, r.weight, ';');
+        w << digitGroup;
+    w << ';' << r.operatorNumber << ';' << r.plu << ';' << r.price << ';' << r.weight << ';';
+    w.appendTo(out);
 }
 
 } // namespace
