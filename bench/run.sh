@@ -25,6 +25,8 @@
 #   BENCH_SECONDS=2        seconds of traffic per rate, but at least
 #   BENCH_MIN_DATAGRAMS=40000  datagrams, so that the socket's receive buffer
 #                          (measured, see the report) cannot hide a slow receiver
+#   BENCH_REPEAT=1         runs of each receiver at each rate; a rate counts as
+#                          held only if every run lost nothing
 #   BENCH_SCALES=8         simulated scales (one source socket each)
 #   BENCH_RSS_DATAGRAMS=1000000
 #   BENCH_RSS_RATE=        datagrams/s for the memory run; default: half the
@@ -55,6 +57,7 @@ rates_for() { # shape -> the rate series
 SHAPES=${BENCH_SHAPES:-"1x100 20x100 1x1"}
 SECS=${BENCH_SECONDS:-2}
 MIN_DATAGRAMS=${BENCH_MIN_DATAGRAMS:-40000}
+REPEAT=${BENCH_REPEAT:-1}
 GIVE_UP_PERCENT=10 # a receiver that lost this much at one rate is not tried at higher ones
 PACKETS=100 # datagrams per transfer in the shape the goals speak of, and in the memory run
 SCALES=${BENCH_SCALES:-8}
@@ -251,7 +254,7 @@ run_one() { # receiver shape rate
         written=$(trelvant_lines "$dir/data")
     fi
     local lost=$((sent_rec - written))
-    LOST[$receiver/$shape/$rate]=$lost
+    LOST[$receiver/$shape/$rate]=$((${LOST[$receiver/$shape/$rate]:-0} + lost))
     [ $((lost * 100)) -ge $((sent_rec * GIVE_UP_PERCENT)) ] && [ "$lost" -gt 0 ] && GAVE_UP[$receiver/$shape]=1
     ACHIEVED[$receiver/$shape/$rate]=$achieved
     local pct
@@ -310,7 +313,7 @@ if ! skipped throughput; then
                     LOST[$receiver/$shape/$rate]=skipped
                     continue
                 fi
-                run_one "$receiver" "$shape" "$rate"
+                for _ in $(seq "$REPEAT"); do run_one "$receiver" "$shape" "$rate"; done
             done
         done
     done
@@ -332,6 +335,8 @@ if ! skipped throughput; then
             shown=none
             [ "$z" != none ] && shown="${z%% *} (achieved ${z#* })"
             [ "$z" != none ] && [ "${z%% *}" = "$top" ] && shown="$shown, top of the series"
+            [ "$z" != none ] && [ $((${z#* } * 100)) -lt $((${z%% *} * 95)) ] &&
+                shown="$shown, sender-limited"
             goal=-
             if [ "$shape" = 1x$PACKETS ] && [ "$receiver" != socat ]; then
                 want=1.0; [ "$receiver" = notices-on ] && want=0.8
@@ -432,7 +437,7 @@ if ! skipped cpu; then
                 20-records,mid-transfer/off) profile=$WORK/profile-20-off.txt ;;
             esac
             if [ -n "$profile" ]; then
-                callgrind_annotate --inclusive=yes "$WORK/cg.out" 2>/dev/null |
+                callgrind_annotate --auto=no --inclusive=yes "$WORK/cg.out" 2>/dev/null |
                     awk -v n=$n -v src="$SRC/" -v min=$((150 * records)) '/^ *[0-9,]+ +\(/ {
                         v = $1; gsub(",", "", v); line = $0
                         sub(/^ *[0-9,]+ +\( *[0-9.]+%\) +/, "", line); sub(/ \[.*\]$/, "", line)
