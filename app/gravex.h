@@ -126,6 +126,7 @@ private:
     // Datagrams read in one go are written first and then handed to the
     // system together, followed by one arrival notice.
     bool receiving = false;
+    QByteArray receiveBuffer;
     bool unflushedText = false;
     // Today's folder, and the one whose existence this batch has seen.
     datafiles::TodaysFolder todaysFolder;

@@ -7,21 +7,21 @@
 #include "tray/tray.h"
 
 #include <QDateTime>
-#include <QNetworkDatagram>
 #include <QUdpSocket>
 
 namespace {
 // Room for a burst from several scales while files are written; the system
 // may grant less.
 constexpr int receiveBufferBytes = 4 * 1024 * 1024;
-// Larger than any UDP payload, so every datagram is read whole without first
-// asking the system for its size.
-constexpr qint64 maxDatagramBytes = 65536;
+// Larger than any UDP payload, so every datagram is read whole into one
+// buffer without first asking the system for its size.
+constexpr qsizetype maxDatagramBytes = 65536;
 } // namespace
 
 void Gravex::createUdpSocket()
 {
     udpSocket = new QUdpSocket(this);
+    receiveBuffer.resize(maxDatagramBytes);
     bindUdpSocket();
     connect(udpSocket, &QUdpSocket::readyRead, this, &Gravex::receiveMessage);
 }
@@ -44,8 +44,10 @@ void Gravex::receiveMessage()
 {
     receiving = true;
     checkedDateFolder.clear();
-    while (udpSocket->hasPendingDatagrams())
-        saveMessage(udpSocket->receiveDatagram(maxDatagramBytes).data());
+    while (udpSocket->hasPendingDatagrams()) {
+        const qint64 size = udpSocket->readDatagram(receiveBuffer.data(), maxDatagramBytes);
+        saveMessage(QByteArray(receiveBuffer.constData(), qMax<qint64>(size, 0)));
+    }
     receiving = false;
     finishWrites();
 }
