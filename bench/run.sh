@@ -25,7 +25,7 @@
 #   BENCH_SECONDS=2        seconds of traffic per rate, but at least
 #   BENCH_MIN_DATAGRAMS=40000  datagrams, so that the socket's receive buffer
 #                          (measured, see the report) cannot hide a slow receiver
-#   BENCH_REPEAT=1         runs of each receiver at each rate; a rate counts as
+#   BENCH_REPEAT=2         runs of each receiver at each rate; a rate counts as
 #                          held only if every run lost nothing
 #   BENCH_SCALES=8         simulated scales (one source socket each)
 #   BENCH_RSS_DATAGRAMS=1000000
@@ -57,8 +57,8 @@ rates_for() { # shape -> the rate series
 SHAPES=${BENCH_SHAPES:-"1x100 20x100 1x1"}
 SECS=${BENCH_SECONDS:-2}
 MIN_DATAGRAMS=${BENCH_MIN_DATAGRAMS:-40000}
-REPEAT=${BENCH_REPEAT:-1}
-GIVE_UP_PERCENT=10 # a receiver that lost this much at one rate is not tried at higher ones
+REPEAT=${BENCH_REPEAT:-2}
+GIVE_UP_PERCENT=30 # a receiver that lost this much at one rate is not tried at higher ones
 PACKETS=100 # datagrams per transfer in the shape the goals speak of, and in the memory run
 SCALES=${BENCH_SCALES:-8}
 RSS_DATAGRAMS=${BENCH_RSS_DATAGRAMS:-1000000}
@@ -118,6 +118,10 @@ socket_stats() {
 
 port_in_use() { [ -n "$(socket_stats)" ]; }
 
+# "user system" CPU time of the receiver so far, in clock ticks.
+cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12, $13 }' "/proc/$RECEIVER_PID/stat"; }
+TICK_US=$((1000000 / $(getconf CLK_TCK)))
+
 rcvbuf_errors() { awk '/^Udp: [0-9]/ { print $6 }' /proc/net/snmp; }
 
 if [ -n "${BENCH_PORT:-}" ]; then
@@ -128,13 +132,13 @@ else
 fi
 port_in_use && die "UDP port $PORT is taken"
 
-wait_bound() { # until the receiver's socket exists, at most 10 s
-    for _ in $(seq 200); do
+wait_bound() { # [seconds] until the receiver's socket exists, at most 10 s
+    for _ in $(seq $((${1:-10} * 20))); do
         port_in_use && return 0
         kill -0 "$RECEIVER_PID" 2>/dev/null || die "receiver exited before binding port $PORT"
         sleep 0.05
     done
-    die "receiver did not bind port $PORT within 10 s"
+    die "receiver did not bind port $PORT within ${1:-10} s"
 }
 
 wait_drained() { # until the socket queue stays empty for 0.3 s, at most 20 s
@@ -230,8 +234,9 @@ run_one() { # receiver shape rate
     [ $count -ge "$MIN_DATAGRAMS" ] || count=$MIN_DATAGRAMS
     transfers=$(((count + SCALES * packets / 2) / (SCALES * packets)))
     [ $transfers -ge 1 ] || transfers=1
-    local before after stats drops=? written
+    local before after stats drops=? written ticks0 ticks
     before=$(rcvbuf_errors)
+    ticks0=$(cpu_ticks)
     "$SIM" --port "$PORT" --rate "$rate" --scales "$SCALES" --transfers "$transfers" \
         --packets "$packets" --records "$records" --seed 1 --time "$STAMP" >"$dir/sim.txt" ||
         die "scale-sim failed: $(cat "$dir/sim.txt")"
@@ -240,6 +245,7 @@ run_one() { # receiver shape rate
     [ -n "$stats" ] && drops=${stats#* }
     after=$(rcvbuf_errors)
     kill -0 "$RECEIVER_PID" 2>/dev/null || die "$receiver died during the run (rate $rate)"
+    ticks="$ticks0 $(cpu_ticks)"
     stop_receiver
 
     local sent_dg sent_rec achieved
@@ -254,13 +260,16 @@ run_one() { # receiver shape rate
         written=$(trelvant_lines "$dir/data")
     fi
     local lost=$((sent_rec - written))
+    local received=$((written / records)) cpu=-
+    [ $received -gt 0 ] && cpu=$(echo "$ticks" | awk -v u=$TICK_US -v n=$received '{
+        us = ($3 - $1) * u / n; sy = ($4 - $2) * u / n; printf "%.1f (%.1f + %.1f)", us + sy, us, sy }')
     LOST[$receiver/$shape/$rate]=$((${LOST[$receiver/$shape/$rate]:-0} + lost))
     [ $((lost * 100)) -ge $((sent_rec * GIVE_UP_PERCENT)) ] && [ "$lost" -gt 0 ] && GAVE_UP[$receiver/$shape]=1
     ACHIEVED[$receiver/$shape/$rate]=$achieved
     local pct
     pct=$(awk -v l=$lost -v s=$sent_rec 'BEGIN { printf "%.2f", s ? 100 * l / s : 0 }')
-    printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$records × $packets" "$rate" "$receiver" \
-        "$achieved" "$sent_dg" "$sent_rec" "$written" "$lost ($pct %)" "$drops" "$((after - before))" \
+    printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$records × $packets" "$rate" "$receiver" \
+        "$achieved" "$sent_dg" "$sent_rec" "$written" "$lost ($pct %)" "$drops" "$((after - before))" "$cpu" \
         | tee -a "$THROUGHPUT_ROWS" >&2
     rm -rf "$dir"
 }
@@ -302,12 +311,12 @@ if ! skipped throughput; then
         buffer_capacity "$records" | tee -a "$BUFFER_ROWS" >&2
     done
     say "bench: throughput on 127.0.0.1:$PORT, $SECS s per rate"
-    say "| records × packets | rate/s | receiver | achieved/s | datagrams | records sent | written | lost | socket drops | RcvbufErrors Δ |"
+    say "| records × packets | rate/s | receiver | achieved/s | datagrams | records sent | written | lost | socket drops | RcvbufErrors Δ | CPU µs/datagram |"
     for shape in $SHAPES; do
         for rate in $(rates_for "$shape"); do
             for receiver in socat notices-off notices-on; do
                 if [ -n "${GAVE_UP[$receiver/$shape]:-}" ]; then
-                    printf '| %s | %s | %s | not run: lost %s%% or more at a lower rate | | | | | | |\n' \
+                    printf '| %s | %s | %s | not run: lost %s%% or more at a lower rate | | | | | | | |\n' \
                         "${shape%x*} × ${shape#*x}" "$rate" "$receiver" "$GIVE_UP_PERCENT" |
                         tee -a "$THROUGHPUT_ROWS" >&2
                     LOST[$receiver/$shape/$rate]=skipped
@@ -410,7 +419,43 @@ receiver_syscalls() {
     rm -rf "$dir"
 }
 
+RECEIVER_INSTRUCTIONS=$WORK/receiver-instructions.md
+: >"$RECEIVER_INSTRUCTIONS"
+
+# receiver notices -> "| receiver | notices | instructions per datagram |": the
+# whole process under callgrind, counters zeroed once it listens, 2000
+# one-record datagrams at 500/s, then dumped.
+receiver_instructions() {
+    local receiver=$1 notices=$2 dir=$WORK/cgr n=2000 ir
+    rm -rf "$dir"
+    mkdir -p "$dir/home/.config" "$dir/data"
+    if [ "$receiver" = socat ]; then
+        valgrind --tool=callgrind --callgrind-out-file="$dir/cg.out" socat -u \
+            "UDP-RECV:$PORT,rcvbuf=$RCVBUF" "OPEN:$dir/raw.bin,creat,append" >"$dir/log" 2>&1 &
+    else
+        printf '[General]\nFilePath=%s\nUdpPort=%s\nShowTrayMessage=%s\nAutoLoad=false\nLanguage=English\n' \
+            "$dir/data" "$PORT" "$notices" >"$dir/home/.config/Ponderix.conf"
+        HOME=$dir/home XDG_CONFIG_HOME=$dir/home/.config XDG_RUNTIME_DIR=$dir/home QT_QPA_PLATFORM=offscreen \
+            valgrind --tool=callgrind --callgrind-out-file="$dir/cg.out" "$TRELVANT" >"$dir/log" 2>&1 &
+    fi
+    RECEIVER_PID=$!
+    wait_bound 60
+    sleep 1
+    callgrind_control --zero "$RECEIVER_PID" >/dev/null 2>&1
+    "$SIM" --port "$PORT" --rate 500 --packets $n --records 1 --seed 6 --time "$STAMP" >/dev/null
+    wait_drained
+    callgrind_control --dump "$RECEIVER_PID" >/dev/null 2>&1
+    stop_receiver
+    ir=$(callgrind_ir "$dir/cg.out.1" 2>/dev/null || echo 0)
+    printf '| %s | %s | %s |\n' "$receiver" "$notices" "$((ir / n))"
+    rm -rf "$dir"
+}
+
 if ! skipped cpu; then
+    say "bench: instructions per datagram of the whole receiver"
+    receiver_instructions socat - | tee -a "$RECEIVER_INSTRUCTIONS" >&2
+    receiver_instructions Trelvant false | tee -a "$RECEIVER_INSTRUCTIONS" >&2
+    receiver_instructions Trelvant true | tee -a "$RECEIVER_INSTRUCTIONS" >&2
     if command -v strace >/dev/null; then
         say "bench: system calls per datagram of the receivers"
         receiver_syscalls socat - | tee -a "$RECEIVER_SYSCALLS" >&2
@@ -551,9 +596,12 @@ fi
         echo "\"RcvbufErrors Δ\" the change of that counter in /proc/net/snmp over the"
         echo "run (it counts the whole machine). \"achieved/s\" is the rate scale-sim"
         echo "reports; where it is below the target the sender itself was the limit."
+        echo "\"CPU µs/datagram\" is the receiver's user + system time (each also shown) over the run (from"
+        echo "/proc/PID/stat, $TICK_US µs ticks) divided by the datagrams it wrote: the"
+        echo "cost of a datagram under load, kernel work included."
         echo
-        echo "| records × packets | rate/s | receiver | achieved/s | datagrams | records sent | written | lost | socket drops | RcvbufErrors Δ |"
-        echo "|---|---|---|---|---|---|---|---|---|---|"
+        echo "| records × packets | rate/s | receiver | achieved/s | datagrams | records sent | written | lost | socket drops | RcvbufErrors Δ | CPU µs/datagram |"
+        echo "|---|---|---|---|---|---|---|---|---|---|---|"
         cat "$THROUGHPUT_ROWS"
         echo
         echo "The socket's receive buffer absorbs a burst; how much, measured by"
@@ -613,6 +661,20 @@ fi
             cat "$WORK/profile-$p.txt"
             echo
         done
+        if [ -s "$RECEIVER_INSTRUCTIONS" ]; then
+            echo "### Instructions per datagram of the whole receiver"
+            echo
+            echo "Each receiver as a whole (socket, event loop, files, notices) under"
+            echo "\`valgrind --tool=callgrind\`; the counters are zeroed once it listens"
+            echo "(\`callgrind_control --zero\`), \`scale-sim --rate 500 --packets 2000\`"
+            echo "sends 2000 one-record datagrams (one transfer), and the total is divided"
+            echo "by 2000. Every datagram wakes the receiver on its own at this rate."
+            echo
+            echo "| receiver | notices | instructions/datagram |"
+            echo "|---|---|---|"
+            cat "$RECEIVER_INSTRUCTIONS"
+            echo
+        fi
         if [ -s "$RECEIVER_SYSCALLS" ]; then
             echo "### System calls per datagram of the whole receiver"
             echo
