@@ -1,20 +1,16 @@
 // What accepted datagrams leave on disk: the numbered data files with their
 // header, the debug dump, the start-up numbering, and what happens when a
-// file cannot be written.
-#include "files/encodedstream.h"
-#include "frames.h"
-#include "sandbox.h"
+// file cannot be written; the receiving socket over loopback, a port that
+// cannot be opened, the socket's receive queue and the arrival notice.
+#include "fixture.h"
 
+#include <QDateTime>
 #include <QFileInfo>
-
-using namespace frames;
-using namespace Qt::StringLiterals;
-using namespace sandbox;
 
 namespace {
 
 // The Russian header in Windows-1251.
-const QByteArray russianHeader = QByteArray::fromHex(
+const QByteArray russianHeader = hex(
     // # Формат данных в сообщениях передаваемых весами Масса-К в режиме On-Line
     "2320d4eef0ece0f220e4e0ededfbf520e220f1eeeee1f9e5ede8fff520efe5f0e5e4e0e2e0e5ecfbf5"
     "20e2e5f1e0ece820cce0f1f1e02dca20e220f0e5e6e8ece5204f6e2d4c696e650d0a"
@@ -28,19 +24,26 @@ const QByteArray russianHeader = QByteArray::fromHex(
     "2320504c5520f2eee2e0f0e00d0a"                             // # PLU товара
     "2320d6e5ede020f2eee2e0f0e00d0a"                           // # Цена товара
     "2320cce0f1f1e020f2eee2e0f0e00d0a"                         // # Масса товара
-    "0d0a"
-    "0d0a");
-
-QStringList words(const char *text)
-{
-    return QString::fromLatin1(text).split(u' ', Qt::SkipEmptyParts);
-}
+    "0d0a0d0a");
 
 void createFile(const QString &path, const QByteArray &content = {})
 {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(content);
+}
+
+void send(quint16 port, const QByteArrayList &datagrams)
+{
+    QUdpSocket sender;
+    for (const QByteArray &datagram : datagrams)
+        QCOMPARE(sender.writeDatagram(datagram, QHostAddress::LocalHost, port),
+                 qint64(datagram.size()));
+}
+
+int receiveBuffer(QUdpSocket *socket)
+{
+    return socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
 }
 
 } // namespace
@@ -50,318 +53,294 @@ class TestDataFiles : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void filing_data();
-    void filing();
-    void failedChecksLeaveTraces_data();
-    void failedChecksLeaveTraces();
-    void startupNumbering_data();
-    void startupNumbering();
-    void trailingSeparatorGivesSamePaths_data();
-    void trailingSeparatorGivesSamePaths();
-    void headerInTheLanguageOfItsOpening();
-    void linesReachTheSystemAtOnce();
-    void takenNameIsNeverEmptied();
-    void unopenableFileLosesOnlyItsTransfer_data();
-    void unopenableFileLosesOnlyItsTransfer();
-    void writeFailureLosesOnlyItsTransfer();
-};
+    void filing_data()
+    {
+        QTest::addColumn<QString>("debug");
+        QTest::addColumn<QByteArrayList>("datagrams");
+        QTest::addColumn<QStringList>("names");       // today's folder afterwards
+        QTest::addColumn<QByteArrayList>("contents"); // of those files, in the same order
+        QTest::newRow("three packets: one file, one header")
+            << "false" << QByteArrayList{packet1of3, packet2of3, packet3of3}
+            << QStringList{"data_1.txt"} << QByteArrayList{englishFile({1, 2, 3})};
+        QTest::newRow("dropped datagrams amid a transfer")
+            << "false"
+            << QByteArrayList{packet1of3, wrongCrc, headerSwapped, size64, packet2of3, packet3of3}
+            << QStringList{"data_1.txt"} << QByteArrayList{englishFile({1, 2, 3})};
+        QTest::newRow("last packet lost: next transfer appends")
+            << "false" << QByteArrayList{packet1of3, packet2of3, example}
+            << QStringList{"data_1.txt"} << QByteArrayList{englishFile({1, 2, 1234})};
+        QTest::newRow("two transfers, one without text: dumps share their numbers")
+            << "true" << QByteArrayList{example, pluZero}
+            << QStringList{"data_1.txt", "data_2.txt", "debug_1.txt", "debug_2.txt"}
+            << QByteArrayList{englishFile({1234}), englishHeader, example, pluZero};
+        QTest::newRow("dump holds the last datagram, wrong CRC too")
+            << "true" << QByteArrayList{packet1of3, wrongCrc}
+            << QStringList{"data_1.txt", "debug_1.txt"}
+            << QByteArrayList{englishFile({1}), wrongCrc};
+    }
+    void filing()
+    {
+        QFETCH(QString, debug);
+        QFETCH(QByteArrayList, datagrams);
+        QFETCH(QStringList, names);
+        QFETCH(QByteArrayList, contents);
+        Fixture f({{"Debug", debug}});
+        for (const QByteArray &datagram : datagrams)
+            f.save(datagram);
+        QCOMPARE(f.filesOfToday(), names);
+        for (int i = 0; i < names.size(); ++i)
+            QCOMPARE(readFile(f.file(names[i])), contents[i]);
+    }
 
-void TestDataFiles::filing_data()
-{
-    QTest::addColumn<bool>("debug");
-    QTest::addColumn<QByteArrayList>("datagrams");
-    QTest::addColumn<QStringList>("names");       // today's folder afterwards, by name
-    QTest::addColumn<QByteArrayList>("contents"); // of those files, in the same order
-    QTest::addColumn<qint64>("counter");
-
-    QTest::newRow("three packets: one file, one header")
-        << false << QByteArrayList{packet1of3, packet2of3, packet3of3} << words("data_1.txt")
-        << QByteArrayList{englishFile({1, 2, 3})} << qint64(2);
-    QTest::newRow("two transfers: two files")
-        << false << QByteArrayList{single5, single6} << words("data_1.txt data_2.txt")
-        << QByteArrayList{englishFile({5}), englishFile({6})} << qint64(3);
-    QTest::newRow("empty text: header only")
-        << false << QByteArrayList{pluZero} << words("data_1.txt") << QByteArrayList{englishHeader}
-        << qint64(2);
-    QTest::newRow("dropped datagrams amid a transfer")
-        << false
-        << QByteArrayList{packet1of3, wrongCrc, headerSwapped, size64, packet2of3, packet3of3}
-        << words("data_1.txt") << QByteArrayList{englishFile({1, 2, 3})} << qint64(2);
-    QTest::newRow("last packet lost: next transfer appends")
-        << false << QByteArrayList{packet1of3, packet2of3, single5} << words("data_1.txt")
-        << QByteArrayList{englishFile({1, 2, 5})} << qint64(2);
-    QTest::newRow("dump keeps the transfer's last packet")
-        << true << QByteArrayList{packet1of3, packet2of3, packet3of3}
-        << words("data_1.txt debug_1.txt") << QByteArrayList{englishFile({1, 2, 3}), packet3of3}
-        << qint64(2);
-    QTest::newRow("dump and data file share the number")
-        << true << QByteArrayList{single5, single6}
-        << words("data_1.txt data_2.txt debug_1.txt debug_2.txt")
-        << QByteArrayList{englishFile({5}), englishFile({6}), single5, single6} << qint64(3);
-    QTest::newRow("wrong CRC replaces the dump")
-        << true << QByteArrayList{packet1of3, wrongCrc} << words("data_1.txt debug_1.txt")
-        << QByteArrayList{englishFile({1}), wrongCrc} << qint64(1);
-}
-
-void TestDataFiles::filing()
-{
-    QFETCH(bool, debug);
-    QFETCH(QByteArrayList, datagrams);
-    QFETCH(QStringList, names);
-    QFETCH(QByteArrayList, contents);
-    QFETCH(qint64, counter);
-    Sandbox sb;
-    sb.start({{u"Debug"_s, debug}});
-
-    for (const QByteArray &datagram : datagrams)
-        sb.save(datagram);
-
-    QCOMPARE(sb.filesOfToday(), names);
-    for (int i = 0; i < names.size(); ++i)
-        QCOMPARE(readFile(sb.dateFolder() + u'/' + names[i]), contents[i]);
-    QCOMPARE(sb.probe->fileCounter(), counter);
-}
-
-// Checks 1-3 come before the date folder and the dump, checks 4-5 after.
-void TestDataFiles::failedChecksLeaveTraces_data()
-{
-    QTest::addColumn<QByteArray>("datagram");
-    QTest::addColumn<bool>("traces");
-
-    QTest::newRow("64 bytes") << size64 << false;
-    QTest::newRow("header bytes swapped") << headerSwapped << false;
-    QTest::newRow("subtype 09") << subtype09 << false;
-    QTest::newRow("bodyLength off by one") << bodyLengthPlusOne << true;
-    QTest::newRow("wrong CRC") << wrongCrc << true;
-}
-
-void TestDataFiles::failedChecksLeaveTraces()
-{
-    QFETCH(QByteArray, datagram);
-    QFETCH(bool, traces);
-    Sandbox sb;
-    sb.start({{u"Debug"_s, true}});
-    QVERIFY(QDir(sb.dateFolder()).removeRecursively());
-    sb.probe->fileCounter() = 5;
-
-    sb.save(datagram);
-
-    QCOMPARE(QFileInfo::exists(sb.dateFolder()), traces);
-    if (traces) {
+    // Checks 1-3 come before the date folder and the dump, checks 4-5 after.
+    void failedChecksLeaveTraces_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("traces");
+        QTest::newRow("64 bytes") << size64 << false;
+        QTest::newRow("header bytes swapped") << headerSwapped << false;
+        QTest::newRow("subtype 09") << subtype09 << false;
+        QTest::newRow("bodyLength off by one") << bodyLengthPlusOne << true;
+        QTest::newRow("wrong CRC") << wrongCrc << true;
+    }
+    void failedChecksLeaveTraces()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, traces);
+        Fixture f({{"Debug", "true"}});
+        QVERIFY(QDir(f.file({})).removeRecursively());
+        f.probe->fileCounter() = 5;
+        f.save(datagram);
+        QCOMPARE(QFileInfo::exists(f.file({})), traces);
         // A new date folder restarts the numbering.
-        QCOMPARE(sb.filesOfToday(), words("debug_1.txt"));
-        QCOMPARE(readFile(sb.debugFile(1)), datagram);
-        QCOMPARE(sb.probe->fileCounter(), qint64(1));
-    } else {
-        QCOMPARE(sb.probe->fileCounter(), qint64(5));
+        QCOMPARE(f.filesOfToday(), traces ? QStringList{"debug_1.txt"} : QStringList());
+        QCOMPARE(readFile(f.file("debug_1.txt")), traces ? datagram : QByteArray());
+        QVERIFY(!f.noticed());
     }
-    QVERIFY(!noticeGiven(*sb.probe));
-}
 
-void TestDataFiles::startupNumbering_data()
-{
-    QTest::addColumn<QStringList>("entries"); // a trailing '/' makes a folder
-    QTest::addColumn<qint64>("counter");
-
-    QTest::newRow("no date folder yet") << QStringList() << qint64(1);
-    QTest::newRow("empty date folder") << QStringList{QString()} << qint64(1);
-    QTest::newRow("data_1..7 and debug_9") << words("data_1.txt data_2.txt data_3.txt data_4.txt "
-                                                    "data_5.txt data_6.txt data_7.txt debug_9.txt")
-                                           << qint64(10);
-    QTest::newRow("all digits of a name: a1b2.txt") << words("a1b2.txt") << qint64(13);
-    QTest::newRow("leading zeros") << words("data_007.txt") << qint64(8);
-    QTest::newRow("above 2^31-1 ignored") << words("data_2147483648.txt data_3.txt") << qint64(4);
-    QTest::newRow("2^31-1 still counts") << words("data_2147483647.txt") << qint64(2147483648);
-    QTest::newRow("folders not counted") << words("99/ data_2.txt") << qint64(3);
-    QTest::newRow("hidden files not counted") << words(".data_50.txt data_2.txt") << qint64(3);
-    QTest::newRow("names without digits") << words("notes.txt") << qint64(1);
-}
-
-void TestDataFiles::startupNumbering()
-{
-    QFETCH(QStringList, entries);
-    QFETCH(qint64, counter);
-    Sandbox sb;
-    if (!entries.isEmpty())
-        QVERIFY(QDir().mkpath(sb.dateFolder()));
-    for (const QString &entry : entries) {
-        if (entry.endsWith(u'/'))
-            QVERIFY(QDir(sb.dateFolder()).mkdir(entry.chopped(1)));
-        else if (!entry.isEmpty())
-            createFile(sb.dateFolder() + u'/' + entry);
+    void startupNumbering_data()
+    {
+        QTest::addColumn<QStringList>("entries"); // a trailing '/' makes a folder
+        QTest::addColumn<qint64>("counter");
+        QTest::newRow("data_1..7 and debug_9")
+            << QStringList{"data_1.txt", "data_2.txt", "data_3.txt", "data_4.txt",
+                           "data_5.txt", "data_6.txt", "data_7.txt", "debug_9.txt"}
+            << qint64(10);
+        QTest::newRow("all digits of a name") << QStringList{"a1b2.txt"} << qint64(13);
+        QTest::newRow("above 2^31-1 ignored")
+            << QStringList{"data_2147483648.txt", "data_4294967305.txt", "data_3.txt"} << qint64(4);
+        QTest::newRow("2^31-1 still counts")
+            << QStringList{"data_2147483647.txt"} << qint64(2147483648);
+        QTest::newRow("folders and hidden files not counted")
+            << QStringList{"99/", ".data_50.txt", "notes.txt", "data_2.txt"} << qint64(3);
     }
-    QVERIFY(QDir().mkpath(sb.dataFolder));
+    void startupNumbering()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(qint64, counter);
+        Fixture f;
+        for (const QString &entry : entries) {
+            if (entry.endsWith('/'))
+                QVERIFY(QDir().mkdir(f.file(entry)));
+            else
+                createFile(f.file(entry));
+        }
+        f.probe->setFileCounter(); // as the start-up does
+        QCOMPARE(f.probe->fileCounter(), counter);
+    }
 
-    sb.start();
-    QCOMPARE(sb.probe->fileCounter(), counter);
-    QVERIFY(QFileInfo(sb.dateFolder()).isDir());
+    // A data folder ending with a separator gives the same paths as without.
+    void trailingSeparatorGivesSamePaths()
+    {
+        Fixture f({{"Debug", "true"}});
+        f.probe->filePath() = QDir::toNativeSeparators(f.path("data")) + QDir::separator();
+        f.save(example);
+        QCOMPARE(f.probe->dataFile()->fileName(), QDir::toNativeSeparators(f.file("data_1.txt")));
+        QCOMPARE(f.probe->debugFile()->fileName(), QDir::toNativeSeparators(f.file("debug_1.txt")));
+    }
 
-    sb.save(example);
-    QCOMPARE(readFile(sb.dataFile(counter)), englishFile({1234}));
-}
+    // The header is written in the language in force when the file is
+    // opened; a change applies from the next file.
+    void headerInTheLanguageOfItsOpening()
+    {
+        Fixture f({{"Language", "Russian"}});
+        f.save(packet1of3);
+        f.probe->language() = 1; // as Apply leaves it
+        f.save(packet2of3);
+        f.save(packet3of3);
+        f.save(example);
+        QCOMPARE(readFile(f.file("data_1.txt")),
+                 russianHeader + lineOf(1) + "\r\n" + lineOf(2) + "\r\n" + lineOf(3) + "\r\n");
+        QCOMPARE(readFile(f.file("data_2.txt")), englishFile({1234}));
+    }
 
-// With or without a separator at its end, the data folder gives one path.
-void TestDataFiles::trailingSeparatorGivesSamePaths_data()
-{
-    QTest::addColumn<QString>("suffix");
-    QTest::newRow("no separator") << QString();
-    QTest::newRow("ends with a separator") << QString(QDir::separator());
-}
+    // A crash or a forced logoff mid-transfer loses no line that was handled:
+    // each one is with the system before the next datagram is read.
+    void linesReachTheSystemAtOnce()
+    {
+        Fixture f;
+        f.save(packet1of3);
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1}));
+        QVERIFY(f.noticed());
+        f.save(packet2of3);
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2}));
+    }
 
-void TestDataFiles::trailingSeparatorGivesSamePaths()
-{
-    QFETCH(QString, suffix);
-    Sandbox sb;
-    QVERIFY(QDir().mkpath(sb.dataFolder));
-    sb.start({{u"FilePath"_s, QString(QDir::toNativeSeparators(sb.dataFolder) + suffix)},
-              {u"Debug"_s, true}});
-
-    sb.save(example);
-
-    QCOMPARE(sb.probe->dataFile()->fileName(), QDir::toNativeSeparators(sb.dataFile(1)));
-    QCOMPARE(sb.probe->debugFile()->fileName(), QDir::toNativeSeparators(sb.debugFile(1)));
-    QCOMPARE(sb.filesOfToday(), (words("data_1.txt debug_1.txt")));
-}
-
-// Data file bytes in both languages: the header is written in the language
-// in force when the file is opened; a change applies from the next file.
-void TestDataFiles::headerInTheLanguageOfItsOpening()
-{
-    Sandbox sb;
-    sb.start({{u"Language"_s, u"Russian"_s}});
-
-    sb.save(packet1of3);
-    sb.probe->language() = 1; // as Apply leaves it
-    sb.save(packet2of3);
-    sb.save(packet3of3);
-    sb.save(example);
-
-    QCOMPARE(readFile(sb.dataFile(1)), russianHeader +
-                                           "1;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
-                                           "2;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
-                                           "3;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n");
-    QCOMPARE(readFile(sb.dataFile(2)),
-             englishHeader + "1234;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n");
-}
-
-// A crash or a forced logoff mid-transfer loses no line that was handled:
-// each one is with the system before the next datagram is read.
-void TestDataFiles::linesReachTheSystemAtOnce()
-{
-    Sandbox sb;
-    sb.start();
-
-    sb.save(packet1of3);
-    QVERIFY(sb.probe->dataFile()->isOpen());
-    QCOMPARE(QFileInfo(sb.dataFile(1)).size(), englishFile({1}).size());
-    QCOMPARE(readFile(sb.dataFile(1)), englishFile({1}));
-
-    sb.save(packet2of3);
-    QVERIFY(sb.probe->dataFile()->isOpen());
-    QCOMPARE(readFile(sb.dataFile(1)), englishFile({1, 2}));
-}
-
-// After the data folder was changed while running, the counter may name a
-// file that exists there: the transfer moves on to a free number, and its
-// dump follows it.
-void TestDataFiles::takenNameIsNeverEmptied()
-{
-    Sandbox sb;
-    sb.start({{u"Debug"_s, true}});
-    const QString other = sb.home.path() + u"/other"_s;
-    const QString otherDay = other + u'/' + today();
-    QVERIFY(QDir().mkpath(otherDay));
-    createFile(otherDay + u"/data_1.txt"_s, "kept 1");
-    createFile(otherDay + u"/data_2.txt"_s, "kept 2");
-    createFile(otherDay + u"/debug_1.txt"_s, "kept dump");
-    QCOMPARE(sb.probe->fileCounter(), qint64(1));
-
-    sb.probe->filePath() = QDir::toNativeSeparators(other);
-    sb.save(single5);
-
-    QCOMPARE(readFile(otherDay + u"/data_1.txt"_s), QByteArray("kept 1"));
-    QCOMPARE(readFile(otherDay + u"/data_2.txt"_s), QByteArray("kept 2"));
-    QCOMPARE(readFile(otherDay + u"/debug_1.txt"_s), QByteArray("kept dump"));
-    QCOMPARE(readFile(otherDay + u"/data_3.txt"_s), englishFile({5}));
-    QCOMPARE(readFile(otherDay + u"/debug_3.txt"_s), single5);
-    QCOMPARE(sb.probe->fileCounter(), qint64(4));
-}
-
-void TestDataFiles::unopenableFileLosesOnlyItsTransfer_data()
-{
-    QTest::addColumn<QString>(
-        "badFolder"); // under the home folder, which holds a plain file "plain"
+    // After the data folder was changed while running, the counter may name a
+    // file that exists there: the transfer moves on to a free number, and its
+    // dump follows it.
+    void takenNameIsNeverEmptied()
+    {
+        Fixture f({{"Debug", "true"}});
+        const QString day = f.path("other/") + QDate::currentDate().toString("dd.MM.yyyy");
+        QVERIFY(QDir().mkpath(day));
+        for (const char *name : {"/data_1.txt", "/data_2.txt", "/debug_1.txt"})
+            createFile(day + name, name);
+        f.probe->filePath() = QDir::toNativeSeparators(f.path("other"));
+        f.save(example);
+        for (const char *name : {"/data_1.txt", "/data_2.txt", "/debug_1.txt"})
+            QCOMPARE(readFile(day + name), QByteArray(name));
+        QCOMPARE(readFile(day + "/data_3.txt"), englishFile({1234}));
+        QCOMPARE(readFile(day + "/debug_3.txt"), example);
+    }
 
     // Root may write anywhere, so a plain file stands in for a folder that
     // cannot be written.
-    QTest::newRow("data folder is a plain file") << u"plain"_s;
-    QTest::newRow("data folder's parent is gone") << u"gone/data"_s;
-}
+    void unopenableFolderLosesOnlyItsTransfer_data()
+    {
+        QTest::addColumn<QString>("badFolder"); // under the home, which holds a file "plain"
+        QTest::newRow("data folder is a plain file") << "plain";
+        QTest::newRow("data folder's parent is gone") << "gone/data";
+    }
+    void unopenableFolderLosesOnlyItsTransfer()
+    {
+        QFETCH(QString, badFolder);
+        Fixture f;
+        createFile(f.path("plain"), "not a folder");
+        f.probe->filePath() = QDir::toNativeSeparators(f.path(badFolder));
+        for (const QByteArray &datagram : {packet1of3, packet2of3, packet3of3})
+            f.save(datagram);
+        QVERIFY(!f.noticed());
+        QCOMPARE(f.probe->warningCount(), 1);
+        QVERIFY(f.probe->lastWarning().startsWith("Data could not be saved to the file:\n"));
+        QVERIFY(f.probe->lastWarning().endsWith("data_1.txt"));
+        // Nothing was created in place of the missing folders.
+        QVERIFY(!QFileInfo::exists(f.path("gone")));
+        QCOMPARE(readFile(f.path("plain")), QByteArray("not a folder"));
 
-void TestDataFiles::unopenableFileLosesOnlyItsTransfer()
-{
-    QFETCH(QString, badFolder);
-    Sandbox sb;
-    sb.start();
-    createFile(sb.home.path() + u"/plain"_s, "not a folder");
+        // Once the folder is back, the next transfer gets a file of its own.
+        f.probe->filePath() = QDir::toNativeSeparators(f.path("data"));
+        f.save(example);
+        QCOMPARE(f.filesOfToday().size(), 1);
+        QCOMPARE(readFile(f.file(f.filesOfToday().value(0))), englishFile({1234}));
+        QVERIFY(f.noticed());
+    }
 
-    sb.probe->filePath() = QDir::toNativeSeparators(sb.home.path() + u'/' + badFolder);
-    for (const QByteArray &datagram : {packet1of3, packet2of3, packet3of3})
-        sb.save(datagram);
+    void writeFailureLosesOnlyItsTransfer()
+    {
+        if (!QFileInfo::exists("/dev/full"))
+            QSKIP("needs /dev/full");
+        Fixture f;
+        f.save(packet1of3);
+        f.probe->trayIcon()->messageTime.clear();
+        GravexProbe::blinkTimer(f.probe->trayIcon())->stop();
+        // The rest of this transfer meets a full disk.
+        f.probe->dataFile()->close();
+        f.probe->dataFile()->setFileName("/dev/full");
+        QVERIFY(f.probe->dataFile()->open(QIODevice::WriteOnly));
+        f.save(packet2of3);
+        f.save(packet3of3);
+        QVERIFY(!f.noticed());
+        QCOMPARE(f.probe->warningCount(), 1);
 
-    QVERIFY(!noticeGiven(*sb.probe));
-    QVERIFY(sb.probe->newFile());
-    // One warning for the one file of the transfer, naming it.
-    QCOMPARE(sb.probe->warningCount(), 1);
-    QVERIFY(sb.probe->lastWarning().startsWith(u"Data could not be saved to the file:\n"_s));
-    QVERIFY(sb.probe->lastWarning().endsWith(u"data_1.txt"_s));
-    // Nothing was created in place of the missing folders.
-    QCOMPARE(QDir(sb.home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             (words("data plain")));
-    QCOMPARE(readFile(sb.home.path() + u"/plain"_s), QByteArray("not a folder"));
+        f.save(example);
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1}));
+        QCOMPARE(readFile(f.file("data_2.txt")), englishFile({1234}));
+        QVERIFY(f.noticed());
+    }
 
-    // Once the folder is back, the next transfer gets a file of its own.
-    sb.probe->filePath() = QDir::toNativeSeparators(sb.dataFolder);
-    sb.save(single5);
-    const QStringList files = sb.filesOfToday();
-    QCOMPARE(files.size(), 1);
-    QCOMPARE(readFile(sb.dateFolder() + u'/' + files.first()), englishFile({5}));
-    QVERIFY(noticeGiven(*sb.probe));
-}
+    // Datagrams read in one go are written in arrival order, what is not a
+    // frame is skipped, and the lines are on disk before the transfer ends.
+    void transferOverLoopback()
+    {
+        Fixture f;
+        const quint16 port = f.probe->udpSocket()->localPort();
+        send(port, {hex("F855CE"), QByteArray(), packet1of3, size64, packet2of3});
+        QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2}));
+        QVERIFY(f.noticed());
 
-void TestDataFiles::writeFailureLosesOnlyItsTransfer()
-{
-#ifndef Q_OS_LINUX
-    QSKIP("needs /dev/full");
-#endif
-    QFile full(u"/dev/full"_s);
-    QVERIFY(full.open(QIODevice::WriteOnly));
-    EncodedStream stream;
-    stream.setDevice(&full);
-    QVERIFY(!(stream.write(u"x"_s) && stream.flush())); // the disk is full
+        send(port, {packet3of3, example});
+        QTRY_COMPARE(readFile(f.file("data_2.txt")), englishFile({1234}));
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2, 3}));
+    }
 
-    Sandbox sb;
-    sb.start();
-    sb.save(packet1of3);
-    sb.probe->trayIcon()->messageTime.clear();
-    GravexProbe::blinkTimer(sb.probe->trayIcon())->stop();
-    // The rest of this transfer meets a full disk.
-    QFile *dataFile = sb.probe->dataFile();
-    dataFile->close();
-    dataFile->setFileName(u"/dev/full"_s);
-    QVERIFY(dataFile->open(QIODevice::WriteOnly));
+    // A port held by another program: the program runs on, says so once,
+    // and a later Apply binds again.
+    void portThatCannotBeOpened()
+    {
+        auto holder = std::make_unique<QUdpSocket>();
+        QVERIFY(holder->bind(QHostAddress::Any, 0, QUdpSocket::DontShareAddress));
+        const quint16 taken = holder->localPort();
+        Fixture f({{"UdpPort", QString::number(taken)}});
+        QCOMPARE(f.probe->udpSocket()->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(f.probe->warningCount(), 1);
+        QVERIFY2(f.probe->lastWarning().startsWith(
+                     QStringLiteral("UDP port %1 could not be opened:\n").arg(taken)),
+                 qPrintable(f.probe->lastWarning()));
 
-    sb.save(packet2of3);
-    QVERIFY(!noticeGiven(*sb.probe));
-    sb.save(packet3of3);
-    QVERIFY(!noticeGiven(*sb.probe));
-    QCOMPARE(sb.probe->warningCount(), 1);
+        f.probe->applyOptions(); // still taken: Apply says so too
+        QCOMPARE(f.probe->warningCount(), 2);
+        holder.reset();
+        f.probe->applyOptions();
+        QCOMPARE(f.probe->udpSocket()->localPort(), taken);
+        send(taken, {example});
+        QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
+        QCOMPARE(f.probe->warningCount(), 2);
+    }
 
-    sb.save(single5);
-    QCOMPARE(readFile(sb.dataFile(1)), englishFile({1}));
-    QCOMPARE(readFile(sb.dataFile(2)), englishFile({5}));
-    QVERIFY(noticeGiven(*sb.probe));
-}
+    // A burst from several scales waits in the socket's queue while files
+    // are written. Linux grants twice what is asked, up to its limit.
+    void receiveBufferEnlarged()
+    {
+        QUdpSocket plain;
+        QVERIFY(plain.bind(QHostAddress::LocalHost, 0));
+        QFile limit("/proc/sys/net/core/rmem_max");
+        const int systemLimit =
+            limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toInt() : 0;
+        Fixture f;
+        for (int round = 0; round < 2; ++round) { // Apply binds anew
+            QVERIFY(receiveBuffer(f.probe->udpSocket()) > receiveBuffer(&plain));
+            QVERIFY(receiveBuffer(f.probe->udpSocket()) >= qMin(4 * 1024 * 1024, systemLimit));
+            f.probe->applyOptions();
+        }
+    }
+
+    void notice_data()
+    {
+        QTest::addColumn<QString>("balloons");
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("noticed");
+        QTest::newRow("text written") << "true" << example << true;
+        QTest::newRow("balloons off") << "false" << example << false;
+        QTest::newRow("empty text") << "true" << pluZero << false;
+    }
+    void notice()
+    {
+        QFETCH(QString, balloons);
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, noticed);
+        Fixture f({{"ShowTrayMessage", balloons}});
+        const QDateTime before = QDateTime::currentDateTime().addMSecs(-1000);
+        f.save(datagram);
+        QCOMPARE(GravexProbe::blinkTimer(f.probe->trayIcon())->isActive(), noticed);
+        const QString shown = f.probe->trayIcon()->messageTime;
+        QCOMPARE(!shown.isEmpty(), noticed);
+        if (noticed) {
+            const QDateTime time = QDateTime::fromString(shown, "dd.MM.yyyy  hh:mm:ss");
+            QVERIFY2(time > before && time <= QDateTime::currentDateTime(), qPrintable(shown));
+        }
+    }
+};
 
 QTEST_MAIN(TestDataFiles)
 #include "tst_datafiles.moc"

@@ -1,13 +1,10 @@
-// The acceptance checks of the On-Line frame and the CRC16 the scales use,
-// against frames written out byte by byte and an independent CRC.
-#include "frames.h"
+// The acceptance checks of the On-Line frame, its CRC16 and the text lines
+// its records become, against bytes written out by hand.
+#include "fixture.h"
 #include "reception/frame.h"
 #include "reception/recordline.h"
 
 #include <QRandomGenerator>
-#include <QTest>
-
-using namespace frames;
 
 namespace {
 
@@ -23,6 +20,14 @@ quint16 xmodem(const QByteArray &data)
     return crc;
 }
 
+// The 36 bytes that carry fields: transactionNumber(4) unused(2) recordStatus(2)
+// year month day hour minute second, groupNumber(4) scaleNumber(5)
+// operatorNumber(1) plu(4) price(4) weight(4); then 14 unused zero bytes.
+QByteArray record(const char *fields)
+{
+    return hex(fields) + QByteArray(14, '\0');
+}
+
 } // namespace
 
 class TestFrame : public QObject
@@ -30,134 +35,113 @@ class TestFrame : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void checks_data();
-    void checks();
-    void spareBytesAfterLastRecordAreNotRead();
-    void endsTransfer_data();
-    void endsTransfer();
-    void crcCheckValues_data();
-    void crcCheckValues();
-    void crcMatchesXmodemOracle();
-};
+    void checks_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<QList<bool>>("passes"); // prefix, length, CRC
 
-void TestFrame::checks_data()
-{
-    QTest::addColumn<QByteArray>("datagram");
-    QTest::addColumn<bool>("prefix");
-    QTest::addColumn<bool>("length");
-    QTest::addColumn<bool>("crc");
-
-    QTest::newRow("worked example") << example << true << true << true;
-    QTest::newRow("64 bytes, header, type and CRC right") << size64 << false << true << true;
-    QTest::newRow("header bytes swapped") << headerSwapped << false << true << true;
-    QTest::newRow("subtype 09") << subtype09 << false << true << true;
-    QTest::newRow("empty datagram") << QByteArray() << false << false << false;
-    QTest::newRow("bodyLength one too many") << bodyLengthPlusOne << true << false << true;
-    QTest::newRow("bodyLength one too few")
-        << make("F855CE 3900 0208 0100 0100 3200", exampleRecord, "9CA3") << true << false << true;
-    QTest::newRow("wrong CRC") << wrongCrc << true << true << false;
-    QTest::newRow("CRC stored high byte first")
-        << make("F855CE 3A00 0208 0100 0100 3200", exampleRecord, "A39C") << true << true << false;
-    // bodyLength 0x8000.. equals recordDataLength + 8 only if the sum wraps.
-    QTest::newRow("recordDataLength 32760")
-        << make("F855CE 0080 0208 0100 0100 F87F", exampleRecord, "C7FF") << true << false << true;
-    QTest::newRow("recordDataLength 32763")
-        << make("F855CE 0380 0208 0100 0100 FB7F", exampleRecord, "5DC9") << true << false << true;
-    QTest::newRow("recordDataLength 32767")
-        << make("F855CE 0780 0208 0100 0100 FF7F", exampleRecord, "8580") << true << false << true;
-    // Read as signed, -1 + 8 is 7: the check compares the fields only.
-    QTest::newRow("recordDataLength -1, bodyLength 7")
-        << make("F855CE 0700 0208 0100 0100 FFFF", exampleRecord, "BE89") << true << true << true;
-    QTest::newRow("two records and 20 spare bytes") << twoRecordsAndSpare << true << true << true;
-}
-
-void TestFrame::checks()
-{
-    QFETCH(QByteArray, datagram);
-    QFETCH(bool, prefix);
-    QFETCH(bool, length);
-    QFETCH(bool, crc);
-
-    QCOMPARE(frame::hasValidPrefix(datagram), prefix);
-    // The later checks read fields beyond the first 13 bytes.
-    if (datagram.size() < frame::overhead)
-        return;
-    QCOMPARE(frame::hasValidLength(datagram), length);
-    QCOMPARE(frame::hasValidCrc(datagram), crc);
-}
-
-// 120 bytes of record data are two records; the last 20 bytes are not a record.
-void TestFrame::spareBytesAfterLastRecordAreNotRead()
-{
-    const QByteArrayView data = frame::recordData(twoRecordsAndSpare);
-
-    QCOMPARE(data.toByteArray(), twoRecordsAndSpareData);
-    QCOMPARE(recordline::renderAll(data), exampleLine + QStringLiteral("\r\n") + lineOf(1235));
-}
-
-void TestFrame::endsTransfer_data()
-{
-    QTest::addColumn<QByteArray>("head");
-    QTest::addColumn<bool>("ends");
-
-    QTest::newRow("1 of 1") << hex("F855CE 3A00 0208 0100 0100 3200") << true;
-    QTest::newRow("1 of 3") << hex("F855CE 3A00 0208 0100 0300 3200") << false;
-    QTest::newRow("3 of 3") << hex("F855CE 3A00 0208 0300 0300 3200") << true;
-    QTest::newRow("0 of 0") << hex("F855CE 3A00 0208 0000 0000 3200") << true;
-    QTest::newRow("256 of 1") << hex("F855CE 3A00 0208 0001 0100 3200") << false;
-    QTest::newRow("513 of 258") << hex("F855CE 3A00 0208 0102 0201 3200") << false;
-}
-
-void TestFrame::endsTransfer()
-{
-    QFETCH(QByteArray, head);
-    QFETCH(bool, ends);
-
-    QCOMPARE(frame::endsTransfer(QByteArray(head + exampleRecord + hex("0000"))), ends);
-}
-
-void TestFrame::crcCheckValues_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<quint16>("crc");
-
-    QTest::newRow("empty") << QByteArray() << quint16(0);
-    QTest::newRow("single 41") << hex("41") << quint16(0x0041);
-    QTest::newRow("123456789") << QByteArray("123456789") << quint16(0xBEEF);
-    QTest::newRow("abc") << QByteArray("abc") << quint16(0x1EE4);
-    QTest::newRow("worked example body") << example.mid(5, 58) << quint16(0xA39C);
-}
-
-void TestFrame::crcCheckValues()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(quint16, crc);
-
-    QCOMPARE(frame::crc16(input), crc);
-}
-
-// The frame CRC is the plain remainder of the input, so for M = A + (b1 b2)
-// it equals XMODEM(A) XOR b1b2.
-void TestFrame::crcMatchesXmodemOracle()
-{
-    QCOMPARE(xmodem("123456789"), quint16(0x31C3)); // the oracle's own check value
-
-    QRandomGenerator random(20111205);
-    for (int round = 0; round < 2000; ++round) {
-        QByteArray input(random.bounded(2, 300), Qt::Uninitialized);
-        for (char &c : input)
-            c = char(random.bounded(256));
-        const qsizetype n = input.size();
-        const quint16 tail = quint16(quint8(input[n - 2]) << 8 | quint8(input[n - 1]));
-        const quint16 expected = xmodem(input.first(n - 2)) ^ tail;
-        if (frame::crc16(input) != expected)
-            QFAIL(qPrintable(QStringLiteral("round %1: crc16 of %2 bytes is %3, expected %4")
-                                 .arg(round)
-                                 .arg(n)
-                                 .arg(frame::crc16(input), 4, 16, QLatin1Char('0'))
-                                 .arg(expected, 4, 16, QLatin1Char('0'))));
+        QTest::newRow("worked example") << example << QList<bool>{true, true, true};
+        QTest::newRow("64 bytes") << size64 << QList<bool>{false, true, true};
+        QTest::newRow("header bytes swapped") << headerSwapped << QList<bool>{false, true, true};
+        QTest::newRow("subtype 09") << subtype09 << QList<bool>{false, true, true};
+        QTest::newRow("bodyLength one too many")
+            << bodyLengthPlusOne << QList<bool>{true, false, true};
+        QTest::newRow("wrong CRC") << wrongCrc << QList<bool>{true, true, false};
+        QTest::newRow("CRC stored high byte first")
+            << packet("F855CE 3A00 0208 0100 0100 3200", exampleRecord, "A39C")
+            << QList<bool>{true, true, false};
+        // bodyLength 0x8000 equals recordDataLength + 8 only if the sum wraps.
+        QTest::newRow("recordDataLength 32760")
+            << packet("F855CE 0080 0208 0100 0100 F87F", exampleRecord, "C7FF")
+            << QList<bool>{true, false, true};
+        // Read as signed, -1 + 8 is 7: the check compares the fields only.
+        QTest::newRow("recordDataLength -1, bodyLength 7")
+            << packet("F855CE 0700 0208 0100 0100 FFFF", exampleRecord, "BE89")
+            << QList<bool>{true, true, true};
     }
-}
+    void checks()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(QList<bool>, passes);
+        QCOMPARE(QList<bool>({frame::hasValidPrefix(datagram), frame::hasValidLength(datagram),
+                              frame::hasValidCrc(datagram)}),
+                 passes);
+    }
+
+    // 120 bytes of record data are two records; the last 20 bytes are not one.
+    void recordDataWithSpareBytes()
+    {
+        const QByteArray records =
+            exampleRecord + hex("D3040000") + exampleRecord.mid(4) + QByteArray(20, '\x11');
+        const QByteArray datagram = packet("F855CE 8000 0208 0100 0100 7800", records, "68AA");
+        QVERIFY(frame::hasValidPrefix(datagram) && frame::hasValidLength(datagram) &&
+                frame::hasValidCrc(datagram));
+        QCOMPARE(frame::recordData(datagram).toByteArray(), records);
+        QCOMPARE(recordline::renderAll(frame::recordData(datagram)).toLatin1(),
+                 lineOf(1234) + "\r\n" + lineOf(1235));
+    }
+
+    // Check values; and the frame CRC is the plain remainder of the input, so
+    // for M = A + (b1 b2) it equals XMODEM(A) XOR b1b2.
+    void crcCheckValuesAndXmodemRelation()
+    {
+        QCOMPARE(frame::crc16(""), quint16(0));
+        QCOMPARE(frame::crc16("A"), quint16(0x41));
+        QCOMPARE(frame::crc16("123456789"), quint16(0xBEEF));
+        QCOMPARE(frame::crc16(example.mid(5, 58)), quint16(0xA39C)); // the worked example's body
+        QCOMPARE(xmodem("123456789"), quint16(0x31C3));              // the oracle's own check value
+        QRandomGenerator random(20111205);
+        for (int round = 0; round < 2000; ++round) {
+            QByteArray input(random.bounded(2, 300), Qt::Uninitialized);
+            for (char &c : input)
+                c = char(random.bounded(256));
+            const qsizetype n = input.size();
+            const quint16 tail = quint16(quint8(input[n - 2]) << 8 | quint8(input[n - 1]));
+            QVERIFY2(frame::crc16(input) == (xmodem(input.first(n - 2)) ^ tail),
+                     input.toHex().constData());
+        }
+    }
+
+    void recordLines_data()
+    {
+        QTest::addColumn<QByteArray>("recordData");
+        QTest::addColumn<QByteArray>("text");
+
+        const QByteArray r1234 = exampleRecord, r1235 = hex("D3040000") + exampleRecord.mid(4);
+        const QByteArray plu0 = pluZero.mid(13, 50);
+        QTest::newRow("two records: CR LF between, none after")
+            << r1234 + r1235 << lineOf(1234) + "\r\n" + lineOf(1235);
+        QTest::newRow("plu 0 first: no leading break") << plu0 + r1235 << lineOf(1235);
+        QTest::newRow("plu 0 last: no trailing break") << r1234 + plu0 << lineOf(1234);
+        QTest::newRow("all plu 0") << plu0 + plu0 << QByteArray();
+        QTest::newRow("negative fields")
+            << record("D2040080 0000 FFFF 0B0C050E0309 FEFFFFFF 0000000107 03 FDFFFFFF 00000080 "
+                      "9CFFFFFF")
+            << QByteArray("-2147482414;-1;5.12.2011 14:3:9;-2;00017;3;-3;-2147483648;-100;");
+        QTest::newRow("operator byte C8")
+            << record("D2040000 0000 0000 0B0C050E0309 02000000 0000000107 C8 69000000 EE110000 "
+                      "E2040000")
+            << QByteArray("1234;0;5.12.2011 14:3:9;2;00017;-56;105;4590;1250;");
+        QTest::newRow("scale bytes 01 17 00 FF 09, unused bytes set")
+            << hex("D2040000 FFFF 0000 0B0C050E0309 02000000 011700FF09 03 69000000 EE110000 "
+                   "E2040000 FFFFFFFFFFFFFFFFFFFFFFFFFFFF")
+            << QByteArray("1234;0;5.12.2011 14:3:9;2;12302559;3;105;4590;1250;");
+        QTest::newRow("date bytes above 127 stay unsigned")
+            << record("D2040000 0000 0000 FF8081828384 02000000 0000000107 03 69000000 EE110000 "
+                      "E2040000")
+            << QByteArray("1234;0;129.128.20255 130:131:132;2;00017;3;105;4590;1250;");
+        QTest::newRow("year 7, time 0:0:5")
+            << record("D2040000 0000 0000 070C05000005 02000000 0000000107 03 69000000 EE110000 "
+                      "E2040000")
+            << QByteArray("1234;0;5.12.2007 0:0:5;2;00017;3;105;4590;1250;");
+    }
+    void recordLines()
+    {
+        QFETCH(QByteArray, recordData);
+        QFETCH(QByteArray, text);
+        QCOMPARE(recordline::renderAll(recordData).toLatin1(), text);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestFrame)
 #include "tst_frame.moc"
