@@ -68,6 +68,10 @@ STAMP=2024-03-07T08:09:05 # date and time inside the records: same bytes every r
 RCVBUF=4194304
 
 LOAD_AT_START=$(cut -d' ' -f1-3 /proc/loadavg)
+COMMIT_AT_START=$(git -C "$SRC" rev-parse --short HEAD 2>/dev/null || echo none)
+git -C "$SRC" diff --quiet HEAD -- app reception files settings tray 2>/dev/null ||
+    COMMIT_AT_START="$COMMIT_AT_START + uncommitted changes to the program"
+DATE_AT_START=$(date '+%Y-%m-%d %H:%M %Z')
 say() { printf '%s\n' "$*" >&2; }
 die() { say "bench: $*"; exit 1; }
 skipped() { case " $SKIP " in *" $1 "*) return 0 ;; esac; return 1; }
@@ -209,8 +213,9 @@ machine_facts() {
     echo "| Load average at start, at end | $LOAD_AT_START; $(cut -d' ' -f1-3 /proc/loadavg) |"
     echo "| Qt | ${qt:-6} |"
     echo "| Compiler, build type | $("${cc:-c++}" --version 2>/dev/null | head -1 || true), ${buildtype:-RelWithDebInfo (the project default)} |"
-    echo "| Commit | $(git rev-parse --short HEAD 2>/dev/null || echo none)$(git diff --quiet HEAD -- app reception files 2>/dev/null || echo ' + local changes') |"
-    echo "| Date | $(date '+%Y-%m-%d %H:%M %Z') |"
+    echo "| Checkout at start | $COMMIT_AT_START |"
+    echo "| Trelvant built | $(date -r "$TRELVANT" '+%Y-%m-%d %H:%M %Z') (make bench builds first; bench/run.sh alone does not) |"
+    echo "| Date | $DATE_AT_START (the run took $SECONDS s) |"
 }
 
 # ---------------------------------------------------------------- 1. throughput
