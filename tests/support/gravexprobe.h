@@ -2,8 +2,6 @@
 
 // Test access to the main object's and the tray icon's private members.
 #include "app/gravex.h"
-#include "files/encodedstream.h"
-#include "settings/autostart.h"
 #include "tray/tray.h"
 
 #include <QAction>
@@ -27,21 +25,14 @@ struct GravexProbe
     // Option members.
     QString &filePath() { return g.filePath; }
     quint16 &udpPort() { return g.udpPort; }
-    bool &showTrayMessage() { return g.showTrayMessage; }
-    bool &autoLoad() { return g.autoLoad; }
-    bool &debug() { return g.debug; }
     int &language() { return g.language; }
     int &loadedLanguage() { return g.loadedLanguage; }
-    QString &version() { return g.version; }
 
     // Data files.
     qint64 &fileCounter() { return g.fileCounter; }
-    bool &newFile() { return g.newFile; }
     QFile *dataFile() { return g.dataFile; }
     QFile *debugFile() { return g.debugFile; }
-    EncodedStream *dataStream() { return g.dataStream; }
     QSettings *settings() { return g.settings; }
-    AutostartEntry *runSettings() { return g.runSettings; }
     QUdpSocket *udpSocket() { return g.udpSocket; }
     const QString &lastWarning() { return g.lastWarning; }
     int warningCount() { return g.warningCount; }
@@ -74,13 +65,9 @@ struct GravexProbe
 
     // Private slots, called as the program calls them.
     void showWindow() { g.showWindow(); }
-    void quitApp() { g.quitApp(); }
     void applyOptions() { g.applyOptions(); }
     void setFileCounter() { g.setFileCounter(); }
     void saveMessage(const QByteArray &m) { g.saveMessage(m); }
-    QString getMessageString(const QByteArray &d) { return g.getMessageString(d); }
-    word crc16(const QByteArray &b) { return g.crc16(b); }
-    void aboutGravex() { g.aboutGravex(); }
 
     // The tray icon's own state.
     static QTimer *blinkTimer(Tray *t) { return t->blinkTimer; }
