@@ -68,8 +68,7 @@ void Gravex::announceArrival()
 {
     if (!showTrayMessage)
         return;
-    trayIcon->messageTime =
-        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy  hh:mm:ss"));
+    trayIcon->messageTime = recordline::arrivalTime(QDateTime::currentDateTime());
     trayIcon->showMessage(getAppName(false), getLanguageString(14) + trayIcon->messageTime,
                           QSystemTrayIcon::Information, Tray::balloonMs);
     trayIcon->blink();

@@ -106,4 +106,22 @@ QString renderAll(QByteArrayView recordData)
     return QString::fromLatin1(text);
 }
 
+QString arrivalTime(const QDateTime &time)
+{
+    const QDate date = time.date();
+    const QTime clock = time.time();
+    char text[] = "dd.MM.yyyy  hh:mm:ss";
+    const auto put = [&text](int at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            text[at + i] = char('0' + value % 10);
+    };
+    put(0, date.day(), 2);
+    put(3, date.month(), 2);
+    put(6, date.year(), 4);
+    put(12, clock.hour(), 2);
+    put(15, clock.minute(), 2);
+    put(18, clock.second(), 2);
+    return QString::fromLatin1(text, sizeof text - 1);
+}
+
 } // namespace recordline

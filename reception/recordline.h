@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QString>
 
 // One 50-byte transaction record as the scale sends it.
@@ -34,5 +35,10 @@ QString render(const Record &record);
 // The lines of all non-empty records in `recordData`, joined by CR LF with
 // none after the last; a trailing partial record is ignored.
 QString renderAll(QByteArrayView recordData);
+
+// The local time of an arrival as the notice shows it, "dd.MM.yyyy  hh:mm:ss"
+// (two blanks, 24-hour clock); formatted by hand, since the notice is given
+// for every batch of datagrams.
+QString arrivalTime(const QDateTime &time);
 
 } // namespace recordline

@@ -141,6 +141,14 @@ private Q_SLOTS:
         QFETCH(QByteArray, text);
         QCOMPARE(recordline::renderAll(recordData).toLatin1(), text);
     }
+    // The balloon's second line: zero-padded, two blanks, 24-hour clock.
+    void arrivalTime()
+    {
+        QCOMPARE(recordline::arrivalTime(QDateTime(QDate(2026, 12, 6), QTime(14, 3, 9))),
+                 QStringLiteral("06.12.2026  14:03:09"));
+        QCOMPARE(recordline::arrivalTime(QDateTime(QDate(2027, 1, 31), QTime(23, 59, 0))),
+                 QStringLiteral("31.01.2027  23:59:00"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFrame)
