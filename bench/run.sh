@@ -83,20 +83,9 @@ for t in socat valgrind; do command -v $t >/dev/null || die "$t is missing"; don
 TRELVANT=$BUILD/Trelvant
 SIM=$BUILD/tools/scale-sim/scale-sim
 DRIVER=$BUILD/bench/savemessage-bench
-[ -x "$DRIVER" ] || DRIVER=$BUILD/savemessage-bench
-if [ ! -x "$DRIVER" ]; then
-    # The build directory does not know bench/ yet: build everything measured
-    # here in a build directory of its own, from the same sources.
-    BUILD=$SRC/build-bench
-    say "bench: $1 has no savemessage-bench; building in $BUILD"
-    [ -f "$BUILD/CMakeCache.txt" ] ||
-        cmake -S "$SRC" -B "$BUILD" -DCMAKE_PROJECT_Scalvanto_INCLUDE="$SRC/bench/attach.cmake" >/dev/null
+# make bench builds first; run on its own, build what is measured here.
+[ -x "$DRIVER" ] && [ -x "$TRELVANT" ] && [ -x "$SIM" ] ||
     cmake --build "$BUILD" -j 2 --target Trelvant scale-sim savemessage-bench >/dev/null
-    TRELVANT=$BUILD/Trelvant
-    SIM=$BUILD/tools/scale-sim/scale-sim
-    DRIVER=$BUILD/savemessage-bench
-    [ -x "$DRIVER" ] || DRIVER=$BUILD/bench/savemessage-bench
-fi
 for f in "$TRELVANT" "$SIM" "$DRIVER"; do [ -x "$f" ] || die "not built: $f"; done
 
 WORK=$(mktemp -d /tmp/scalvo-bench.XXXXXX)
