@@ -1,28 +1,65 @@
 #include "files/encodedstream.h"
 
 #include <QFileDevice>
-#include <QTextCodec>
 
-EncodedStream::EncodedStream() : codec(QTextCodec::codecForName("Windows-1251"))
+namespace {
+
+// Bytes 0x80..0xBF of Windows-1251; 0x98 is not assigned (0 never matches here,
+// since it is ASCII). Bytes 0xC0..0xFF
+// are the Cyrillic letters А..я, U+0410..U+044F, in order.
+constexpr char16_t upperHalf[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+constexpr char16_t firstLetter = 0x0410;
+constexpr char16_t lastLetter = 0x044F;
+
+char encode(char16_t c)
 {
+    if (c < 0x80)
+        return char(c);
+    if (c >= firstLetter && c <= lastLetter)
+        return char(0xC0 + (c - firstLetter));
+    for (int i = 0; i < 64; ++i) {
+        if (upperHalf[i] == c)
+            return char(0x80 + i);
+    }
+    return '?';
 }
 
-void EncodedStream::setDevice(QFileDevice *device)
-{
-    file = device;
-}
+} // namespace
 
-bool EncodedStream::write(const QString &text)
+QByteArray toWindows1251(QStringView text)
 {
-    if (!file || !file->isOpen())
-        return false;
-    // Record lines are plain ASCII, the same bytes in every code page.
-    const QByteArray bytes =
-        QtPrivate::isAscii(QStringView(text)) ? text.toLatin1() : codec->fromUnicode(text);
-    return file->write(bytes) == bytes.size();
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        bytes += encode(c.unicode());
+        // A character outside the BMP is one '?', not two.
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+    }
+    return bytes;
 }
 
 bool EncodedStream::flush()
 {
-    return file && file->isOpen() && file->flush();
+    const QByteArray bytes = takePending();
+    if (bytes.isEmpty())
+        return true;
+    if (!file || !file->isOpen())
+        return false;
+    const qint64 end = file->pos();
+    if (file->write(bytes) == bytes.size())
+        return true;
+    // Never leave a line cut in two: the file keeps what it held before.
+    file->resize(end);
+    return false;
 }

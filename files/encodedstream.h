@@ -1,26 +1,38 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
+#include <QStringView>
+
+#include <utility>
 
 class QFileDevice;
-class QTextCodec;
 
-// Writes text to a file in the Windows-1251 code page, the encoding of the
-// data files. Nothing is held back: flush() hands everything written so far
-// to the operating system, and a failure is reported, not swallowed.
+// The text in the Windows-1251 code page, the encoding of the data files.
+// Characters the code page lacks become '?'. One fixed table, so every
+// platform writes the same bytes.
+QByteArray toWindows1251(QStringView text);
+
+// The text of a data file on its way to disk. What is written is gathered in
+// memory and handed to the file in one go by flush(), so the file only ever
+// grows by whole lines: when the system does not take all of it (a full disk,
+// a size limit) the file is cut back to where it ended before.
 class EncodedStream
 {
 public:
-    EncodedStream();
-
-    void setDevice(QFileDevice *device);
+    void setDevice(QFileDevice *device) { file = device; }
     QFileDevice *device() const { return file; }
 
-    // False if the device is not open or did not take all the bytes.
-    bool write(const QString &text);
+    void write(QStringView text) { pending += toWindows1251(text); }
+    bool hasPending() const { return !pending.isEmpty(); }
+    // The text not yet handed over, taken out of the stream; put it back with restore().
+    QByteArray takePending() { return std::exchange(pending, {}); }
+    void restore(const QByteArray &bytes) { pending += bytes; }
+
+    // Hands the gathered text to the system. False if the device is not open
+    // or did not take all of it; the text is dropped either way.
     bool flush();
 
 private:
     QFileDevice *file = nullptr;
-    QTextCodec *codec = nullptr;
+    QByteArray pending;
 };

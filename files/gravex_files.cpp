@@ -90,7 +90,7 @@ void Gravex::openDataFile(const QString &dateFolder)
     for (int i = 0; i < maxOpenAttempts && !opened; ++i) {
         dataFile->setFileName(datafiles::dataFilePath(dateFolder, fileCounter));
         // NewOnly: an existing file is never opened, so never emptied.
-        opened = dataFile->open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        opened = dataFile->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
         if (!opened && !QFileInfo::exists(dataFile->fileName()))
             break;
         if (!opened)
@@ -112,10 +112,7 @@ void Gravex::writeRecordText(const QString &text)
 {
     if (dataFileFailed)
         return;
-    if (!dataStream->write(text + QLatin1String("\r\n"))) {
-        failDataFile();
-        return;
-    }
+    dataStream->write(QString(text + QLatin1String("\r\n")));
     unflushedText = true;
     if (!receiving)
         finishWrites();

@@ -3,7 +3,7 @@
 # As root it runs apt-get itself; otherwise it uses sudo where that works
 # without a password, and else prints the one command to run.
 set -e
-PACKAGES="cmake make g++ qt6-base-dev qt6-5compat-dev libgl-dev"
+PACKAGES="cmake make g++ qt6-base-dev libgl-dev"
 [ -n "$SCALVO_EXTRA_PACKAGES" ] && PACKAGES="$PACKAGES $SCALVO_EXTRA_PACKAGES"
 
 missing=""

@@ -75,7 +75,7 @@ QString text(int language, const QString &longTitle, const QString &version,
     const Texts &t = language != 0 ? english : russian;
     const QString qt = QLatin1String("Qt ") + qtVersion;
     const QString libraries =
-        qt + QLatin1String(":<br>Qt6Core;<br>Qt6Gui;<br>Qt6Widgets;<br>Qt6Network;<br>Qt6Core5Compat.");
+        qt + QLatin1String(":<br>Qt6Core;<br>Qt6Gui;<br>Qt6Widgets;<br>Qt6Network.");
     return QLatin1String("<b>") + longTitle + QLatin1Char(' ') + version +
            QLatin1String("</b><br><br>") +
            tr(t.body).arg(link(QLatin1String(makerSite), tr(t.maker)),
