@@ -2,6 +2,7 @@
 #include "app/gravex.h"
 
 #include "files/encodedstream.h"
+#include "i18n/strings.h"
 #include "settings/autostart.h"
 #include "tray/tray.h"
 
@@ -30,12 +31,14 @@ Gravex::Gravex(QWidget *parent) : QWidget(parent)
     createTrayIcon();
     createUdpSocket();
     buildOptionsWindow();
-    connect(trayIcon, &QSystemTrayIcon::activated, trayIcon, &Tray::normal);
 
-    newFile = true;
     dataFile = new QFile;
     debugFile = new QFile;
     dataStream = new EncodedStream;
+    dataStream->setDevice(dataFile);
+    // At the end of a Windows session the process is ended right after this
+    // signal, before any destructor runs.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &Gravex::storeAndClose);
 
     setWindowIcon(QIcon(QStringLiteral(":/Gravex")));
     setWindowTitle(getAppName(true));
@@ -44,7 +47,8 @@ Gravex::Gravex(QWidget *parent) : QWidget(parent)
 Gravex::~Gravex()
 {
     // The tray icon goes before the menu it shows, the sub-menu before the
-    // menu that holds it; deleting the data file closes it.
+    // menu that holds it.
+    storeAndClose();
     delete gridLayout;
     delete languageLabel;
     delete folderLabel;
@@ -87,7 +91,7 @@ void Gravex::quitApp()
     box.setWindowTitle(getAppName(false));
     box.setIcon(QMessageBox::Warning);
     box.setText(getAppName(true));
-    box.setInformativeText(getLanguageString(8));
+    box.setInformativeText(getLanguageString(strings::QuitQuestion));
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     // exit() rather than quit(): quit() first asks every window to close, and
     // the options window refuses (it only hides), which would cancel the quit.
@@ -95,11 +99,25 @@ void Gravex::quitApp()
         QCoreApplication::exit(0);
 }
 
-// Closing the window only hides it: the program lives on in the tray.
+void Gravex::showOptions()
+{
+    if (isHidden())
+        showWindow();
+    raise();
+    activateWindow();
+}
+
+// Closing the window only hides it: the program lives on in the tray. Without
+// a tray a hidden window could never be reached again, so closing it is
+// quitting, confirmed as from the tray menu.
 void Gravex::closeEvent(QCloseEvent *event)
 {
+    event->ignore();
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        quitApp();
+        return;
+    }
     if (isVisible())
         setVisible(false);
-    event->ignore();
     showWindowAction->setChecked(isVisible());
 }

@@ -41,6 +41,9 @@ public:
     explicit Gravex(QWidget *parent = nullptr);
     ~Gravex() override;
 
+    // Shows the options window, or brings it to the front when it is shown.
+    void showOptions();
+
 public Q_SLOTS:
     QString getLanguageString(qint8 param);
     QString getAppName(bool param);
@@ -71,13 +74,16 @@ private:
     // Steps of the slots above, kept out of the meta-object.
     void buildOptionsWindow();
     void bindUdpSocket();
-    QString todaysDateFolder();
-    void skipTakenFileNumbers(const QString &dateFolder);
+    const QString &todaysDateFolder();
+    // A transfer's data file: the next accepted datagram opens one when none is.
+    bool newFile() const;
     void openDataFile(const QString &dateFolder);
-    void writeRecordText(const QString &text);
-    void finishWrites();
-    void failDataFile();
+    void storeLines();
+    bool reopenVanishedDataFile();
     void closeDataFile();
+    void finishBatch();
+    void storeAndClose();
+    void failDataFile();
     void announceArrival();
     void warn(const QString &text);
 
@@ -113,27 +119,20 @@ private:
     QString version;
     quint16 udpPort = 0;
     qint64 fileCounter = 0;
-    bool newFile = true;
     bool showTrayMessage = true;
     bool autoLoad = true;
     bool debug = false;
     int language = 0;
     int loadedLanguage = 0;
 
-    // The data file of the current transfer could not be opened or written:
-    // its lines are discarded and the user has been warned once.
-    bool dataFileFailed = false;
-    // Datagrams read in one go are written first and then handed to the
-    // system together, followed by one arrival notice.
-    bool receiving = false;
+    // One buffer for every datagram read, kept for the socket's life.
     QByteArray receiveBuffer;
-    bool unflushedText = false;
-    // Today's folder, and the one whose existence this batch has seen.
     datafiles::TodaysFolder todaysFolder;
-    QString checkedDateFolder;
-    // The last warning shown and how many there were in this run.
-    QString lastWarning;
-    int warningCount = 0;
+    datafiles::HeldDebugDump debugDump;
+    // The last data file the user was warned of: one warning per file.
+    QString warnedFile;
+    // Lines reached their file in this batch of datagrams: one notice at its end.
+    bool resultsStored = false;
 
     friend struct GravexProbe;
 };

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 
 #include <limits>
 
@@ -101,6 +103,25 @@ qint64 nextFileNumber(const QString &dateFolder)
     return qint64(highest) + 1;
 }
 
+qint64 firstFreeFileNumber(const QString &dateFolder, qint64 from)
+{
+    if (!QFileInfo::exists(dataFilePath(dateFolder, from)))
+        return from;
+    QSet<qint64> taken;
+    const QLatin1String stem("data_"), suffix(".txt");
+    const QStringList names = QDir(dateFolder).entryList({QStringLiteral("data_*.txt")}, QDir::Files);
+    for (const QString &name : names) {
+        bool ok = false;
+        const qint64 n = QStringView(name).sliced(stem.size(), name.size() - stem.size() - suffix.size()).toLongLong(&ok);
+        // Only the name the number is written as takes it: data_007.txt leaves 7 free.
+        if (ok && name == stem + QString::number(n) + suffix)
+            taken.insert(n);
+    }
+    while (taken.contains(from))
+        ++from;
+    return from;
+}
+
 QString header(int language)
 {
     const char *const *lines = language != 0 ? englishHeader : russianHeader;
@@ -110,18 +131,18 @@ QString header(int language)
     return text;
 }
 
-const QString &TodaysFolder::path(const QString &dataFolder_)
+bool TodaysFolder::update(const QString &dataFolder_, qint64 nowMs)
 {
     constexpr qint64 recheckMs = 60 * 1000;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now < validFromMs || now >= validUntilMs || dataFolder_ != dataFolder) {
-        const QDate today = QDate::currentDate();
-        dataFolder = dataFolder_;
-        folder = dateFolderPath(dataFolder, today);
-        validFromMs = today.startOfDay().toMSecsSinceEpoch();
-        validUntilMs = qMin(today.addDays(1).startOfDay().toMSecsSinceEpoch(), now + recheckMs);
-    }
-    return folder;
+    if (nowMs >= validFromMs && nowMs < validUntilMs && dataFolder_ == dataFolder)
+        return false;
+    const QDate today = QDateTime::fromMSecsSinceEpoch(nowMs).date();
+    const QString previous = folder;
+    dataFolder = dataFolder_;
+    folder = dateFolderPath(dataFolder, today);
+    validFromMs = today.startOfDay().toMSecsSinceEpoch();
+    validUntilMs = qMin(today.addDays(1).startOfDay().toMSecsSinceEpoch(), nowMs + recheckMs);
+    return folder != previous;
 }
 
 void writeDebugDump(QFile &file, const QString &path, const QByteArray &datagram)
@@ -131,6 +152,23 @@ void writeDebugDump(QFile &file, const QString &path, const QByteArray &datagram
         file.write(datagram);
         file.close();
     }
+}
+
+void HeldDebugDump::hold(QFile &file, const QString &path_, const QByteArray &datagram_)
+{
+    if (path_ != path)
+        write(file);
+    path = path_;
+    // A copy of its own: the datagram may live in the receiver's buffer.
+    datagram = QByteArray(datagram_.constData(), datagram_.size());
+}
+
+void HeldDebugDump::write(QFile &file)
+{
+    if (path.isEmpty())
+        return;
+    writeDebugDump(file, path, datagram);
+    path.clear();
 }
 
 } // namespace datafiles

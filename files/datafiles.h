@@ -27,17 +27,25 @@ qint32 numberInFileName(const QString &fileName);
 // 1 for an empty or missing folder.
 qint64 nextFileNumber(const QString &dateFolder);
 
+// The first number from `from` on whose data file does not exist yet. One
+// look at the usual free name; only when it is taken, one listing of the
+// folder, however many names are taken.
+qint64 firstFreeFileNumber(const QString &dateFolder, qint64 from);
+
 // The 13 header lines of a data file, each ending in CR LF.
 QString header(int language);
 
-// Today's date folder under a data folder. Working out the local date and
-// the path costs more than checking a datagram, so the answer is kept until
-// the day ends, the data folder changes or a minute has passed (the clock or
-// the time zone may have been changed).
+// Today's date folder under a data folder, for the time `nowMs` (local
+// clock, milliseconds since the epoch). Working out the local date and the
+// path costs more than checking a datagram, so the answer is kept until the
+// day ends, the data folder changes or a minute has passed (the clock or the
+// time zone may have been changed).
 class TodaysFolder
 {
 public:
-    const QString &path(const QString &dataFolder);
+    // True when the path differs from the one given before.
+    bool update(const QString &dataFolder, qint64 nowMs);
+    const QString &path() const { return folder; }
 
 private:
     QString dataFolder;
@@ -46,7 +54,21 @@ private:
     qint64 validUntilMs = 0;
 };
 
-// Replaces the file's content with the datagram's raw bytes.
+// The raw copy of a datagram, replacing the file's content.
 void writeDebugDump(QFile &file, const QString &path, const QByteArray &datagram);
+
+// Each debug file keeps only the last datagram dumped under its number, so
+// the dump is held and written once: when the number or the folder changes,
+// or when the caller is done with a batch of datagrams.
+class HeldDebugDump
+{
+public:
+    void hold(QFile &file, const QString &path, const QByteArray &datagram);
+    void write(QFile &file);
+
+private:
+    QString path;
+    QByteArray datagram;
+};
 
 } // namespace datafiles

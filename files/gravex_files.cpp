@@ -1,20 +1,28 @@
 // Gravex: filing accepted datagrams, one numbered data file per transfer.
+//
+// The lines of a batch of datagrams are gathered and handed to the system
+// together: at the end of the batch, when a transfer ends, and before the
+// program ends. Only lines that reached their file are announced, and a
+// data file only ever grows by whole lines.
 #include "app/gravex.h"
 
+#include "app/platform.h"
 #include "files/datafiles.h"
 #include "files/encodedstream.h"
 #include "i18n/strings.h"
 #include "reception/frame.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 namespace {
-// Opening a data file is retried on the next number when the name is taken;
-// this bounds the retries should the folder keep filling under us.
-constexpr int maxOpenAttempts = 1000;
+// Opening a data file is tried again after making the day folder or moving
+// past a name taken meanwhile; more than that means the folder is unusable.
+constexpr int openAttempts = 3;
+constexpr auto dataFileMode = QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::NewOnly;
 } // namespace
 
 void Gravex::setFileCounter()
@@ -35,114 +43,136 @@ void Gravex::saveMessage(QByteArray message)
     if (!frame::hasValidPrefix(message))
         return;
 
-    const QString dateFolder = todaysDateFolder();
-    if (newFile)
-        skipTakenFileNumbers(dateFolder);
+    const QString &dateFolder = todaysDateFolder();
+    // A new transfer never takes the number of an existing data file (the
+    // data folder may have changed since the counter was set), so its debug
+    // dump and its data file share a number that is free.
+    if (newFile())
+        fileCounter = datafiles::firstFreeFileNumber(dateFolder, fileCounter);
     if (debug)
-        datafiles::writeDebugDump(*debugFile, datafiles::debugFilePath(dateFolder, fileCounter),
-                                  message);
+        debugDump.hold(*debugFile, datafiles::debugFilePath(dateFolder, fileCounter), message);
 
     if (!frame::hasValidLength(message) || !frame::hasValidCrc(message))
         return;
 
-    if (newFile)
+    if (newFile())
         openDataFile(dateFolder);
     const QString text = getMessageString(frame::recordData(message).toByteArray());
-    if (!text.isEmpty())
-        writeRecordText(text);
+    if (!text.isEmpty() && dataFile->isOpen())
+        dataStream->write(QString(text + QLatin1String("\r\n")));
     if (frame::endsTransfer(message))
         closeDataFile();
 }
 
-// The folder of today's date, created on the first datagram of a new day;
-// a new folder restarts the numbering. Only one level is created: a data
-// folder on a drive that is gone must not be re-created elsewhere. Within
-// one batch of datagrams the folder is looked for once.
-QString Gravex::todaysDateFolder()
+// The folder of today's date. The first datagram of a new day creates it,
+// one level only (a data folder on a drive that is gone must not be made
+// again elsewhere), and a new folder restarts the numbering.
+const QString &Gravex::todaysDateFolder()
 {
-    const QString &dateFolder = todaysFolder.path(filePath);
-    if (receiving && dateFolder == checkedDateFolder)
-        return dateFolder;
-    if (!QFileInfo::exists(dateFolder)) {
-        QDir().mkdir(dateFolder);
+    if (todaysFolder.update(filePath, QDateTime::currentMSecsSinceEpoch()) &&
+        !QFileInfo(todaysFolder.path()).isDir()) {
+        QDir().mkdir(todaysFolder.path());
         fileCounter = 1;
     }
-    checkedDateFolder = dateFolder;
-    return dateFolder;
+    return todaysFolder.path();
 }
 
-// A new transfer never reuses the number of an existing data file (the data
-// folder may have changed since the counter was set), so its debug dump and
-// its data file share a number that is free.
-void Gravex::skipTakenFileNumbers(const QString &dateFolder)
+bool Gravex::newFile() const
 {
-    for (int i = 0; i < maxOpenAttempts; ++i, ++fileCounter) {
-        if (!QFileInfo::exists(datafiles::dataFilePath(dateFolder, fileCounter)))
-            return;
-    }
+    return !dataFile->isOpen();
 }
 
+// Opens data file number fileCounter and writes its header. An existing
+// file is never opened, so never emptied; a file whose header could not be
+// written is taken away again, and the next datagram tries anew.
 void Gravex::openDataFile(const QString &dateFolder)
 {
-    newFile = false;
-    dataFileFailed = false;
-    bool opened = false;
-    for (int i = 0; i < maxOpenAttempts && !opened; ++i) {
+    for (int attempt = 0; attempt < openAttempts; ++attempt) {
         dataFile->setFileName(datafiles::dataFilePath(dateFolder, fileCounter));
-        // NewOnly: an existing file is never opened, so never emptied.
-        opened = dataFile->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
-        if (!opened && !QFileInfo::exists(dataFile->fileName()))
+        if (dataFile->open(dataFileMode))
             break;
-        if (!opened)
-            ++fileCounter;
+        if (!QFileInfo(dateFolder).isDir()) {
+            // Deleted since it was made: made again, as for a new day.
+            QDir().mkdir(dateFolder);
+            fileCounter = 1;
+        } else if (QFileInfo::exists(dataFile->fileName())) {
+            fileCounter = datafiles::firstFreeFileNumber(dateFolder, fileCounter + 1);
+        } else {
+            break;
+        }
     }
-    dataStream->setDevice(dataFile);
-    if (opened) {
-        addFileHeader();
-        opened = dataStream->flush();
-    }
-    if (!opened)
+    if (!dataFile->isOpen()) {
         failDataFile();
+        return;
+    }
+    addFileHeader();
+    if (!dataStream->flush()) {
+        dataFile->remove();
+        failDataFile();
+    }
 }
 
-// The lines reach the operating system before the user is told about them,
-// so a crash or a forced logoff loses nothing that was announced. Within a
-// batch of datagrams that happens once, at its end.
-void Gravex::writeRecordText(const QString &text)
+// Hands the transfer's gathered lines to its file. They go only into the
+// file that is still at its path: if the file or its folder was deleted or
+// replaced meanwhile, the transfer goes on in a new file.
+void Gravex::storeLines()
 {
-    if (dataFileFailed)
+    if (!dataStream->hasPending())
         return;
-    dataStream->write(QString(text + QLatin1String("\r\n")));
-    unflushedText = true;
-    if (!receiving)
-        finishWrites();
-}
-
-void Gravex::finishWrites()
-{
-    if (!unflushedText)
+    if (!platform::isSameFile(*dataFile) && !reopenVanishedDataFile())
         return;
-    unflushedText = false;
     if (dataStream->flush())
-        announceArrival();
+        resultsStored = true;
     else
         failDataFile();
 }
 
-// The transfer's lines go nowhere from now on, and the user hears of it once.
-void Gravex::failDataFile()
+// The next free file of today's folder, made again if need be, header first.
+bool Gravex::reopenVanishedDataFile()
 {
-    if (dataFileFailed)
-        return;
-    dataFileFailed = true;
-    warn(strings::saveFailedText(language, dataFile->fileName()));
+    const QByteArray lines = dataStream->takePending();
+    dataFile->close();
+    const QString &dateFolder = todaysDateFolder();
+    fileCounter = datafiles::firstFreeFileNumber(dateFolder, fileCounter);
+    openDataFile(dateFolder);
+    if (!dataFile->isOpen())
+        return false;
+    dataStream->restore(lines);
+    return true;
 }
 
 void Gravex::closeDataFile()
 {
-    finishWrites();
+    storeLines();
     dataFile->close();
-    newFile = true;
-    dataFileFailed = false;
     ++fileCounter;
+}
+
+// The end of a batch of datagrams read in one go: what they brought reaches
+// the system before the program waits for more, and is announced once.
+void Gravex::finishBatch()
+{
+    storeLines();
+    debugDump.write(*debugFile);
+    if (resultsStored) {
+        resultsStored = false;
+        announceArrival();
+    }
+}
+
+// The program ends: nothing received stays behind in memory.
+void Gravex::storeAndClose()
+{
+    storeLines();
+    debugDump.write(*debugFile);
+    dataFile->close();
+}
+
+// The lines meant for the file go nowhere, and the user hears of it once per file.
+void Gravex::failDataFile()
+{
+    if (dataFile->fileName() == warnedFile)
+        return;
+    warnedFile = dataFile->fileName();
+    warn(strings::saveFailedText(language, warnedFile));
 }

@@ -7,7 +7,7 @@ namespace {
 
 const char *const context = "Gravex";
 
-struct Entry
+struct Row
 {
     const char *english;
     const char *russian;
@@ -15,7 +15,7 @@ struct Entry
 
 // The table in index order. Entry 14 keeps its blank before the line break:
 // the balloon appends the arrival time after it.
-const Entry table[tableSize] = {
+const Row table[tableSize] = {
     {"Apply", "Применить"},
     {"Close", "Закрыть"},
     {"Select...", "Обзор..."},
@@ -74,6 +74,11 @@ QString bindFailedText(int language, quint16 port, const QString &reason)
                    "Не удалось открыть UDP порт %1:\n%2"))
         .arg(port)
         .arg(reason);
+}
+
+QString invalidPortReason(int language)
+{
+    return tr(pick(language, "not a valid port number", "недопустимый номер порта"));
 }
 
 } // namespace strings

@@ -9,17 +9,39 @@ namespace strings {
 
 constexpr int russian = 0;
 constexpr int english = 1;
-constexpr int tableSize = 16;
 
-// Entry `index` of the string table; empty for an index outside 0..15.
+// The entries of the string table, in index order.
+enum Entry : qint8 {
+    Apply,
+    Close,
+    Select,
+    NotifyOnArrival,
+    AutoStart,
+    Language,
+    DataFolder,
+    UdpPort,
+    QuitQuestion,
+    RestartNeeded,
+    Options,
+    About,
+    License,
+    Help,
+    NewResults, // the balloon appends the arrival time after its line break
+    SaveDebug,
+    tableSize
+};
+
+// Entry `index` of the string table; empty for an index outside it.
 QString interfaceString(int language, quint8 index);
 
 // The long ("Scalvanto") or short ("Scalvo") product title.
 QString appName(int language, bool longTitle);
 
 // Warnings that have no place in the table: a data file that could not be
-// written, and a UDP port that could not be opened.
+// written, and a UDP port that could not be opened (with the reason).
 QString saveFailedText(int language, const QString &path);
 QString bindFailedText(int language, quint16 port, const QString &reason);
+// The reason given for port 0, which is never opened.
+QString invalidPortReason(int language);
 
 } // namespace strings

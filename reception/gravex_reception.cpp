@@ -7,6 +7,7 @@
 #include "tray/tray.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QUdpSocket>
 
 namespace {
@@ -16,6 +17,8 @@ constexpr int receiveBufferBytes = 4 * 1024 * 1024;
 // Larger than any UDP payload, so every datagram is read whole into one
 // buffer without first asking the system for its size.
 constexpr qsizetype maxDatagramBytes = 65536;
+// How long one pass reads before the event loop gets its turn again.
+constexpr int receivePassMs = 5;
 } // namespace
 
 void Gravex::createUdpSocket()
@@ -27,9 +30,15 @@ void Gravex::createUdpSocket()
 }
 
 // Binds to udpPort on all local addresses. A port that cannot be opened
-// leaves the program running and says why; a later Apply binds again.
+// leaves the program running and says why; a later Apply binds again. Port 0
+// (an empty or unreadable setting) would be some random port no scale sends
+// to, so it is never bound.
 void Gravex::bindUdpSocket()
 {
+    if (udpPort == 0) {
+        warn(strings::bindFailedText(language, udpPort, strings::invalidPortReason(language)));
+        return;
+    }
     if (!udpSocket->bind(QHostAddress::Any, udpPort, QUdpSocket::ShareAddress)) {
         warn(strings::bindFailedText(language, udpPort, udpSocket->errorString()));
         return;
@@ -38,18 +47,19 @@ void Gravex::bindUdpSocket()
 }
 
 // Every waiting datagram is handled to the end, in arrival order, before the
-// next one is read; what they wrote reaches the system before the program
-// waits for more.
+// next one is read. A pass reads for a few milliseconds at most and then
+// hands what it brought to the system, so under a flood the tray menu still
+// opens and the icon still blinks; while datagrams wait, the socket signals
+// again at once. The datagram is read in place: saveMessage() keeps nothing
+// of it beyond the call.
 void Gravex::receiveMessage()
 {
-    receiving = true;
-    checkedDateFolder.clear();
-    while (udpSocket->hasPendingDatagrams()) {
-        const qint64 size = udpSocket->readDatagram(receiveBuffer.data(), maxDatagramBytes);
-        saveMessage(QByteArray(receiveBuffer.constData(), qMax<qint64>(size, 0)));
-    }
-    receiving = false;
-    finishWrites();
+    const QDeadlineTimer pass(receivePassMs, Qt::PreciseTimer);
+    qint64 size = 0;
+    while (!pass.hasExpired() &&
+           (size = udpSocket->readDatagram(receiveBuffer.data(), maxDatagramBytes)) >= 0)
+        saveMessage(QByteArray::fromRawData(receiveBuffer.constData(), size));
+    finishBatch();
 }
 
 QString Gravex::getMessageString(QByteArray messageData)
@@ -62,14 +72,9 @@ word Gravex::crc16(QByteArray buf)
     return frame::crc16(buf);
 }
 
-// Tells the user that new results have been written: a balloon with the
-// time of arrival, and the icon blinks until it is double-clicked.
+// Tells the user that new results have been stored.
 void Gravex::announceArrival()
 {
-    if (!showTrayMessage)
-        return;
-    trayIcon->messageTime = recordline::arrivalTime(QDateTime::currentDateTime());
-    trayIcon->showMessage(getAppName(false), getLanguageString(14) + trayIcon->messageTime,
-                          QSystemTrayIcon::Information, Tray::balloonMs);
-    trayIcon->blink();
+    if (showTrayMessage)
+        trayIcon->announce(QDateTime::currentDateTime());
 }

@@ -1,6 +1,8 @@
 // Gravex: the options window and choosing the data folder.
 #include "app/gravex.h"
 
+#include "i18n/strings.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -21,15 +23,15 @@ void Gravex::buildOptionsWindow()
     languageBox = new QComboBox(this);
     folderEdit = new QLineEdit(this);
     portEdit = new QLineEdit(this);
-    applyButton = new QPushButton(getLanguageString(0), this);
-    closeButton = new QPushButton(getLanguageString(1), this);
-    selectButton = new QPushButton(getLanguageString(2), this);
-    showTrayMessageCheck = new QCheckBox(getLanguageString(3), this);
-    autoLoadCheck = new QCheckBox(getLanguageString(4), this);
-    debugCheck = new QCheckBox(getLanguageString(15), this);
-    languageLabel = new QLabel(getLanguageString(5), this);
-    folderLabel = new QLabel(getLanguageString(6), this);
-    portLabel = new QLabel(getLanguageString(7), this);
+    applyButton = new QPushButton(getLanguageString(strings::Apply), this);
+    closeButton = new QPushButton(getLanguageString(strings::Close), this);
+    selectButton = new QPushButton(getLanguageString(strings::Select), this);
+    showTrayMessageCheck = new QCheckBox(getLanguageString(strings::NotifyOnArrival), this);
+    autoLoadCheck = new QCheckBox(getLanguageString(strings::AutoStart), this);
+    debugCheck = new QCheckBox(getLanguageString(strings::SaveDebug), this);
+    languageLabel = new QLabel(getLanguageString(strings::Language), this);
+    folderLabel = new QLabel(getLanguageString(strings::DataFolder), this);
+    portLabel = new QLabel(getLanguageString(strings::UdpPort), this);
 
     portEdit->setInputMask(portMask);
     folderEdit->setText(filePath);
@@ -64,7 +66,7 @@ void Gravex::buildOptionsWindow()
 // The chosen folder becomes the data folder at once; Apply stores it.
 void Gravex::selectDir()
 {
-    const QString chosen = QFileDialog::getExistingDirectory(this, getLanguageString(6), filePath,
+    const QString chosen = QFileDialog::getExistingDirectory(this, getLanguageString(strings::DataFolder), filePath,
                                                              QFileDialog::ShowDirsOnly);
     const QDir dir(chosen);
     if (chosen.isEmpty() || !dir.exists())

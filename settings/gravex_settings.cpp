@@ -1,6 +1,7 @@
 // Gravex: loading the options at start-up and applying what the window holds.
 #include "app/gravex.h"
 
+#include "i18n/strings.h"
 #include "settings/autostart.h"
 #include "settings/options.h"
 
@@ -68,7 +69,7 @@ void Gravex::applyOptions()
     settings->setValue(QLatin1String(options::languageKey), options::languageText(language));
 
     if (loadedLanguage != language)
-        QMessageBox::warning(this, getAppName(true), getLanguageString(9), QMessageBox::Ok,
+        QMessageBox::warning(this, getAppName(true), getLanguageString(strings::RestartNeeded), QMessageBox::Ok,
                              QMessageBox::NoButton);
     loadedLanguage = language;
 

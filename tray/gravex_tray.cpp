@@ -1,6 +1,7 @@
 // Gravex: the tray icon, its menu, and the commands that only show information.
 #include "app/gravex.h"
 
+#include "i18n/strings.h"
 #include "tray/about.h"
 #include "tray/tray.h"
 
@@ -27,15 +28,15 @@ void openBesideProgram(const char *fileName)
 
 void Gravex::createTrayIcon()
 {
-    helpMenu = new QMenu(getLanguageString(13));
+    helpMenu = new QMenu(getLanguageString(strings::Help));
     helpMenu->setIcon(QIcon(QStringLiteral(":/Info")));
 
     aboutQtAction = new QAction(QIcon(QStringLiteral(":/QtLogo")), tr("About Qt"), this);
-    showWindowAction = new QAction(getLanguageString(10), this);
-    aboutAction = new QAction(QIcon(QStringLiteral(":/About")), getLanguageString(11), this);
-    licenseAction = new QAction(QIcon(QStringLiteral(":/Lic")), getLanguageString(12), this);
-    readmeAction = new QAction(QIcon(QStringLiteral(":/Help")), getLanguageString(13), this);
-    quitAction = new QAction(QIcon(QStringLiteral(":/Exit")), getLanguageString(1), this);
+    showWindowAction = new QAction(getLanguageString(strings::Options), this);
+    aboutAction = new QAction(QIcon(QStringLiteral(":/About")), getLanguageString(strings::About), this);
+    licenseAction = new QAction(QIcon(QStringLiteral(":/Lic")), getLanguageString(strings::License), this);
+    readmeAction = new QAction(QIcon(QStringLiteral(":/Help")), getLanguageString(strings::Help), this);
+    quitAction = new QAction(QIcon(QStringLiteral(":/Exit")), getLanguageString(strings::Close), this);
 
     connect(showWindowAction, &QAction::triggered, this, &Gravex::showWindow);
     connect(aboutQtAction, &QAction::triggered, this, &Gravex::aboutQt);
@@ -94,7 +95,5 @@ void Gravex::readmeApp()
 // A problem the user must know of: a data file not written, a port not opened.
 void Gravex::warn(const QString &text)
 {
-    lastWarning = text;
-    ++warningCount;
-    trayIcon->showMessage(getAppName(false), text, QSystemTrayIcon::Warning, Tray::balloonMs);
+    trayIcon->warn(text);
 }

@@ -1,8 +1,11 @@
 #include "tray/tray.h"
 
 #include "app/gravex.h"
+#include "i18n/strings.h"
+#include "reception/recordline.h"
 
 #include <QIcon>
+#include <QMessageBox>
 #include <QTimer>
 
 Tray::Tray(QObject *parent, Gravex *owner_) : QSystemTrayIcon(parent)
@@ -14,6 +17,8 @@ Tray::Tray(QObject *parent, Gravex *owner_) : QSystemTrayIcon(parent)
     owner = owner_;
     setIcon(*normalIcon);
     connect(blinkTimer, &QTimer::timeout, this, &Tray::blinkTrayIcon);
+    connect(this, &QSystemTrayIcon::activated, this, &Tray::normal);
+    connect(this, &QSystemTrayIcon::messageClicked, this, [this] { balloonShowing = {}; });
 }
 
 Tray::~Tray()
@@ -21,6 +26,32 @@ Tray::~Tray()
     delete normalIcon;
     delete newMessageIcon;
     delete blinkTimer;
+    delete warningBox;
+}
+
+void Tray::announce(const QDateTime &time)
+{
+    messageTime = recordline::arrivalTime(time);
+    if (balloonShowing.hasExpired())
+        showBalloon(arrivalText(), QSystemTrayIcon::Information);
+    // Restarting a running timer on every arrival would hold the image still.
+    if (!blinkTimer->isActive())
+        blink();
+}
+
+void Tray::warn(const QString &text)
+{
+    if (isSystemTrayAvailable()) {
+        showBalloon(text, QSystemTrayIcon::Warning);
+        return;
+    }
+    if (!warningBox) {
+        warningBox = new QMessageBox(QMessageBox::Warning, owner->getAppName(false), {},
+                                     QMessageBox::Ok);
+        warningBox->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    warningBox->setText(text);
+    warningBox->show();
 }
 
 // Starts, or restarts from zero, the blinking; the image changes on the next tick.
@@ -35,8 +66,7 @@ void Tray::normal(QSystemTrayIcon::ActivationReason reason)
 {
     if (!blinkTimer->isActive() || reason != QSystemTrayIcon::DoubleClick)
         return;
-    showMessage(owner->getAppName(false), owner->getLanguageString(14) + messageTime,
-                QSystemTrayIcon::Information, balloonMs);
+    showBalloon(arrivalText(), QSystemTrayIcon::Information);
     blinkTimer->stop();
     blinkState = false;
     setIcon(*normalIcon);
@@ -46,4 +76,16 @@ void Tray::blinkTrayIcon()
 {
     blinkState = !blinkState;
     setIcon(blinkState ? *newMessageIcon : *normalIcon);
+}
+
+// Two lines: the notice, then the time of the last arrival.
+QString Tray::arrivalText() const
+{
+    return owner->getLanguageString(strings::NewResults) + messageTime;
+}
+
+void Tray::showBalloon(const QString &text, QSystemTrayIcon::MessageIcon icon)
+{
+    showMessage(owner->getAppName(false), text, icon, balloonMs);
+    balloonShowing.setRemainingTime(balloonMs);
 }

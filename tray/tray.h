@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QDeadlineTimer>
+#include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
 
 class Gravex;
+class QDateTime;
 class QIcon;
+class QMessageBox;
 class QTimer;
 
 // The program's icon in the system tray. After new results it blinks between
@@ -21,8 +25,14 @@ public:
     Tray(QObject *parent, Gravex *owner);
     ~Tray() override;
 
-    // Local date and time of the last arrival notice, "dd.MM.yyyy  hh:mm:ss".
-    QString messageTime;
+    // New results were stored at `time`: a balloon says so and the icon
+    // blinks. While a balloon is still showing, a later arrival only changes
+    // the time the double-click repeats, so a flood of transfers raises one
+    // balloon, not thousands, and leaves the blinking running.
+    void announce(const QDateTime &time);
+    // A problem the user must know of: a balloon, or, where there is no
+    // tray, a message box (one at a time, which never holds up reception).
+    void warn(const QString &text);
 
 public Q_SLOTS:
     void blink();
@@ -32,6 +42,11 @@ private Q_SLOTS:
     void blinkTrayIcon();
 
 private:
+    QString arrivalText() const;
+    void showBalloon(const QString &text, QSystemTrayIcon::MessageIcon icon);
+
+    // Local date and time of the last arrival notice, "dd.MM.yyyy  hh:mm:ss".
+    QString messageTime;
     QTimer *blinkTimer = nullptr;
     QIcon *normalIcon = nullptr;
     QIcon *newMessageIcon = nullptr;
@@ -39,6 +54,9 @@ private:
     // True while the new-message image is on display. Whenever the timer is
     // stopped it is false and the program's image shows.
     bool blinkState = false;
+    // Until when the last balloon shows, unless the user clicks it away.
+    QDeadlineTimer balloonShowing;
+    QPointer<QMessageBox> warningBox;
 
     friend struct GravexProbe;
 };

@@ -1,17 +1,65 @@
-// The application shell: what is on screen after start-up, showing and
-// hiding the options window, and the confirmed quit.
+// The application shell: start-up as main() runs it, a second start, what
+// is on screen, showing and closing the options window, the confirmed quit,
+// the tray menu with its commands, the About box and the interface texts.
 #include "fixture.h"
+#include "app/instance.h"
+#include "app/startup.h"
+#include "i18n/strings.h"
+
+#include <QDesktopServices>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QUrl>
 
 namespace {
 // Exit code of the fallback that ends the event loop when the program did not.
 constexpr int stillRunning = 42;
+
+QString entries(QMenu *menu)
+{
+    QStringList texts;
+    for (QAction *a : menu->actions())
+        texts << (a->isSeparator() ? "--" : a->text());
+    return texts.join('|');
+}
 } // namespace
 
 class TestGravex : public QObject
 {
     Q_OBJECT
 
+public Q_SLOTS:
+    // Stands in for the desktop's handler of file addresses.
+    void openFile(const QUrl &url) { openedUrls << url; }
+
 private Q_SLOTS:
+    // Without a tray the window is the way in; a second start finds the
+    // first, which shows its window, and ends; closing the last message box
+    // does not end the program.
+    void startUp()
+    {
+        Fixture f;
+        f.gravex.reset();
+        QList<bool> seen;
+        QTimer::singleShot(0, [&] {
+            Gravex *window = nullptr;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                window = window ? window : qobject_cast<Gravex *>(w);
+            seen << window->isVisible();
+            window->hide();
+            RunningInstance second;
+            seen << second.claim() << second.askToShowOptions();
+            seen << QTest::qWaitFor([&] { return window->isVisible(); });
+            window->hide();
+            ModalDriver driver;
+            QMetaObject::invokeMethod(window, "aboutGravex");
+            QTimer::singleShot(0, [] { QCoreApplication::exit(stillRunning); });
+        });
+        QCOMPARE(runTrelvant(), stillRunning);
+        QCOMPARE(seen, QList<bool>({true, false, true, true}));
+        QVERIFY(RunningInstance().claim()); // the lock went with the program
+    }
+
     void startsInTheTrayAndOptionsToggles()
     {
         Fixture f;
@@ -25,57 +73,87 @@ private Q_SLOTS:
         }
     }
 
-    // Closing is refused and only hides, through close() as through the
-    // Close button.
-    void closingOnlyHides()
-    {
-        Fixture f;
-        f.probe->showWindow();
-        QVERIFY(!f.gravex->close());
-        QVERIFY(f.gravex->isHidden() && !f.probe->showWindowAction()->isChecked());
-        f.probe->showWindow();
-        f.probe->closeButton()->click();
-        QVERIFY(f.gravex->isHidden() && !f.probe->showWindowAction()->isChecked());
-    }
-
     // The box speaks the language in force when it opens, here changed after
-    // start-up.
+    // start-up. Without a tray, closing the window asks the same question.
     void quitConfirmation_data()
     {
         QTest::addColumn<int>("language");
-        QTest::addColumn<bool>("windowShown");
+        QTest::addColumn<bool>("byClosing");
         QTest::addColumn<int>("answer"); // a button, or 0 for Escape
         QTest::addColumn<int>("exitCode");
         QTest::newRow("yes ends the event loop") << 0 << false << int(QMessageBox::Yes) << 0;
-        QTest::newRow("yes with the window shown") << 1 << true << int(QMessageBox::Yes) << 0;
         QTest::newRow("no keeps running") << 0 << false << int(QMessageBox::No) << stillRunning;
-        QTest::newRow("escape keeps running") << 1 << true << 0 << stillRunning;
+        QTest::newRow("closing the window, yes") << 1 << true << int(QMessageBox::Yes) << 0;
+        QTest::newRow("closing the window, escape") << 1 << true << 0 << stillRunning;
     }
     void quitConfirmation()
     {
         QFETCH(int, language);
-        QFETCH(bool, windowShown);
+        QFETCH(bool, byClosing);
         QFETCH(int, answer);
         QFETCH(int, exitCode);
         Fixture f({{"Language", language ? "Russian" : "English"}});
-        QApplication::setQuitOnLastWindowClosed(false); // as main() runs the program
         f.probe->language() = language;
-        if (windowShown)
-            f.probe->showWindow();
+        f.probe->showWindow();
         ModalDriver driver(answer ? ModalDriver::press(QMessageBox::StandardButton(answer))
                                   : [](QWidget *w) { QTest::keyClick(w, Qt::Key_Escape); });
-        // Started only once the box has closed: if the answer quit, the loop
-        // has ended before this fires.
         QTimer::singleShot(0, f.gravex.get(), [&] {
-            f.probe->quitAction()->trigger();
+            byClosing ? void(f.gravex->close()) : f.probe->quitApp();
             QTimer::singleShot(0, f.gravex.get(), [] { QCoreApplication::exit(stillRunning); });
         });
         QCOMPARE(QApplication::exec(), exitCode);
-        QCOMPARE(driver.boxes, QStringList{language ? "Scalvo|Scalvanto|Do you want to close "
-                                                      "program?|Warning|Yes|No"
-                                                    : "Скальво|Скальванто|Вы хотите закрыть "
-                                                      "программу?|Warning|Yes|No"});
+        QVERIFY(f.gravex->isVisible()); // never hidden out of reach
+        QCOMPARE(driver.boxes, QStringList{language ? "Scalvo|Scalvanto|Do you want to close program?"
+                                                    : "Скальво|Скальванто|Вы хотите закрыть программу?"});
     }
+
+    void menuAndCommands()
+    {
+        Fixture f;
+        QCOMPARE(entries(f.probe->trayMenu()), QString("Options|--|Help|Close"));
+        QMenu *help = f.probe->trayMenu()->actions().value(2)->menu();
+        QCOMPARE(entries(help), QString("About Qt|About|--|License|--|Help"));
+        QCOMPARE(f.probe->trayIcon()->toolTip(), QString("Scalvanto"));
+        QDesktopServices::setUrlHandler("file", this, "openFile");
+        help->actions().value(5)->trigger();
+        help->actions().value(3)->trigger();
+        QDesktopServices::unsetUrlHandler("file");
+        const QString folder = QCoreApplication::applicationDirPath();
+        QCOMPARE(openedUrls, QList<QUrl>({QUrl::fromLocalFile(folder + "/Readme.txt"),
+                                          QUrl::fromLocalFile(folder + "/License.txt")}));
+    }
+
+    // The About box's rich text: bold heading and links whose bare address
+    // never ends in "/", which would read as a self-closing tag.
+    void aboutBox()
+    {
+        Fixture f({{"Language", "Russian"}});
+        ModalDriver driver;
+        QMetaObject::invokeMethod(f.gravex.get(), "aboutGravex");
+        const QStringList box = driver.boxes.value(0).split('|');
+        QCOMPARE(box.value(0), QString("Скальво"));
+        QVERIFY(box.value(1).startsWith("<b>Скальванто 1.0</b><br><br>"));
+        QVERIFY(QRegularExpression("<a href=[^\"'\\s>]*[^\"'\\s>/]>Масса-К</a>").match(box.value(1)).hasMatch());
+        QVERIFY(!box.value(1).contains(QRegularExpression("href=[\"']|<a href=[^>]*/>")));
+    }
+
+    void interfaceTexts()
+    {
+        Fixture f({{"Language", "Russian"}});
+        Gravex &g = *f.gravex;
+        QCOMPARE(g.getLanguageString(strings::Apply), QString::fromUtf16(u"\u041f\u0440\u0438\u043c\u0435\u043d\u0438\u0442\u044c"));
+        for (qint8 outside : {qint8(16), qint8(127), qint8(-1)})
+            QCOMPARE(g.getLanguageString(outside), QString());
+        QCOMPARE(g.getAppName(false), QString("Скальво"));
+        f.probe->language() = 1;
+        QCOMPARE(g.getLanguageString(strings::RestartNeeded),
+                 QString("Interface language is changed.\nProgram restart is necessary!"));
+        QCOMPARE(g.getLanguageString(strings::NewResults), QString("New results of weighing have arrived \n"));
+        QCOMPARE(g.getAppName(true), QString("Scalvanto"));
+    }
+
+private:
+    QList<QUrl> openedUrls;
 };
 
 QTEST_MAIN(TestGravex)

@@ -1,11 +1,17 @@
 // What accepted datagrams leave on disk: the numbered data files with their
-// header, the debug dump, the start-up numbering, and what happens when a
-// file cannot be written; the receiving socket over loopback, a port that
-// cannot be opened, the socket's receive queue and the arrival notice.
+// header, the debug dump, the numbering, and what happens when a file or
+// its folder cannot be written, fills up or goes away.
 #include "fixture.h"
+#include "files/datafiles.h"
+#include "files/encodedstream.h"
 
 #include <QDateTime>
 #include <QFileInfo>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -33,18 +39,7 @@ void createFile(const QString &path, const QByteArray &content = {})
     file.write(content);
 }
 
-void send(quint16 port, const QByteArrayList &datagrams)
-{
-    QUdpSocket sender;
-    for (const QByteArray &datagram : datagrams)
-        QCOMPARE(sender.writeDatagram(datagram, QHostAddress::LocalHost, port),
-                 qint64(datagram.size()));
-}
-
-int receiveBuffer(QUdpSocket *socket)
-{
-    return socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
-}
+const QString saveFailed = QStringLiteral("Data could not be saved to the file:\n");
 
 } // namespace
 
@@ -55,108 +50,42 @@ class TestDataFiles : public QObject
 private Q_SLOTS:
     void filing_data()
     {
-        QTest::addColumn<QString>("debug");
-        QTest::addColumn<QByteArrayList>("datagrams");
+        QTest::addColumn<bool>("debug");
+        QTest::addColumn<QList<QByteArrayList>>("batches");
         QTest::addColumn<QStringList>("names");       // today's folder afterwards
         QTest::addColumn<QByteArrayList>("contents"); // of those files, in the same order
-        QTest::newRow("three packets: one file, one header")
-            << "false" << QByteArrayList{packet1of3, packet2of3, packet3of3}
+        using Batches = QList<QByteArrayList>;
+        QTest::newRow("three packets over two batches: one file, one header")
+            << false << Batches{{packet1of3}, {packet2of3, packet3of3}}
             << QStringList{"data_1.txt"} << QByteArrayList{englishFile({1, 2, 3})};
         QTest::newRow("dropped datagrams amid a transfer")
-            << "false"
-            << QByteArrayList{packet1of3, wrongCrc, headerSwapped, size64, packet2of3, packet3of3}
+            << false << Batches{{packet1of3, wrongCrc, headerSwapped, packet2of3, packet3of3}}
             << QStringList{"data_1.txt"} << QByteArrayList{englishFile({1, 2, 3})};
         QTest::newRow("last packet lost: next transfer appends")
-            << "false" << QByteArrayList{packet1of3, packet2of3, example}
+            << false << Batches{{packet1of3, packet2of3}, {example}}
             << QStringList{"data_1.txt"} << QByteArrayList{englishFile({1, 2, 1234})};
-        QTest::newRow("two transfers, one without text: dumps share their numbers")
-            << "true" << QByteArrayList{example, pluZero}
+        QTest::newRow("two transfers in a batch, one without text: dumps share their numbers")
+            << true << Batches{{example, pluZero}}
             << QStringList{"data_1.txt", "data_2.txt", "debug_1.txt", "debug_2.txt"}
             << QByteArrayList{englishFile({1234}), englishHeader, example, pluZero};
-        QTest::newRow("dump holds the last datagram, wrong CRC too")
-            << "true" << QByteArrayList{packet1of3, wrongCrc}
+        QTest::newRow("dump holds the last datagram, wrong CRC too; none for a bad header")
+            << true << Batches{{packet1of3}, {wrongCrc, headerSwapped}}
             << QStringList{"data_1.txt", "debug_1.txt"}
             << QByteArrayList{englishFile({1}), wrongCrc};
     }
     void filing()
     {
-        QFETCH(QString, debug);
-        QFETCH(QByteArrayList, datagrams);
+        QFETCH(bool, debug);
+        QFETCH(QList<QByteArrayList>, batches);
         QFETCH(QStringList, names);
         QFETCH(QByteArrayList, contents);
         Fixture f({{"Debug", debug}});
-        for (const QByteArray &datagram : datagrams)
-            f.save(datagram);
+        for (const QByteArrayList &batch : batches)
+            f.save(batch);
         QCOMPARE(f.filesOfToday(), names);
         for (int i = 0; i < names.size(); ++i)
             QCOMPARE(readFile(f.file(names[i])), contents[i]);
-    }
-
-    // Checks 1-3 come before the date folder and the dump, checks 4-5 after.
-    void failedChecksLeaveTraces_data()
-    {
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<bool>("traces");
-        QTest::newRow("64 bytes") << size64 << false;
-        QTest::newRow("header bytes swapped") << headerSwapped << false;
-        QTest::newRow("subtype 09") << subtype09 << false;
-        QTest::newRow("bodyLength off by one") << bodyLengthPlusOne << true;
-        QTest::newRow("wrong CRC") << wrongCrc << true;
-    }
-    void failedChecksLeaveTraces()
-    {
-        QFETCH(QByteArray, datagram);
-        QFETCH(bool, traces);
-        Fixture f({{"Debug", "true"}});
-        QVERIFY(QDir(f.file({})).removeRecursively());
-        f.probe->fileCounter() = 5;
-        f.save(datagram);
-        QCOMPARE(QFileInfo::exists(f.file({})), traces);
-        // A new date folder restarts the numbering.
-        QCOMPARE(f.filesOfToday(), traces ? QStringList{"debug_1.txt"} : QStringList());
-        QCOMPARE(readFile(f.file("debug_1.txt")), traces ? datagram : QByteArray());
-        QVERIFY(!f.noticed());
-    }
-
-    void startupNumbering_data()
-    {
-        QTest::addColumn<QStringList>("entries"); // a trailing '/' makes a folder
-        QTest::addColumn<qint64>("counter");
-        QTest::newRow("data_1..7 and debug_9")
-            << QStringList{"data_1.txt", "data_2.txt", "data_3.txt", "data_4.txt",
-                           "data_5.txt", "data_6.txt", "data_7.txt", "debug_9.txt"}
-            << qint64(10);
-        QTest::newRow("all digits of a name") << QStringList{"a1b2.txt"} << qint64(13);
-        QTest::newRow("above 2^31-1 ignored")
-            << QStringList{"data_2147483648.txt", "data_4294967305.txt", "data_3.txt"} << qint64(4);
-        QTest::newRow("2^31-1 still counts")
-            << QStringList{"data_2147483647.txt"} << qint64(2147483648);
-        QTest::newRow("folders and hidden files not counted")
-            << QStringList{"99/", ".data_50.txt", "notes.txt", "data_2.txt"} << qint64(3);
-    }
-    void startupNumbering()
-    {
-        QFETCH(QStringList, entries);
-        QFETCH(qint64, counter);
-        Fixture f;
-        for (const QString &entry : entries) {
-            if (entry.endsWith('/'))
-                QVERIFY(QDir().mkdir(f.file(entry)));
-            else
-                createFile(f.file(entry));
-        }
-        f.probe->setFileCounter(); // as the start-up does
-        QCOMPARE(f.probe->fileCounter(), counter);
-    }
-
-    // A data folder ending with a separator gives the same paths as without.
-    void trailingSeparatorGivesSamePaths()
-    {
-        Fixture f({{"Debug", "true"}});
-        f.probe->filePath() = QDir::toNativeSeparators(f.path("data")) + QDir::separator();
-        f.save(example);
-        QCOMPARE(f.probe->dataFile()->fileName(), QDir::toNativeSeparators(f.file("data_1.txt")));
-        QCOMPARE(f.probe->debugFile()->fileName(), QDir::toNativeSeparators(f.file("debug_1.txt")));
+        QVERIFY(f.blinking());
     }
 
     // The header is written in the language in force when the file is
@@ -164,48 +93,114 @@ private Q_SLOTS:
     void headerInTheLanguageOfItsOpening()
     {
         Fixture f({{"Language", "Russian"}});
-        f.save(packet1of3);
+        f.save({packet1of3});
         f.probe->language() = 1; // as Apply leaves it
-        f.save(packet2of3);
-        f.save(packet3of3);
-        f.save(example);
+        f.save({packet2of3, packet3of3, example});
         QCOMPARE(readFile(f.file("data_1.txt")),
                  russianHeader + lineOf(1) + "\r\n" + lineOf(2) + "\r\n" + lineOf(3) + "\r\n");
         QCOMPARE(readFile(f.file("data_2.txt")), englishFile({1234}));
     }
 
-    // A crash or a forced logoff mid-transfer loses no line that was handled:
-    // each one is with the system before the next datagram is read.
-    void linesReachTheSystemAtOnce()
+    // Characters outside the code page become '?', one per character.
+    void windows1251()
     {
-        Fixture f;
-        f.save(packet1of3);
-        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1}));
-        QVERIFY(f.noticed());
-        f.save(packet2of3);
-        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2}));
+        QCOMPARE(toWindows1251(u"Ёё №€ Яa\u00FC\U0001F600"), hex("a8b820b98820df613f3f"));
     }
 
-    // After the data folder was changed while running, the counter may name a
-    // file that exists there: the transfer moves on to a free number, and its
-    // dump follows it.
-    void takenNameIsNeverEmptied()
+    // Start-up numbering: one more than the highest number in any name.
+    void startupNumbering_data()
     {
-        Fixture f({{"Debug", "true"}});
+        QTest::addColumn<QStringList>("entries"); // a trailing '/' makes a folder
+        QTest::addColumn<QString>("next");
+        QTest::newRow("data_1..3 and debug_9") << QStringList{"data_1.txt", "data_3.txt", "debug_9.txt"} << "data_10.txt";
+        QTest::newRow("all digits of a name") << QStringList{"a1b2.txt"} << "data_13.txt";
+        QTest::newRow("above 2^31-1 ignored")
+            << QStringList{"data_2147483648.txt", "data_3.txt"} << "data_4.txt";
+        QTest::newRow("folders not counted") << QStringList{"99/", "data_2.txt"} << "data_3.txt";
+    }
+    void startupNumbering()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, next);
+        QTemporaryDir data;
+        const QString day = datafiles::dateFolderPath(data.path(), QDate::currentDate());
+        QVERIFY(QDir().mkpath(day));
+        for (const QString &entry : entries)
+            entry.endsWith('/') ? void(QDir(day).mkdir(entry)) : createFile(day + '/' + entry);
+        Fixture f({{"FilePath", QString(QDir::toNativeSeparators(data.path()) + QDir::separator())}});
+        f.save({example});
+        QCOMPARE(readFile(day + '/' + next), englishFile({1234}));
+    }
+
+    // After the data folder was changed while running, the counter may name
+    // files that exist there, 2,100 of them: the transfer moves on to the
+    // first free number, and its dump follows it.
+    void takenNamesAreNeverEmptied()
+    {
+        Fixture f({{"Debug", true}});
         const QString day = f.path("other/") + QDate::currentDate().toString("dd.MM.yyyy");
         QVERIFY(QDir().mkpath(day));
-        for (const char *name : {"/data_1.txt", "/data_2.txt", "/debug_1.txt"})
-            createFile(day + name, name);
+        for (int n = 1; n <= 2100; ++n)
+            createFile(QString("%1/data_%2.txt").arg(day).arg(n), "taken");
+        createFile(day + "/data_02102.txt", "not the name of 2102");
         f.probe->filePath() = QDir::toNativeSeparators(f.path("other"));
-        f.save(example);
-        for (const char *name : {"/data_1.txt", "/data_2.txt", "/debug_1.txt"})
-            QCOMPARE(readFile(day + name), QByteArray(name));
-        QCOMPARE(readFile(day + "/data_3.txt"), englishFile({1234}));
-        QCOMPARE(readFile(day + "/debug_3.txt"), example);
+        f.save({example});
+        f.save({example});
+        QCOMPARE(readFile(day + "/data_2100.txt"), QByteArray("taken"));
+        QCOMPARE(readFile(day + "/data_2101.txt"), englishFile({1234}));
+        QCOMPARE(readFile(day + "/debug_2102.txt"), example);
+        QCOMPARE(readFile(day + "/data_2102.txt"), englishFile({1234}));
+    }
+
+    // The day folder is worked out again when the day ends, the data folder
+    // changes or a minute has passed.
+    void todaysFolderAcrossMidnight()
+    {
+        const qint64 lastMs = QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59, 900)).toMSecsSinceEpoch();
+        datafiles::TodaysFolder folder;
+        QVERIFY(folder.update("D", lastMs - 3600 * 1000));
+        QVERIFY(!folder.update("D", lastMs));
+        QCOMPARE(folder.path(), datafiles::dateFolderPath("D", QDate(2026, 12, 6)));
+        QVERIFY(folder.update("D", lastMs + 200));
+        QCOMPARE(folder.path(), datafiles::dateFolderPath("D", QDate(2026, 12, 7)));
+        QVERIFY(!folder.update("D", lastMs + 200 + 61 * 1000));
+        QVERIFY(folder.update("E", lastMs + 300));
+    }
+
+    // The day folder, or the whole data folder, deleted mid-transfer: the
+    // rest of the transfer goes to a new file in the folder made again.
+    void dayFolderDeletedMidTransfer()
+    {
+        Fixture f;
+        f.save({packet1of3});
+        QVERIFY(QDir(f.path("data")).removeRecursively());
+        QVERIFY(QDir().mkdir(f.path("data")));
+        f.save({packet2of3, packet3of3});
+        QCOMPARE(f.filesOfToday(), QStringList{"data_1.txt"});
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({2, 3}));
+        QCOMPARE(shownWarning(), QString());
+    }
+
+    // A plain file in place of the day folder: nothing to write into, so the
+    // user is told, once for the file, and no arrival is announced.
+    void dayFolderReplacedByFile()
+    {
+        Fixture f;
+        f.save({packet1of3});
+        QVERIFY(QDir(f.today()).removeRecursively());
+        createFile(f.today(), "not a folder");
+        GravexProbe::blinkTimer(f.probe->trayIcon())->stop();
+        f.save({packet2of3});
+        QCOMPARE(shownWarning(), saveFailed + QDir::toNativeSeparators(f.file("data_1.txt")));
+        closeWarnings();
+        f.save({packet3of3});
+        QCOMPARE(shownWarning(), QString());
+        QVERIFY(!f.blinking());
+        QCOMPARE(readFile(f.today()), QByteArray("not a folder"));
     }
 
     // Root may write anywhere, so a plain file stands in for a folder that
-    // cannot be written.
+    // cannot be written. Only one level is made: a missing parent stays missing.
     void unopenableFolderLosesOnlyItsTransfer_data()
     {
         QTest::addColumn<QString>("badFolder"); // under the home, which holds a file "plain"
@@ -218,127 +213,64 @@ private Q_SLOTS:
         Fixture f;
         createFile(f.path("plain"), "not a folder");
         f.probe->filePath() = QDir::toNativeSeparators(f.path(badFolder));
-        for (const QByteArray &datagram : {packet1of3, packet2of3, packet3of3})
-            f.save(datagram);
-        QVERIFY(!f.noticed());
-        QCOMPARE(f.probe->warningCount(), 1);
-        QVERIFY(f.probe->lastWarning().startsWith("Data could not be saved to the file:\n"));
-        QVERIFY(f.probe->lastWarning().endsWith("data_1.txt"));
-        // Nothing was created in place of the missing folders.
+        f.save({packet1of3, packet2of3});
+        f.save({packet3of3});
+        QVERIFY(!f.blinking());
+        QVERIFY(shownWarning().startsWith(saveFailed));
+        QVERIFY(shownWarning().endsWith("data_1.txt"));
         QVERIFY(!QFileInfo::exists(f.path("gone")));
-        QCOMPARE(readFile(f.path("plain")), QByteArray("not a folder"));
 
         // Once the folder is back, the next transfer gets a file of its own.
         f.probe->filePath() = QDir::toNativeSeparators(f.path("data"));
-        f.save(example);
+        f.save({example});
         QCOMPARE(f.filesOfToday().size(), 1);
         QCOMPARE(readFile(f.file(f.filesOfToday().value(0))), englishFile({1234}));
-        QVERIFY(f.noticed());
+        QVERIFY(f.blinking());
     }
 
-    void writeFailureLosesOnlyItsTransfer()
+#ifdef Q_OS_LINUX
+    // A full disk, made by a file size limit: the file never ends in a cut
+    // line, the transfer goes on in it once there is room again, and a file
+    // whose header did not fit is taken away.
+    void fullDisk()
     {
-        if (!QFileInfo::exists("/dev/full"))
-            QSKIP("needs /dev/full");
+        std::signal(SIGXFSZ, SIG_IGN); // as the program does
+        rlimit unlimited{}, limit{};
+        getrlimit(RLIMIT_FSIZE, &unlimited);
         Fixture f;
-        f.save(packet1of3);
-        f.probe->trayIcon()->messageTime.clear();
+        const auto fileLimit = [&](rlim_t bytes) {
+            limit = unlimited;
+            limit.rlim_cur = bytes;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        fileLimit(englishHeader.size() + lineOf(1).size() + 2 + 10);
+        f.save({packet1of3});
         GravexProbe::blinkTimer(f.probe->trayIcon())->stop();
-        // The rest of this transfer meets a full disk.
-        f.probe->dataFile()->close();
-        f.probe->dataFile()->setFileName("/dev/full");
-        QVERIFY(f.probe->dataFile()->open(QIODevice::WriteOnly));
-        f.save(packet2of3);
-        f.save(packet3of3);
-        QVERIFY(!f.noticed());
-        QCOMPARE(f.probe->warningCount(), 1);
-
-        f.save(example);
+        f.save({packet2of3});
         QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1}));
-        QCOMPARE(readFile(f.file("data_2.txt")), englishFile({1234}));
-        QVERIFY(f.noticed());
+        QCOMPARE(shownWarning(), saveFailed + f.file("data_1.txt"));
+        QVERIFY(!f.blinking());
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        f.save({packet3of3});
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 3}));
+
+        fileLimit(100);
+        f.save({example});
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        QCOMPARE(f.filesOfToday(), QStringList{"data_1.txt"});
+        QCOMPARE(shownWarning(), saveFailed + f.file("data_2.txt"));
     }
+#endif
 
-    // Datagrams read in one go are written in arrival order, what is not a
-    // frame is skipped, and the lines are on disk before the transfer ends.
-    void transferOverLoopback()
+    // Quitting mid-transfer leaves every line handed over so far in the file.
+    void quittingKeepsEveryLine()
     {
-        Fixture f;
-        const quint16 port = f.probe->udpSocket()->localPort();
-        send(port, {hex("F855CE"), QByteArray(), packet1of3, size64, packet2of3});
-        QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2}));
-        QVERIFY(f.noticed());
-
-        send(port, {packet3of3, example});
-        QTRY_COMPARE(readFile(f.file("data_2.txt")), englishFile({1234}));
-        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2, 3}));
-    }
-
-    // A port held by another program: the program runs on, says so once,
-    // and a later Apply binds again.
-    void portThatCannotBeOpened()
-    {
-        auto holder = std::make_unique<QUdpSocket>();
-        QVERIFY(holder->bind(QHostAddress::Any, 0, QUdpSocket::DontShareAddress));
-        const quint16 taken = holder->localPort();
-        Fixture f({{"UdpPort", QString::number(taken)}});
-        QCOMPARE(f.probe->udpSocket()->state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(f.probe->warningCount(), 1);
-        QVERIFY2(f.probe->lastWarning().startsWith(
-                     QStringLiteral("UDP port %1 could not be opened:\n").arg(taken)),
-                 qPrintable(f.probe->lastWarning()));
-
-        f.probe->applyOptions(); // still taken: Apply says so too
-        QCOMPARE(f.probe->warningCount(), 2);
-        holder.reset();
-        f.probe->applyOptions();
-        QCOMPARE(f.probe->udpSocket()->localPort(), taken);
-        send(taken, {example});
-        QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
-        QCOMPARE(f.probe->warningCount(), 2);
-    }
-
-    // A burst from several scales waits in the socket's queue while files
-    // are written. Linux grants twice what is asked, up to its limit.
-    void receiveBufferEnlarged()
-    {
-        QUdpSocket plain;
-        QVERIFY(plain.bind(QHostAddress::LocalHost, 0));
-        QFile limit("/proc/sys/net/core/rmem_max");
-        const int systemLimit =
-            limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toInt() : 0;
-        Fixture f;
-        for (int round = 0; round < 2; ++round) { // Apply binds anew
-            QVERIFY(receiveBuffer(f.probe->udpSocket()) > receiveBuffer(&plain));
-            QVERIFY(receiveBuffer(f.probe->udpSocket()) >= qMin(4 * 1024 * 1024, systemLimit));
-            f.probe->applyOptions();
-        }
-    }
-
-    void notice_data()
-    {
-        QTest::addColumn<QString>("balloons");
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<bool>("noticed");
-        QTest::newRow("text written") << "true" << example << true;
-        QTest::newRow("balloons off") << "false" << example << false;
-        QTest::newRow("empty text") << "true" << pluZero << false;
-    }
-    void notice()
-    {
-        QFETCH(QString, balloons);
-        QFETCH(QByteArray, datagram);
-        QFETCH(bool, noticed);
-        Fixture f({{"ShowTrayMessage", balloons}});
-        const QDateTime before = QDateTime::currentDateTime().addMSecs(-1000);
-        f.save(datagram);
-        QCOMPARE(GravexProbe::blinkTimer(f.probe->trayIcon())->isActive(), noticed);
-        const QString shown = f.probe->trayIcon()->messageTime;
-        QCOMPARE(!shown.isEmpty(), noticed);
-        if (noticed) {
-            const QDateTime time = QDateTime::fromString(shown, "dd.MM.yyyy  hh:mm:ss");
-            QVERIFY2(time > before && time <= QDateTime::currentDateTime(), qPrintable(shown));
-        }
+        Fixture f({{"Debug", true}});
+        f.probe->saveMessage(packet1of3);
+        f.probe->saveMessage(packet2of3);
+        f.gravex.reset();
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2}));
+        QCOMPARE(readFile(f.file("debug_1.txt")), packet2of3);
     }
 };
 

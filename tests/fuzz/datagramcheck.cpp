@@ -78,6 +78,10 @@ std::string hex(const std::uint8_t *data, std::size_t size)
     return out;
 }
 
+std::uint16_t referenceCrc16(const std::uint8_t *data, std::size_t size);
+bool referenceAccepts(const std::uint8_t *data, std::size_t size);
+std::string referenceRender(const std::uint8_t *records, std::size_t size);
+
 std::string latin1(const QString &s)
 {
     const QByteArray b = s.toLatin1();
@@ -179,8 +183,6 @@ std::vector<std::uint8_t> repaired(const std::uint8_t *data, std::size_t size)
     return f;
 }
 
-} // namespace
-
 // Bit by bit, as the frame's CRC is defined: the high byte of the register
 // yields a value by eight shift steps with 0x1021; the register becomes
 // (register << 8) XOR that value XOR the byte.
@@ -219,6 +221,8 @@ std::string referenceRender(const std::uint8_t *records, std::size_t size)
     }
     return text;
 }
+
+} // namespace
 
 bool checkDatagram(const std::uint8_t *data, std::size_t size, std::string &why)
 {

@@ -21,10 +21,4 @@ namespace fuzzcheck {
 // input; otherwise false, with what differed in `why`.
 bool checkDatagram(const std::uint8_t *data, std::size_t size, std::string &why);
 
-// The separate decoder's own pieces, for tests of the checker itself.
-std::uint16_t referenceCrc16(const std::uint8_t *data, std::size_t size);
-bool referenceAccepts(const std::uint8_t *data, std::size_t size);
-// Record lines of every non-empty 50-byte record, joined by CR LF.
-std::string referenceRender(const std::uint8_t *records, std::size_t size);
-
 } // namespace fuzzcheck

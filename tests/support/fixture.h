@@ -1,143 +1,166 @@
 #pragma once
 
-// What the tests share: On-Line datagrams written out byte by byte, a
-// throw-away home, the main object started in it, and a driver for the
-// modal boxes it opens.
-#include "gravexprobe.h"
+// What the tests share: On-Line datagrams written out byte by byte, the main
+// object started in a throw-away home with its options set where the
+// program reads them (a file there, the registry on Windows), and what the
+// user would see of it.
+#include "datagrams.h"
+
+#include "app/gravex.h"
+#include "settings/options.h"
+#include "tray/tray.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDate>
 #include <QDir>
+#include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
-#include <QMetaEnum>
 #include <QPointer>
+#include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QUdpSocket>
 
 #include <functional>
 #include <memory>
 
-using Conf = QMap<QString, QString>;
-
-inline QByteArray hex(const char *text)
+inline quint16 freeUdpPort()
 {
-    return QByteArray::fromHex(text);
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
 }
 
-inline QByteArray readFile(const QString &path)
+// The warning the program shows where there is no tray (as under the
+// offscreen platform): its message box, or an empty text.
+inline QString shownWarning()
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        if (box && box->isVisible() && box->icon() == QMessageBox::Warning)
+            return box->text();
+    }
+    return {};
 }
 
-// A frame is its 13-byte head (header, bodyLength, type bytes, packetNumber,
-// packetCount, recordDataLength), the records, then the CRC16 low byte first.
-// The CRC bytes were worked out apart from the program.
-inline QByteArray packet(const char *head, const QByteArray &records, const char *crc)
+inline void closeWarnings()
 {
-    return hex(head) + records + hex(crc);
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMessageBox *>(w))
+            w->close();
+    }
 }
 
-// Transaction 1234 of 5.12.2011 14:03:09 from scale 0 0 0 1 7, packet 1 of 1.
-inline const QByteArray example = hex("F8 55 CE 3A 00 02 08 01 00 01 00 32 00 D2 04 00"
-                                      "00 00 00 00 00 0B 0C 05 0E 03 09 02 00 00 00 00"
-                                      "00 00 01 07 03 69 00 00 00 EE 11 00 00 E2 04 00"
-                                      "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 9C"
-                                      "A3");
-inline const QByteArray exampleRecord = example.mid(13, 50);
-
-// The line of the example's record under another transaction number.
-inline QByteArray lineOf(int n)
+// Test access to the main object's private parts.
+struct GravexProbe
 {
-    return QByteArray::number(n) + ";0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;";
-}
+    Gravex &g;
+    void saveMessage(const QByteArray &m) { g.saveMessage(m); }
+    void finishBatch() { g.finishBatch(); }
+    void receiveMessage() { g.receiveMessage(); }
+    void applyOptions() { g.applyOptions(); }
+    void showWindow() { g.showWindow(); }
+    void quitApp() { g.quitApp(); }
+    QString &filePath() { return g.filePath; }
+    int &language() { return g.language; }
+    bool &debug() { return g.debug; }
+    qint64 fileCounter() { return g.fileCounter; }
+    QUdpSocket *udpSocket() { return g.udpSocket; }
+    QComboBox *languageBox() { return g.languageBox; }
+    QLineEdit *folderEdit() { return g.folderEdit; }
+    QLineEdit *portEdit() { return g.portEdit; }
+    QCheckBox *autoLoadCheck() { return g.autoLoadCheck; }
+    QPushButton *selectButton() { return g.selectButton; }
+    QAction *showWindowAction() { return g.showWindowAction; }
+    QMenu *trayMenu() { return g.trayMenu; }
+    Tray *trayIcon() { return g.trayIcon; }
+    static QTimer *blinkTimer(Tray *t) { return t->blinkTimer; }
+    static void tick(Tray *t) { t->blinkTrayIcon(); }
+};
 
-// One transfer in three packets carrying transactions 1, 2 and 3.
-inline const QByteArray packet1of3 =
-    packet("F855CE 3A00 0208 0100 0300 3200", hex("01000000") + exampleRecord.mid(4), "C043");
-inline const QByteArray packet2of3 =
-    packet("F855CE 3A00 0208 0200 0300 3200", hex("02000000") + exampleRecord.mid(4), "4AD8");
-inline const QByteArray packet3of3 =
-    packet("F855CE 3A00 0208 0300 0300 3200", hex("03000000") + exampleRecord.mid(4), "CCAE");
-// Accepted, but its one record has PLU 0 and gives no text.
-inline const QByteArray pluZero =
-    packet("F855CE 3A00 0208 0100 0100 3200",
-           exampleRecord.left(24) + hex("00000000") + exampleRecord.mid(28), "6DAD");
+using Options = QVariantMap;
 
-// Each fails exactly one acceptance check, in their order; the CRC is right
-// unless named.
-inline const QByteArray size64 =
-    packet("F855CE 3900 0208 0100 0100 3100", exampleRecord.left(49), "EDCA");
-inline const QByteArray headerSwapped =
-    packet("55F8CE 3A00 0208 0100 0100 3200", exampleRecord, "9CA3");
-inline const QByteArray subtype09 =
-    packet("F855CE 3A00 0209 0100 0100 3200", exampleRecord, "A986");
-inline const QByteArray bodyLengthPlusOne =
-    packet("F855CE 3B00 0208 0100 0100 3200", exampleRecord, "9CA3");
-inline const QByteArray wrongCrc = packet("F855CE 3A00 0208 0100 0100 3200", exampleRecord, "9CA4");
-
-inline const QByteArray englishHeader =
-    "# Format of the data in message transfered by scales Massa-K in mode On-Line\r\n\r\n"
-    "# Transaction number\r\n# Record status\r\n# Transaction date and time\r\n"
-    "# Group number\r\n# Number of scales\r\n# Operator number\r\n# PLU of the goods\r\n"
-    "# Goods price\r\n# Weight of the goods\r\n\r\n\r\n";
-
-// An English data file holding the lines of lineOf(n) for each n.
-inline QByteArray englishFile(std::initializer_list<int> transactions)
-{
-    QByteArray content = englishHeader;
-    for (int n : transactions)
-        content += lineOf(n) + "\r\n";
-    return content;
-}
-
-// The main object, built the way main() builds it, in a throw-away home:
-// HOME and XDG_CONFIG_HOME point into a temporary folder, so the options
-// file, the autostart entry and the data folder all land there.
+// The main object, built the way the program builds it, in a throw-away
+// home: HOME, the configuration and the runtime folder point into a
+// temporary folder. The options name the data folder "data" there, a free
+// port and English, changed or completed by `options`; with `withOptions`
+// false the store is left empty.
 struct Fixture
 {
     QTemporaryDir home;
     std::unique_ptr<Gravex> gravex;
     std::unique_ptr<GravexProbe> probe;
 
-    // The options file names the data folder "data" in the home, a free port
-    // and English, changed or completed by `conf`; without `withConf` there
-    // is none.
-    explicit Fixture(const Conf &conf = {}, bool withConf = true)
+    explicit Fixture(const Options &options = {}, bool withOptions = true)
     {
-        QDir().mkpath(path(".config"));
         qputenv("HOME", QFile::encodeName(home.path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(".config")));
-        // QSettings reads XDG_CONFIG_HOME once per process.
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path(".config"));
-        Conf all{{"FilePath", path("data")}, {"UdpPort", "0"}, {"Language", "English"}};
-        all.insert(conf);
-        QFile file(confPath());
-        if (withConf && file.open(QIODevice::WriteOnly)) {
-            file.write("[General]\n");
-            for (auto it = all.begin(); it != all.end(); ++it)
-                file.write((it.key() + '=' + it.value() + '\n').toUtf8());
-            file.close();
-        }
+        Options all{{"FilePath", QDir::toNativeSeparators(path("data"))},
+                    {"UdpPort", freeUdpPort()},
+                    {"Language", "English"}};
+        all.insert(options);
+        store([&](QSettings &s) {
+            s.clear();
+            for (auto it = all.cbegin(); withOptions && it != all.cend(); ++it)
+                s.setValue(it.key(), it.value());
+        });
+        start();
+    }
+    ~Fixture()
+    {
+        gravex.reset();
+        closeWarnings();
+        // On Windows the store is the user's registry key: nothing stays behind.
+        store([](QSettings &s) { s.clear(); });
+    }
+
+    void start()
+    {
+        probe.reset();
         gravex = std::make_unique<Gravex>();
-        probe = std::make_unique<GravexProbe>(*gravex);
+        probe = std::make_unique<GravexProbe>(GravexProbe{*gravex});
+    }
+    static void store(const std::function<void(QSettings &)> &change)
+    {
+        std::unique_ptr<QSettings> s(options::openStore());
+        change(*s);
+        s->sync();
+    }
+    static QVariant stored(const QString &key)
+    {
+        std::unique_ptr<QSettings> s(options::openStore());
+        return s->value(key);
     }
 
     QString path(const QString &relative) const { return home.filePath(relative); }
-    QString confPath() const { return path(".config/Ponderix.conf"); }
+    QString today() const { return path("data/" + QDate::currentDate().toString("dd.MM.yyyy")); }
     // A file in today's folder under the data folder "data".
-    QString file(const QString &name) const
+    QString file(const QString &name) const { return today() + '/' + name; }
+    QStringList filesOfToday() const { return QDir(today()).entryList(QDir::Files); }
+    quint16 port() { return probe->udpSocket()->localPort(); }
+
+    // One batch of datagrams, as one pass of the receiver hands them over.
+    void save(const QByteArrayList &datagrams)
     {
-        return path("data/" + QDate::currentDate().toString("dd.MM.yyyy") + '/' + name);
+        for (const QByteArray &d : datagrams)
+            probe->saveMessage(d);
+        probe->finishBatch();
     }
-    QStringList filesOfToday() const { return QDir(file({})).entryList(QDir::Files); }
-    void save(const QByteArray &datagram) { probe->saveMessage(datagram); }
-    // The arrival notice leaves the time of arrival and a blinking icon.
-    bool noticed()
+    void send(const QByteArrayList &datagrams, quint16 to = 0)
     {
-        return !probe->trayIcon()->messageTime.isEmpty() ||
-               GravexProbe::blinkTimer(probe->trayIcon())->isActive();
+        QUdpSocket sender;
+        for (const QByteArray &d : datagrams)
+            sender.writeDatagram(d, QHostAddress::LocalHost, to ? to : port());
     }
+    // The arrival notice leaves the icon blinking.
+    bool blinking() { return GravexProbe::blinkTimer(probe->trayIcon())->isActive(); }
 };
 
 // Answers the modal windows opened with exec(): a timer notes each new one,
@@ -158,22 +181,14 @@ public:
             if (!w || !w->isVisible() || seen.contains(w))
                 return;
             seen << w;
-            if (auto *box = qobject_cast<QMessageBox *>(w)) {
-                const QString icon =
-                    QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon());
-                const QString buttons = QMetaEnum::fromType<QMessageBox::StandardButtons>()
-                                            .valueToKeys(box->standardButtons())
-                                            .replace("|FirstButton", ""); // another name of Ok
-                boxes << QStringList{box->windowTitle(), box->text(), box->informativeText(), icon,
-                                     buttons}
-                             .join('|');
-            }
+            if (auto *box = qobject_cast<QMessageBox *>(w))
+                boxes << QStringList{box->windowTitle(), box->text(), box->informativeText()}.join('|');
             answer(w);
         });
         timer.start(10);
     }
 
-    QStringList boxes; // title|text|informative text|icon|buttons of each message box
+    QStringList boxes; // title|text|informative text of each message box
 
 private:
     QTimer timer;

@@ -1,0 +1,84 @@
+// The receiving socket over loopback: datagrams filed in arrival order, a
+// pass that gives the event loop its turn under a flood, ports that cannot
+// or must not be opened, and binding again on Apply.
+#include "fixture.h"
+
+class TestReceiver : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void datagramsFiledInArrivalOrder()
+    {
+        Fixture f;
+        f.send({packet1of3, headerSwapped, QByteArray(), packet2of3, wrongCrc, packet3of3, example});
+        QTRY_COMPARE(readFile(f.file("data_2.txt")), englishFile({1234}));
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2, 3}));
+        QVERIFY(f.blinking());
+    }
+
+    // One pass reads for a few milliseconds, then lets the event loop run;
+    // the datagrams still waiting are read by the passes that follow.
+    void floodIsReadInPasses()
+    {
+        Fixture f;
+        const int count = 2000;
+        QByteArray records;
+        for (int i = 0; i < 20; ++i)
+            records += exampleRecord;
+        // 20 records, packet 1 of 2 so that they all go to one file.
+        const QByteArray twenty = packet("F855CE F003 0208 0100 0200 E803", records, "B3E9");
+        QByteArrayList flood;
+        for (int i = 0; i < count; ++i)
+            flood << twenty;
+        f.send(flood);
+        f.probe->receiveMessage();
+        const auto lines = [&] { return readFile(f.file("data_1.txt")).count('\n') - 13; };
+        QVERIFY2(lines() < 20 * count, "one pass read the whole flood");
+        QTRY_COMPARE_WITH_TIMEOUT(lines(), 20 * count, 30000);
+    }
+
+    void portNotOpened_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("empty") << "" << "UDP port 0 could not be opened:\nnot a valid port number";
+        QTest::newRow("not a number") << "abc" << "UDP port 0 could not be opened:\nnot a valid port number";
+        QTest::newRow("70000 keeps its low 16 bits, 4464: taken")
+            << "70000" << "UDP port 4464 could not be opened:\n";
+    }
+    // The program runs on without a port and says why; the options window
+    // shows what was stored.
+    void portNotOpened()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, warning);
+        QUdpSocket holder; // takes 4464 for itself
+        holder.bind(QHostAddress::Any, 4464, QUdpSocket::DontShareAddress);
+        Fixture f({{"UdpPort", port}});
+        QVERIFY2(shownWarning().startsWith(warning), qPrintable(shownWarning()));
+        QCOMPARE(f.probe->udpSocket()->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(f.probe->portEdit()->text(), QString::number(quint16(port.toInt())));
+    }
+
+    void russianPortWarning()
+    {
+        Fixture f({{"UdpPort", 0}, {"Language", "Russian"}});
+        QCOMPARE(shownWarning(), QString("Не удалось открыть UDP порт 0:\nнедопустимый номер порта"));
+    }
+
+    // Apply closes the socket and binds it again, to the port in the window.
+    void applyBindsAgain()
+    {
+        Fixture f;
+        const quint16 next = freeUdpPort();
+        f.probe->portEdit()->setText(QString::number(next));
+        f.probe->applyOptions();
+        QCOMPARE(f.port(), next);
+        f.send({example}, next);
+        QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
+    }
+};
+
+QTEST_MAIN(TestReceiver)
+#include "tst_receiver.moc"

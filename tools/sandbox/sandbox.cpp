@@ -1,0 +1,152 @@
+#include "sandbox.h"
+
+#include "app/platform.h"
+#include "settings/options.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QLocalSocket>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QThread>
+#include <QUdpSocket>
+
+#include <memory>
+
+namespace {
+
+constexpr int readyMs = 15000;
+constexpr int resendMs = 100;
+constexpr int headerLines = 13;
+
+// A transfer of one datagram whose one record has PLU 0: accepted, no line.
+const QByteArray recordless = QByteArray::fromHex(
+    "F855CE3A000208010001003200D2040000000000000B0C050E03090200000000000001070300000000"
+    "EE110000E204000000000000000000000000000000006DAD");
+
+std::unique_ptr<QSettings> store(const QString &home)
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home + "/.config");
+    return std::unique_ptr<QSettings>(options::openStore());
+}
+
+} // namespace
+
+quint16 freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
+}
+
+Sandbox::Sandbox(const QVariantMap &options) : udpPort(freeUdpPort())
+{
+    QVariantMap all{{"FilePath", QDir::toNativeSeparators(dataFolder())},
+                    {"UdpPort", int(udpPort)},
+                    {"Language", "English"},
+                    {"ShowTrayMessage", false},
+                    {"AutoLoad", false}};
+    all.insert(options);
+    udpPort = quint16(all.value("UdpPort").toInt());
+    auto s = store(home());
+    s->clear();
+    for (auto it = all.cbegin(); it != all.cend(); ++it)
+        s->setValue(it.key(), it.value());
+}
+
+Sandbox::~Sandbox()
+{
+    store(home())->clear();
+}
+
+QProcessEnvironment Sandbox::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home());
+    env.insert("XDG_CONFIG_HOME", home() + "/.config");
+    env.insert("XDG_RUNTIME_DIR", home());
+    if (!env.contains("DISPLAY") || !env.contains("QT_QPA_PLATFORM"))
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+}
+
+bool Sandbox::start(QProcess &process, const QString &program, bool waitReady) const
+{
+    process.setProcessEnvironment(environment());
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, {});
+    if (!process.waitForStarted())
+        return false;
+    const QDeadlineTimer ready(readyMs);
+    while (waitReady && dataFiles().isEmpty()) {
+        if (ready.hasExpired() || process.state() != QProcess::Running)
+            return false;
+        send(recordless);
+        QThread::msleep(resendMs);
+    }
+    return true;
+}
+
+void Sandbox::send(const QByteArray &datagram) const
+{
+    QUdpSocket sender;
+    sender.writeDatagram(datagram, QHostAddress::LocalHost, udpPort);
+}
+
+bool Sandbox::settle() const
+{
+    for (int turn = 0; turn < 2; ++turn) {
+        QLocalSocket socket;
+        socket.connectToServer(platform::instanceServerName(home()));
+        if (!socket.waitForConnected(readyMs) ||
+            (socket.state() != QLocalSocket::UnconnectedState && !socket.waitForDisconnected(readyMs)))
+            return false;
+    }
+    return true;
+}
+
+QStringList Sandbox::dataFiles() const
+{
+    QStringList paths;
+    QDirIterator it(dataFolder(), {"data_*.txt"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << it.next();
+    const QRegularExpression number("data_(\\d+)\\.txt$");
+    const auto key = [&](const QString &p) {
+        return std::make_pair(QFileInfo(p).path(), number.match(p).captured(1).toLongLong());
+    };
+    std::sort(paths.begin(), paths.end(),
+              [&](const QString &a, const QString &b) { return key(a) < key(b); });
+    return paths;
+}
+
+QList<QByteArray> Sandbox::records() const
+{
+    QList<QByteArray> lines;
+    for (const QString &path : dataFiles()) {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        const QList<QByteArray> all = file.readAll().split('\n');
+        for (qsizetype i = headerLines; i + 1 < all.size(); ++i)
+            lines << all.at(i).chopped(1);
+    }
+    return lines;
+}
+
+QString Sandbox::damagedFile() const
+{
+    for (const QString &path : dataFiles()) {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        const QByteArray bytes = file.readAll();
+        const QList<QByteArray> lines = bytes.split('\n');
+        bool whole = bytes.endsWith("\r\n") && lines.size() > headerLines;
+        for (qsizetype i = 0; whole && i + 1 < lines.size(); ++i)
+            whole = lines.at(i).endsWith('\r') && lines.at(i).count('\r') == 1 &&
+                    (i < headerLines || lines.at(i).count(';') == 9);
+        if (!whole)
+            return path;
+    }
+    return {};
+}

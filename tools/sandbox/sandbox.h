@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QVariantMap>
+
+// A throw-away home for running Trelvant outside a test process: HOME, the
+// configuration and the runtime folder of its own, the options stored where
+// the program reads them, a free UDP port and the data folder inside. On
+// Windows the options live in the user's registry key, cleared again when
+// the sandbox goes, so only one sandbox runs there at a time.
+class Sandbox
+{
+public:
+    // English, balloons off, a free port and the data folder "data" in the
+    // home, changed or completed by `options`.
+    explicit Sandbox(const QVariantMap &options = {});
+    ~Sandbox();
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+
+    QString home() const { return dir.path(); }
+    QString dataFolder() const { return dir.filePath(QStringLiteral("data")); }
+    quint16 port() const { return udpPort; }
+    QProcessEnvironment environment() const;
+
+    // Starts the program in the sandbox and, with `waitReady`, waits until it
+    // files datagrams: a record-less transfer is sent until its data file
+    // (a header and no line) appears.
+    bool start(QProcess &process, const QString &program, bool waitReady = true) const;
+    void send(const QByteArray &datagram) const;
+    // Waits until the program has handled what was sent to it so far: two
+    // turns of its event loop, seen through its instance socket (which
+    // brings its options window up).
+    bool settle() const;
+
+    // The record lines of every data file under the data folder, without
+    // line ends, in the order of the files' date folders and numbers.
+    QList<QByteArray> records() const;
+    // The first data file that is not a header and whole CR LF lines, or "".
+    QString damagedFile() const;
+    QStringList dataFiles() const;
+
+private:
+    QTemporaryDir dir;
+    quint16 udpPort = 0;
+};
+
+quint16 freeUdpPort();
