@@ -3,7 +3,8 @@
 # As root it runs apt-get itself; otherwise it uses sudo where that works
 # without a password, and else prints the one command to run.
 set -e
-PACKAGES="cmake make g++ qt6-base-dev libgl-dev"
+# The tray tests run on a virtual desktop with a real tray (tools/desktop.sh).
+PACKAGES="cmake make g++ qt6-base-dev libgl-dev xvfb trayer x11-utils"
 [ -n "$SCALVO_EXTRA_PACKAGES" ] && PACKAGES="$PACKAGES $SCALVO_EXTRA_PACKAGES"
 
 missing=""
