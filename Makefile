@@ -52,7 +52,8 @@ fuzz:
 test-asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSCALVO_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	    ctest --output-on-failure -j $(JOBS)
 
 # A Debian package, and a check that it installs, runs and removes cleanly.
 package: build

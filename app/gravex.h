@@ -117,13 +117,14 @@ private:
     EncodedStream *dataStream = nullptr;
     QString filePath;
     QString version;
-    quint16 udpPort = 0;
-    qint64 fileCounter = 0;
-    bool showTrayMessage = true;
-    bool autoLoad = true;
-    bool debug = false;
-    int language = 0;
-    int loadedLanguage = 0;
+    // Set by loadOptions() before anything reads them.
+    quint16 udpPort{};
+    qint64 fileCounter{};
+    bool showTrayMessage{};
+    bool autoLoad{};
+    bool debug{};
+    int language{};
+    int loadedLanguage{};
 
     // One buffer for every datagram read, kept for the socket's life.
     QByteArray receiveBuffer;
@@ -132,7 +133,7 @@ private:
     // The last data file the user was warned of: one warning per file.
     QString warnedFile;
     // Lines reached their file in this batch of datagrams: one notice at its end.
-    bool resultsStored = false;
+    bool resultsStored{};
 
     friend struct GravexProbe;
 };

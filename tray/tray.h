@@ -53,7 +53,7 @@ private:
     Gravex *owner = nullptr;
     // True while the new-message image is on display. Whenever the timer is
     // stopped it is false and the program's image shows.
-    bool blinkState = false;
+    bool blinkState{};
     // Until when the last balloon shows, unless the user clicks it away.
     QDeadlineTimer balloonShowing;
     QPointer<QMessageBox> warningBox;

@@ -119,6 +119,9 @@ struct Fixture
         closeWarnings();
         // On Windows the store is the user's registry key: nothing stays behind.
         store([](QSettings &s) { s.clear(); });
+#ifdef Q_OS_WIN
+        QSettings("HKEY_CURRENT_USER\\Software", QSettings::NativeFormat).remove("Ponderix");
+#endif
     }
 
     void start()

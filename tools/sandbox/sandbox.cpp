@@ -58,6 +58,9 @@ Sandbox::Sandbox(const QVariantMap &options) : udpPort(freeUdpPort())
 Sandbox::~Sandbox()
 {
     store(home())->clear();
+#ifdef Q_OS_WIN
+    QSettings("HKEY_CURRENT_USER\\Software", QSettings::NativeFormat).remove("Ponderix");
+#endif
 }
 
 QProcessEnvironment Sandbox::environment() const
