@@ -56,7 +56,9 @@ test-asan: deps
 	cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 # A Debian package, and a check that it installs, runs and removes cleanly.
+# Without dpkg-dev's dpkg-shlibdeps, CPack would leave Depends empty.
 package: build
+	@SCALVO_EXTRA_PACKAGES=dpkg-dev sh tools/install-deps.sh
 	cd $(BUILD) && cpack -G DEB
 
 package-check: build
