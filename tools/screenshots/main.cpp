@@ -60,11 +60,11 @@ bool plain(const QImage &image)
 QRect dockedIcon(QSystemTrayIcon *tray)
 {
     const QRect all = QGuiApplication::primaryScreen()->geometry();
-    const bool drawn = QTest::qWaitFor([&] {
+    const auto drawn = [&] {
         const QRect icon = tray->geometry();
         return !icon.isEmpty() && all.contains(icon) && !plain(screen(icon).toImage());
-    }, 10000);
-    if (!drawn)
+    };
+    if (!QTest::qWaitFor(drawn, 10000))
         throw Failure{"the icon did not show in the system tray"};
     QTest::qWait(300); // the tray panel settles to its new width
     return tray->geometry();
@@ -119,13 +119,14 @@ QPixmap trayMenu(GravexProbe &p, const QRect &icon)
 QWidget *balloon()
 {
     QWidget *found = nullptr;
-    (void)QTest::qWaitFor([&] {
+    const auto shown = [&] {
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (w->isVisible() && w->inherits("QBalloonTip"))
                 found = w;
         }
         return found != nullptr;
-    }, 5000);
+    };
+    (void)QTest::qWaitFor(shown, 5000);
     waitShown(found, "the arrival balloon");
     return found;
 }
@@ -135,7 +136,7 @@ quint16 port()
 {
     QUdpSocket probe;
     return probe.bind(QHostAddress::AnyIPv4, options::defaultUdpPort) ? options::defaultUdpPort
-                                                                       : freeUdpPort();
+                                                                      : freeUdpPort();
 }
 
 // A data folder of the same name on every run, so that the options window
