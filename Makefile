@@ -28,9 +28,10 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-# Screenshots of the program on a virtual desktop with a tray (docs/).
+# The pictures in docs/, made by tools/screenshots on a virtual desktop with
+# a tray; fails when one cannot be made.
 gui-check: build
-	bash tests/gui/smoke.sh $(BUILD)
+	sh tools/desktop.sh $(BUILD)/tools/screenshots/screenshots docs
 
 # Throughput, CPU cost and memory against a raw receiver (bench/RESULTS.md).
 bench: build
@@ -56,7 +57,9 @@ test-asan: deps
 	    ctest --output-on-failure -j $(JOBS)
 
 # A Debian package, and a check that it installs, runs and removes cleanly.
+# Without dpkg-dev's dpkg-shlibdeps, CPack would leave Depends empty.
 package: build
+	@SCALVO_EXTRA_PACKAGES=dpkg-dev sh tools/install-deps.sh
 	cd $(BUILD) && cpack -G DEB
 
 package-check: build
