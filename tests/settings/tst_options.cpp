@@ -83,6 +83,8 @@ private Q_SLOTS:
         });
         QStringList seen{f.gravex->windowTitle()};
         for (QWidget *w : widgets) {
+            for (QWidget *other : widgets) // each in a place of its own
+                QVERIFY(other == w || !other->geometry().intersects(w->geometry()));
             if (auto *label = qobject_cast<QLabel *>(w))
                 seen << label->text();
             else if (auto *check = qobject_cast<QCheckBox *>(w))
