@@ -61,8 +61,8 @@ package-check: build
 # Debian's source (tools/windows/build-qt.sh, about 22 minutes).
 WIN_BUILD ?= build-windows
 QT_WINDOWS_PREFIX ?= $(HOME)/.cache/scalvanto/qt6-mingw-6.4.2
-WIN_PACKAGES = ninja-build mingw-w64 g++-mingw-w64-x86-64-posix nsis patch xz-utils ca-certificates
-WINE_PACKAGES = wine wine64 util-linux
+WIN_PACKAGES = ninja-build mingw-w64 g++-mingw-w64-x86-64-posix nsis patch xz-utils
+WINE_PACKAGES = wine wine64 xvfb
 
 windows-deps:
 	@SCALVO_EXTRA_PACKAGES="$(WIN_PACKAGES)" sh tools/install-deps.sh
@@ -82,7 +82,7 @@ windows: windows-deps $(QT_WINDOWS_PREFIX)/lib/cmake/Qt6/Qt6Config.cmake
 	makensis -V2 $(WIN_BUILD)/packaging/scalvanto.nsi
 
 # The test programs under wine, then the installer (install, file one
-# datagram sent by the Linux build's scale-sim, uninstall).
+# datagram sent by the Linux build's scale-sim, close, uninstall).
 windows-test: windows build
 	@SCALVO_EXTRA_PACKAGES="$(WINE_PACKAGES)" sh tools/install-deps.sh
 	bash tests/windows/wine-test.sh $(WIN_BUILD) $(BUILD)
