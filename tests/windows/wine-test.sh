@@ -51,7 +51,7 @@ build=$(cd "${1:?usage: wine-test.sh BUILD LINUX_BUILD}" && pwd)
 linux=$(cd "${2:?usage: wine-test.sh BUILD LINUX_BUILD}" && pwd)
 
 # ------------------------------------------------------------ test programs
-rm -rf "$build/wine" "$build/test-results"
+rm -rf "$build/wine" "$build/test-results" && mkdir "$build/test-results"
 echo "== the test programs under wine"
 ctest --test-dir "$build" --output-on-failure >"$build/ctest.log" 2>&1
 tests_rc=$?
@@ -68,11 +68,12 @@ done
 
 # -------------------------------------------------------------- installer
 installer_check() {
-    local port file setup n rc
+    local port file setup n rc val
     app_pid="" xvfb_pid=""
     fail() { echo "FAIL $*"; exit 1; }
     ok() { echo "ok   $*"; }
     reg() { wine reg "$@" 2>/dev/null | tr -d '\r'; }
+    udp_bound() { grep -qi "$(printf ':%04X ' "$1")" /proc/net/udp /proc/net/udp6; }
     trap 'kill $app_pid $xvfb_pid 2>/dev/null; wineserver -k 2>/dev/null' EXIT
     for n in $(seq 90 99); do [ -e "/tmp/.X$n-lock" ] || break; done
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
@@ -91,18 +92,18 @@ installer_check() {
         fail "no $dir/Trelvant.exe"
     [ -f "$link" ] && ok "Start-menu entry Scalvanto" || fail "no $link"
     for v in DisplayName DisplayIcon Publisher DisplayVersion UninstallString; do
-        reg query "$uninst" /v "$v" | grep -q "$v" || fail "uninstall key lacks $v"
+        val=$(reg query "$uninst" /v "$v" | sed -n "s/^ *$v *REG_SZ *//p")
+        [ -n "$val" ] && ok "uninstall key: $v = $val" || fail "uninstall key lacks $v"
     done
-    ok "uninstall key: $(reg query "$uninst" | grep -E 'Display|Publisher|Uninstall' | tr -s ' ' | tr '\n' ';')"
 
     port=$((20000 + RANDOM % 20000))
-    while grep -qi "$(printf ':%04X ' $port)" /proc/net/udp /proc/net/udp6; do port=$((port + 1)); done
+    while udp_bound $port; do port=$((port + 1)); done
     reg add "$options" /v UdpPort /t REG_DWORD /d "$port" /f >/dev/null
     reg add "$options" /v Language /d English /f >/dev/null
-    wine "$dir/Trelvant.exe" &
+    wine "$dir/Trelvant.exe" >"$build/test-results/installed-Trelvant.log" 2>&1 &
     app_pid=$!
     for _ in $(seq 300); do
-        grep -qi "$(printf ':%04X ' $port)" /proc/net/udp /proc/net/udp6 && break
+        udp_bound $port && break
         kill -0 "$app_pid" 2>/dev/null || fail "Trelvant.exe ended at start-up"
         sleep 0.1
     done
@@ -143,7 +144,7 @@ installer_check() {
         fail "the options key went"
     reg query "$run" /v Ponderix | grep -q Ponderix && ok "the Run value Ponderix stays" ||
         fail "the Run value went"
-    rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
+    wineserver -k; rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
 }
 echo "== the installer"
 (installer_check)
