@@ -4,7 +4,8 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build run test clean gui-check bench fuzz test-asan package package-check
+.PHONY: all deps build run test clean gui-check bench fuzz test-asan package package-check \
+	windows-deps windows windows-test
 
 all: build
 
@@ -65,5 +66,38 @@ package: build
 package-check: build
 	bash packaging/check.sh $(BUILD)
 
+# ------------------------------------------------------------------ Windows
+# Trelvant.exe cross-built with mingw-w64 against a Windows Qt, packed as a
+# ZIP and an installer (makensis), and tested under wine. The Qt is looked
+# for in QT_WINDOWS_PREFIX and, when missing there, built into it from
+# Debian's source (tools/windows/build-qt.sh, about 22 minutes).
+WIN_BUILD ?= build-windows
+QT_WINDOWS_PREFIX ?= $(HOME)/.cache/scalvanto/qt6-mingw-6.4.2
+WIN_PACKAGES = ninja-build mingw-w64 g++-mingw-w64-x86-64-posix nsis patch xz-utils
+WINE_PACKAGES = wine wine64 xvfb
+
+windows-deps:
+	@SCALVO_EXTRA_PACKAGES="$(WIN_PACKAGES)" sh tools/install-deps.sh
+
+$(QT_WINDOWS_PREFIX)/lib/cmake/Qt6/Qt6Config.cmake: | windows-deps
+	bash tools/windows/build-qt.sh $(QT_WINDOWS_PREFIX)
+
+windows: windows-deps $(QT_WINDOWS_PREFIX)/lib/cmake/Qt6/Qt6Config.cmake
+	cmake -G Ninja -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	    -DCMAKE_PREFIX_PATH=$(QT_WINDOWS_PREFIX) -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s \
+	    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/$$(gcc -print-multiarch)/cmake
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	rm -rf $(WIN_BUILD)/deploy
+	cmake --install $(WIN_BUILD) --component Trelvant --prefix $(WIN_BUILD)/deploy --strip
+	cd $(WIN_BUILD) && cpack -G ZIP
+	makensis -V2 $(WIN_BUILD)/packaging/scalvanto.nsi
+
+# The test programs under wine, then the installer (install, file one
+# datagram sent by the Linux build's scale-sim, close, uninstall).
+windows-test: windows build
+	@SCALVO_EXTRA_PACKAGES="$(WINE_PACKAGES)" sh tools/install-deps.sh
+	bash tests/windows/wine-test.sh $(WIN_BUILD) $(BUILD)
+
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-fuzz $(WIN_BUILD)

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Screenshots of the Windows build under wine, for the README:
+#   docs/windows-tray.png     wine's tray window holding Trelvant's icon
+#   docs/windows-balloon.png  the balloon after the example datagram arrived
+#   docs/windows-options.png  the options window (tray menu > Options)
+#   docs/windows-about.png    the About box (tray menu > Help > About)
+#
+#   tools/windows/screenshots.sh [BUILD]        (BUILD: build-windows)
+#
+# Runs BUILD/deploy/Trelvant.exe in a throw-away wine prefix on a display of
+# its own (Xvfb, the first free of :90-:99) without a window manager, where
+# wine shows its own small tray window at the top left; drives the tray menu
+# with xdotool and sends the datagram with BUILD's scale-sim.exe. Needs the
+# packages xvfb, xdotool, imagemagick and fonts-wine (Tahoma and friends).
+# Qt's default GDI font engine draws with a stand-in font under wine and
+# leaves line edits blank; its FreeType engine shows the texts, so it is used.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$repo/build-windows}" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/scalvo-shots.XXXXXX")
+export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEQT_QPA_PLATFORM=windows:fontengine=freetype WINEPATH="Z:${build//\//\\}\\deploy"
+for n in $(seq 90 99); do [ -e "/tmp/.X$n-lock" ] || break; done
+export DISPLAY=":$n"
+Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$! app=""
+trap 'kill $app $xvfb 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+
+# click_for TITLE NOT_ID X Y BUTTON: clicks at X,Y until a visible window
+# titled exactly TITLE, other than NOT_ID, shows (under wine a click now and
+# then goes astray); sets ID, X, Y, WIDTH and HEIGHT to that window.
+click_for() {
+    local title=$1 not=$2 cx=$3 cy=$4 button=$5
+    for _ in $(seq 5); do
+        [ -n "$cx" ] && xdotool mousemove "$cx" "$cy" click "$button"
+        for _ in $(seq 15); do
+            for ID in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null); do
+                [ "$ID" != "$not" ] && eval "$(xdotool getwindowgeometry --shell "$ID")" && return 0
+            done
+            sleep 0.2
+        done
+    done
+    echo "no window \"$title\" appeared" >&2 && exit 1
+}
+# shot NAME WxH+X+Y [SCALE]: the region of the screen, framed, into docs/NAME.
+shot() {
+    import -window root "$work/screen.png"
+    convert "$work/screen.png" -crop "$2" +repage -filter point -resize "${3:-100%}" \
+        -bordercolor gray50 -border 1 -strip "$repo/docs/$1"
+    echo "docs/$1"
+}
+menu() { click_for Trelvant "" "$icon_x" "$icon_y" 3 && MENU=$ID && sleep 0.5; }
+
+wineboot -i >/dev/null 2>&1
+port=$((20000 + RANDOM % 20000))
+wine reg add 'HKCU\Software\Ponderix' /v UdpPort /t REG_DWORD /d "$port" /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Ponderix' /v Language /d English /f >/dev/null 2>&1
+wine "$build/deploy/Trelvant.exe" >/dev/null 2>&1 &
+app=$!
+
+click_for "Wine System Tray" "" "" "" ""
+icon_x=$((X + 10)) icon_y=$((Y + HEIGHT / 2))
+sleep 2
+shot windows-tray.png "$((WIDTH + 8))x$((HEIGHT + 8))+$((X - 3))+$((Y - 4))" 200%
+
+for _ in $(seq 50); do grep -qi "$(printf ':%04X ' $port)" /proc/net/udp && break; sleep 0.2; done
+wine "$build/tools/scale-sim/scale-sim.exe" --example --port "$port" >/dev/null 2>&1
+for _ in $(seq 50); do  # the balloon: a nameless window of wine's explorer
+    for b in $(xdotool search --onlyvisible --class explorer.exe); do
+        [ -z "$(xdotool getwindowname "$b")" ] && eval "$(xdotool getwindowgeometry --shell "$b")" && break 2
+    done
+    sleep 0.2
+done
+shot windows-balloon.png "$((WIDTH + 8))x$((Y + HEIGHT + 4 - 18))+0+18"
+
+menu
+click_for Scalvanto "" $((X + WIDTH / 2)) $((Y + HEIGHT / 6)) 1   # Options
+shot windows-options.png "${WIDTH}x$HEIGHT+$X+$Y"
+sleep 1
+menu   # Options again hides the window
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 6)) click 1
+sleep 1
+
+menu
+click_for Trelvant "$MENU" $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) 1   # Help: its sub-menu
+click_for Scalvo "" $((X + WIDTH / 2)) $((Y + HEIGHT * 35 / 100)) 1   # About
+sleep 0.5
+shot windows-about.png "${WIDTH}x$HEIGHT+$X+$Y"
+xdotool key Return
+wine taskkill /IM Trelvant.exe >/dev/null 2>&1
+wait "$app" || true
+app=""
