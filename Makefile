@@ -42,7 +42,7 @@ BENCH_ARGS ?=
 BEFORE_DIR = $(BUILD)/bench-before
 bench: build
 	@SCALVO_EXTRA_PACKAGES="valgrind xvfb trayer xdotool x11-utils libxcb1-dev" sh tools/install-deps.sh
-	cmake --build $(BUILD) -j $(JOBS) --target bench-driver bench-bare-receiver bench_datagram
+	cmake --build $(BUILD) -j $(JOBS) --target bench-driver bench-bare-receiver bench-sender bench_datagram
 	@if [ -n "$(BENCH_BEFORE)" ]; then \
 	    if [ ! -f $(BEFORE_DIR)/$(BENCH_BEFORE).stamp ]; then \
 	        rm -rf $(BEFORE_DIR) && mkdir -p $(BEFORE_DIR)/src && \
