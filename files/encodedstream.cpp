@@ -4,9 +4,9 @@
 
 namespace {
 
-// Bytes 0x80..0xBF of Windows-1251; 0x98 is not assigned (0 never matches here,
-// since it is ASCII). Bytes 0xC0..0xFF
-// are the Cyrillic letters А..я, U+0410..U+044F, in order.
+// Bytes 0x80..0xBF of Windows-1251; 0x98 is not assigned (0 never matches:
+// ASCII never gets this far). Bytes 0xC0..0xFF are the Cyrillic letters
+// А..я, U+0410..U+044F, in order.
 constexpr char16_t upperHalf[64] = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
     0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
@@ -22,8 +22,6 @@ constexpr char16_t lastLetter = 0x044F;
 
 char encode(char16_t c)
 {
-    if (c < 0x80)
-        return char(c);
     if (c >= firstLetter && c <= lastLetter)
         return char(0xC0 + (c - firstLetter));
     for (int i = 0; i < 64; ++i) {
@@ -35,17 +33,35 @@ char encode(char16_t c)
 
 } // namespace
 
+void appendWindows1251(QByteArray &out, QStringView text)
+{
+    const qsizetype start = out.size(), size = text.size();
+    out.resize(start + size);
+    char *to = out.data() + start;
+    const char16_t *from = text.utf16();
+    // Record lines are ASCII, the same bytes in every code page: one plain
+    // pass, which the compiler can vectorise, settles them.
+    char16_t bits = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        to[i] = char(from[i]);
+        bits |= from[i];
+    }
+    if (bits < 0x80)
+        return;
+    for (const QChar *c = text.begin(), *end = text.end(); c != end; ++c) {
+        const char16_t u = c->unicode();
+        *to++ = u < 0x80 ? char(u) : encode(u);
+        // A character outside the BMP is one '?', not two.
+        if (c->isHighSurrogate() && c + 1 != end && (c + 1)->isLowSurrogate())
+            ++c;
+    }
+    out.truncate(to - out.constData());
+}
+
 QByteArray toWindows1251(QStringView text)
 {
     QByteArray bytes;
-    bytes.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        bytes += encode(c.unicode());
-        // A character outside the BMP is one '?', not two.
-        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            ++i;
-    }
+    appendWindows1251(bytes, text);
     return bytes;
 }
 

@@ -11,6 +11,7 @@ class QFileDevice;
 // Characters the code page lacks become '?'. One fixed table, so every
 // platform writes the same bytes.
 QByteArray toWindows1251(QStringView text);
+void appendWindows1251(QByteArray &out, QStringView text);
 
 // The text of a data file on its way to disk. What is written is gathered in
 // memory and handed to the file in one go by flush(), so the file only ever
@@ -22,7 +23,7 @@ public:
     void setDevice(QFileDevice *device) { file = device; }
     QFileDevice *device() const { return file; }
 
-    void write(QStringView text) { pending += toWindows1251(text); }
+    void write(QStringView text) { appendWindows1251(pending, text); }
     bool hasPending() const { return !pending.isEmpty(); }
     // The text not yet handed over, taken out of the stream; put it back with restore().
     QByteArray takePending() { return std::exchange(pending, {}); }

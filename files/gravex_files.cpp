@@ -58,8 +58,10 @@ void Gravex::saveMessage(QByteArray message)
     if (newFile())
         openDataFile(dateFolder);
     const QString text = getMessageString(frame::recordData(message).toByteArray());
-    if (!text.isEmpty() && dataFile->isOpen())
-        dataStream->write(QString(text + QLatin1String("\r\n")));
+    if (!text.isEmpty() && dataFile->isOpen()) {
+        dataStream->write(text);
+        dataStream->write(u"\r\n");
+    }
     if (frame::endsTransfer(message))
         closeDataFile();
 }
