@@ -7,20 +7,20 @@
 // One 50-byte transaction record as the scale sends it.
 struct Record
 {
-    qint32 transactionNumber = 0;
-    qint16 recordStatus = 0;
-    quint8 year = 0; // within 2000..2099
-    quint8 month = 0;
-    quint8 day = 0;
-    quint8 hour = 0;
-    quint8 minute = 0;
-    quint8 second = 0;
-    qint32 groupNumber = 0;
-    quint8 scaleNumber[5] = {};
-    qint8 operatorNumber = 0;
-    qint32 plu = 0; // 0 marks an empty record
-    qint32 price = 0;  // raw integer, no scaling
-    qint32 weight = 0; // raw integer, no scaling
+    qint32 transactionNumber{};
+    qint16 recordStatus{};
+    quint8 year{}; // within 2000..2099
+    quint8 month{};
+    quint8 day{};
+    quint8 hour{};
+    quint8 minute{};
+    quint8 second{};
+    qint32 groupNumber{};
+    quint8 scaleNumber[5]{};
+    qint8 operatorNumber{};
+    qint32 plu{}; // 0 marks an empty record
+    qint32 price{};  // raw integer, no scaling
+    qint32 weight{}; // raw integer, no scaling
 };
 
 namespace recordline {

@@ -152,6 +152,19 @@ private Q_SLOTS:
         QCOMPARE(readFile(day + "/data_2102.txt"), englishFile({1234}));
     }
 
+    // A day folder made for a new day, or under a data folder chosen while
+    // running, starts the numbering at 1, its debug dump too.
+    void newDayFolderStartsAtOne()
+    {
+        Fixture f({{"Debug", true}});
+        f.save({example, example});
+        QVERIFY(QDir().mkpath(f.path("other")));
+        f.probe->filePath() = QDir::toNativeSeparators(f.path("other"));
+        f.save({example});
+        const QString day = f.path("other/") + QDate::currentDate().toString("dd.MM.yyyy");
+        QCOMPARE(QDir(day).entryList(QDir::Files), QStringList({"data_1.txt", "debug_1.txt"}));
+    }
+
     // The day folder is worked out again when the day ends, the data folder
     // changes or a minute has passed.
     void todaysFolderAcrossMidnight()
