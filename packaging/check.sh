@@ -27,7 +27,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 ok() { echo "ok   $*"; }
 wait_for() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
 
-cmake --build "$build" --target Trelvant scale-sim >/dev/null
+cmake --build "$build" --target Trelvant scale-sim trelvant-sandbox >/dev/null
 rm -f "$build"/trelvant_*.deb
 (cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log" >&2; fail "cpack -G DEB"; }
 deb=$(echo "$build"/trelvant_*.deb)
@@ -50,27 +50,18 @@ installed=1
 desktop-file-validate /usr/share/applications/trelvant.desktop || fail "desktop-file-validate trelvant.desktop"
 ok "installed; desktop-file-validate accepts the menu entry"
 
-# The installed program, headless, in a home of its own, on a free port.
-home=$work/home data=$work/home/WeightData
-mkdir -p "$home/.config"
-bound() { grep -q "^ *[0-9]*: [0-9A-F]*:$(printf %04X "$1") " /proc/net/udp /proc/net/udp6; }
-port=$((20000 + RANDOM % 40000))
-while bound "$port"; do port=$((20000 + RANDOM % 40000)); done
-printf '[General]\nFilePath=%s\nUdpPort=%s\nLanguage=English\n' "$data" "$port" >"$home/.config/Ponderix.conf"
-cp "$home/.config/Ponderix.conf" "$work/options"
-env -i HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$work" PATH=/usr/bin:/bin \
-    QT_QPA_PLATFORM=offscreen /usr/bin/trelvant >"$work/trelvant.log" 2>&1 &
-pid=$!
-wait_for bound "$port" || { cat "$work/trelvant.log" >&2; fail "/usr/bin/trelvant did not open UDP port $port"; }
-"$build/tools/scale-sim/scale-sim" --example --port "$port" >/dev/null
-printf '%s\r\n' "# Format of the data in message transfered by scales Massa-K in mode On-Line" "" \
-    "# Transaction number" "# Record status" "# Transaction date and time" "# Group number" \
-    "# Number of scales" "# Operator number" "# PLU of the goods" "# Goods price" \
-    "# Weight of the goods" "" "" "1234;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;" >"$work/expected"
-filed() { cmp -s "$work/expected" "$data"/*/data_1.txt; }
-wait_for filed || { cat -A "$data"/*/* >&2 || true; fail "no data_1.txt with the header and the example's line"; }
-kill "$pid" || true
-wait "$pid" || fail "/usr/bin/trelvant ended with $? on SIGTERM"
+# The installed program, headless, in a sandbox of its own: it files
+# scale-sim's example, and SIGTERM ends it with 0.
+"$build/tools/sandbox/trelvant-sandbox" --keep --info "$work/info" /usr/bin/trelvant >"$work/trelvant.log" 2>&1 &
+sandbox=$!
+wait_for test -s "$work/info" || { cat "$work/trelvant.log" >&2; fail "/usr/bin/trelvant does not file datagrams"; }
+info() { sed -n "s/^$1 //p" "$work/info"; }
+pid=$(info pid) data=$(info data)
+"$build/tools/scale-sim/scale-sim" --example --port "$(info port)" >/dev/null
+filed() { cmp -s "$src/tests/data/example-english.txt" "$(ls "$data"/*/data_*.txt | sort -V | tail -1)"; }
+wait_for filed || { cat -A "$data"/*/* >&2 || true; fail "no data file with the header and the example's line"; }
+options=$(cat "$data/../.config/Ponderix.conf")
+kill "$pid" && wait "$sandbox" || fail "/usr/bin/trelvant ended with $? on SIGTERM"
 pid=""
 ok "/usr/bin/trelvant filed the example datagram byte for byte and ended on SIGTERM"
 
@@ -80,5 +71,6 @@ for f in /usr/bin/trelvant /usr/lib/trelvant /usr/share/applications/trelvant.de
     if [ -e "$f" ] || [ -L "$f" ]; then fail "$f is still there after the removal"; fi
 done
 filed || fail "the data file changed or went with the package"
-cmp -s "$work/options" "$home/.config/Ponderix.conf" || fail "the options changed or went with the package"
+[ "$(cat "$data/../.config/Ponderix.conf")" = "$options" ] || fail "the options changed or went with the package"
+rm -rf "$(dirname "$data")"
 ok "removed; the data file and the options stay"

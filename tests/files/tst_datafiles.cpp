@@ -180,6 +180,7 @@ private Q_SLOTS:
         QVERIFY(folder.update("E", lastMs + 300));
     }
 
+#ifndef Q_OS_WIN // where an open file keeps its folders from being deleted
     // The day folder, or the whole data folder, deleted mid-transfer: the
     // rest of the transfer goes to a new file in the folder made again.
     void dayFolderDeletedMidTransfer()
@@ -211,6 +212,7 @@ private Q_SLOTS:
         QVERIFY(!f.blinking());
         QCOMPARE(readFile(f.today()), QByteArray("not a folder"));
     }
+#endif
 
     // Root may write anywhere, so a plain file stands in for a folder that
     // cannot be written. Only one level is made: a missing parent stays missing.

@@ -5,6 +5,7 @@
 // program reads them (a file there, the registry on Windows), and what the
 // user would see of it.
 #include "datagrams.h"
+#include "sandbox.h"
 
 #include "app/gravex.h"
 #include "settings/options.h"
@@ -28,13 +29,6 @@
 
 #include <functional>
 #include <memory>
-
-inline quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
 
 // The warning the program shows where there is no tray (as under the
 // offscreen platform): its message box, or an empty text.
@@ -68,8 +62,6 @@ struct GravexProbe
     void quitApp() { g.quitApp(); }
     QString &filePath() { return g.filePath; }
     int &language() { return g.language; }
-    bool &debug() { return g.debug; }
-    qint64 fileCounter() { return g.fileCounter; }
     QUdpSocket *udpSocket() { return g.udpSocket; }
     QComboBox *languageBox() { return g.languageBox; }
     QLineEdit *folderEdit() { return g.folderEdit; }
@@ -121,6 +113,8 @@ struct Fixture
         store([](QSettings &s) { s.clear(); });
 #ifdef Q_OS_WIN
         QSettings("HKEY_CURRENT_USER\\Software", QSettings::NativeFormat).remove("Ponderix");
+        QSettings("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                  QSettings::NativeFormat).remove("Ponderix");
 #endif
     }
 

@@ -40,23 +40,41 @@ quint16 freeUdpPort()
     return probe.localPort();
 }
 
-Sandbox::Sandbox(const QVariantMap &options) : udpPort(freeUdpPort())
+Sandbox::Sandbox(const QVariantMap &options)
+    : data(dir.filePath(QStringLiteral("data"))), udpPort(freeUdpPort())
 {
-    QVariantMap all{{"FilePath", QDir::toNativeSeparators(dataFolder())},
+    QVariantMap all{{"FilePath", QDir::toNativeSeparators(data)},
                     {"UdpPort", int(udpPort)},
                     {"Language", "English"},
                     {"ShowTrayMessage", false},
                     {"AutoLoad", false}};
     all.insert(options);
     udpPort = quint16(all.value("UdpPort").toInt());
+    // An empty folder stands for the program's default, in the home it is given.
+    if (all.value("FilePath").toString().isEmpty())
+#ifdef Q_OS_WIN
+        data = QDir::homePath() + "/WeightData";
+#else
+        data = dir.filePath("WeightData");
+#endif
+    else
+        data = QDir::fromNativeSeparators(all.value("FilePath").toString());
     auto s = store(home());
     s->clear();
     for (auto it = all.cbegin(); it != all.cend(); ++it)
         s->setValue(it.key(), it.value());
 }
 
+void Sandbox::keep(bool on)
+{
+    kept = on;
+    dir.setAutoRemove(!on);
+}
+
 Sandbox::~Sandbox()
 {
+    if (kept)
+        return;
     store(home())->clear();
 #ifdef Q_OS_WIN
     QSettings("HKEY_CURRENT_USER\\Software", QSettings::NativeFormat).remove("Ponderix");
@@ -69,7 +87,7 @@ QProcessEnvironment Sandbox::environment() const
     env.insert("HOME", home());
     env.insert("XDG_CONFIG_HOME", home() + "/.config");
     env.insert("XDG_RUNTIME_DIR", home());
-    if (!env.contains("DISPLAY") || !env.contains("QT_QPA_PLATFORM"))
+    if (!env.contains("QT_QPA_PLATFORM"))
         env.insert("QT_QPA_PLATFORM", "offscreen");
     return env;
 }

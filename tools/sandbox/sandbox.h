@@ -20,9 +20,11 @@ public:
     Sandbox &operator=(const Sandbox &) = delete;
 
     QString home() const { return dir.path(); }
-    QString dataFolder() const { return dir.filePath(QStringLiteral("data")); }
+    QString dataFolder() const { return data; }
     quint16 port() const { return udpPort; }
     QProcessEnvironment environment() const;
+    // Leaves the home, its data and the stored options behind.
+    void keep(bool on);
 
     // Starts the program in the sandbox and, with `waitReady`, waits until it
     // files datagrams: a record-less transfer is sent until its data file
@@ -43,7 +45,9 @@ public:
 
 private:
     QTemporaryDir dir;
+    QString data;
     quint16 udpPort = 0;
+    bool kept = false;
 };
 
 quint16 freeUdpPort();
