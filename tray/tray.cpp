@@ -45,11 +45,9 @@ void Tray::warn(const QString &text)
         showBalloon(text, QSystemTrayIcon::Warning);
         return;
     }
-    if (!warningBox) {
+    if (!warningBox)
         warningBox = new QMessageBox(QMessageBox::Warning, owner->getAppName(false), {},
                                      QMessageBox::Ok);
-        warningBox->setAttribute(Qt::WA_DeleteOnClose);
-    }
     warningBox->setText(text);
     warningBox->show();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDeadlineTimer>
-#include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
 
@@ -56,7 +55,8 @@ private:
     bool blinkState{};
     // Until when the last balloon shows, unless the user clicks it away.
     QDeadlineTimer balloonShowing;
-    QPointer<QMessageBox> warningBox;
+    // Where there is no tray: one box for every warning, made when first needed.
+    QMessageBox *warningBox = nullptr;
 
     friend struct GravexProbe;
 };

@@ -47,8 +47,7 @@ private Q_SLOTS:
                 window = window ? window : qobject_cast<Gravex *>(w);
             seen << window->isVisible();
             window->hide();
-            RunningInstance second;
-            seen << second.claim() << second.askToShowOptions();
+            seen << (runTrelvant() == 0); // a second start, which ends at once
             seen << QTest::qWaitFor([&] { return window->isVisible(); });
             window->hide();
             ModalDriver driver;
@@ -56,7 +55,7 @@ private Q_SLOTS:
             QTimer::singleShot(0, [] { QCoreApplication::exit(stillRunning); });
         });
         QCOMPARE(runTrelvant(), stillRunning);
-        QCOMPARE(seen, QList<bool>({true, false, true, true}));
+        QCOMPARE(seen, QList<bool>({true, true, true}));
         QVERIFY(RunningInstance().claim()); // the lock went with the program
     }
 
