@@ -77,47 +77,39 @@ struct GravexProbe
 
 using Options = QVariantMap;
 
-// The main object, built the way the program builds it, in a throw-away
-// home: HOME, the configuration and the runtime folder point into a
-// temporary folder. The options name the data folder "data" there, a free
-// port and English, changed or completed by `options`; with `withOptions`
-// false the store is left empty.
+// The main object, built the way the program builds it, in the sandbox the
+// real program runs in outside tests (HOME, configuration and runtime folder
+// in a temporary folder, English, a free port, the data folder "data"), with
+// balloons and start at login on as for a new user, changed or completed by
+// `options`; with `withOptions` false the store is left empty.
 struct Fixture
 {
-    QTemporaryDir home;
+    Sandbox sandbox;
     std::unique_ptr<Gravex> gravex;
     std::unique_ptr<GravexProbe> probe;
 
     explicit Fixture(const Options &options = {}, bool withOptions = true)
+        : sandbox(asNewUser(options))
     {
-        qputenv("HOME", QFile::encodeName(home.path()));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(".config")));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path(".config"));
-        Options all{{"FilePath", QDir::toNativeSeparators(path("data"))},
-                    {"UdpPort", freeUdpPort()},
-                    {"Language", "English"}};
-        all.insert(options);
-        store([&](QSettings &s) {
-            s.clear();
-            for (auto it = all.cbegin(); withOptions && it != all.cend(); ++it)
-                s.setValue(it.key(), it.value());
-        });
+        const QProcessEnvironment env = sandbox.environment();
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+            qputenv(name, QFile::encodeName(env.value(name)));
+        if (!withOptions)
+            store([](QSettings &s) { s.clear(); });
         start();
     }
     ~Fixture()
     {
         gravex.reset();
         closeWarnings();
-        // On Windows the store is the user's registry key: nothing stays behind.
-        store([](QSettings &s) { s.clear(); });
-#ifdef Q_OS_WIN
-        QSettings("HKEY_CURRENT_USER\\Software", QSettings::NativeFormat).remove("Ponderix");
-        QSettings("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                  QSettings::NativeFormat).remove("Ponderix");
-#endif
     }
 
+    static Options asNewUser(Options options)
+    {
+        for (const char *on : {"ShowTrayMessage", "AutoLoad"})
+            options.insert(on, options.value(on, true));
+        return options;
+    }
     void start()
     {
         probe.reset();
@@ -136,7 +128,7 @@ struct Fixture
         return s->value(key);
     }
 
-    QString path(const QString &relative) const { return home.filePath(relative); }
+    QString path(const QString &relative) const { return sandbox.home() + '/' + relative; }
     QString today() const { return path("data/" + QDate::currentDate().toString("dd.MM.yyyy")); }
     // A file in today's folder under the data folder "data".
     QString file(const QString &name) const { return today() + '/' + name; }

@@ -78,6 +78,9 @@ Sandbox::~Sandbox()
     store(home())->clear();
 #ifdef Q_OS_WIN
     QSettings("HKEY_CURRENT_USER\\Software", QSettings::NativeFormat).remove("Ponderix");
+    QSettings("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+              QSettings::NativeFormat)
+        .remove("Ponderix");
 #endif
 }
 
