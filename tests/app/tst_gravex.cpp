@@ -145,9 +145,6 @@ private Q_SLOTS:
             QCOMPARE(g.getLanguageString(outside), QString());
         QCOMPARE(g.getAppName(false), QString("Скальво"));
         f.probe->language() = 1;
-        QCOMPARE(g.getLanguageString(strings::RestartNeeded),
-                 QString("Interface language is changed.\nProgram restart is necessary!"));
-        QCOMPARE(g.getLanguageString(strings::NewResults), QString("New results of weighing have arrived \n"));
         QCOMPARE(g.getAppName(true), QString("Scalvanto"));
     }
 

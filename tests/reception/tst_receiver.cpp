@@ -61,12 +61,6 @@ private Q_SLOTS:
         QCOMPARE(f.probe->portEdit()->text(), QString::number(quint16(port.toInt())));
     }
 
-    void russianPortWarning()
-    {
-        Fixture f({{"UdpPort", 0}, {"Language", "Russian"}});
-        QCOMPARE(shownWarning(), QString("Не удалось открыть UDP порт 0:\nнедопустимый номер порта"));
-    }
-
     // Apply closes the socket and binds it again, to the port in the window.
     void applyBindsAgain()
     {
