@@ -1,6 +1,7 @@
 // The application shell: start-up as main() runs it, a second start, what
 // is on screen, showing and closing the options window, the confirmed quit,
 // the tray menu with its commands, the About box and the interface texts.
+#include "datagrams.h"
 #include "fixture.h"
 #include "app/instance.h"
 #include "app/startup.h"

@@ -1,6 +1,7 @@
 // What accepted datagrams leave on disk: the numbered data files with their
 // header, the debug dump, the numbering, and what happens when a file or
 // its folder cannot be written, fills up or goes away.
+#include "datagrams.h"
 #include "fixture.h"
 #include "files/datafiles.h"
 #include "files/encodedstream.h"

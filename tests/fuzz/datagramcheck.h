@@ -1,15 +1,9 @@
 #pragma once
 
-// One input of the datagram fuzzer: any bytes, taken as a datagram as it
-// could arrive from the network. The receiver's acceptance checks
-// (reception/frame.h) and its record rendering (reception/recordline.h) are
-// run on it and compared with a decoder written separately here, from the
-// frame and record layout alone.
-//
-// Each input is checked twice: as it is, and "repaired" into a frame that
-// passes every acceptance check (header, type bytes, length fields and CRC
-// set right, the rest of the bytes kept), so that random record contents
-// reach the rendering of accepted datagrams too.
+// Any bytes, taken as a datagram off the network: the receiver's checks
+// and record lines (reception/) against a decoder written apart from them,
+// on the bytes as they are and on them made into a frame that passes every
+// check, so that random records reach the rendering too.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,7 @@
 // The receiving socket over loopback: datagrams filed in arrival order, a
 // pass that gives the event loop its turn under a flood, ports that cannot
 // or must not be opened, and binding again on Apply.
+#include "datagrams.h"
 #include "fixture.h"
 
 class TestReceiver : public QObject

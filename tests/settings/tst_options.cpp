@@ -1,6 +1,7 @@
 // The options: as loaded at start-up, the options window as the user reads
 // and tabs through it, Select..., and Apply: stored values, the one-time
 // language notice, the folder field's rules and the start at login entry.
+#include "datagrams.h"
 #include "fixture.h"
 #include "settings/autostart.h"
 

@@ -1,10 +1,8 @@
 #pragma once
 
-// What the tests share: On-Line datagrams written out byte by byte, the main
-// object started in a throw-away home with its options set where the
-// program reads them (a file there, the registry on Windows), and what the
-// user would see of it.
-#include "datagrams.h"
+// What the tests of the main object share: the main object started in a
+// throw-away home with its options set where the program reads them (a file
+// there, the registry on Windows), and what the user would see of it.
 #include "sandbox.h"
 
 #include "app/gravex.h"

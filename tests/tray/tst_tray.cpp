@@ -1,6 +1,7 @@
 // The tray icon: blinking after new results and stopping on a double-click,
 // and, where there is a real tray, the balloons as the user sees them and
 // closing the window to the tray.
+#include "datagrams.h"
 #include "fixture.h"
 
 #include <QLabel>
