@@ -75,7 +75,6 @@ private Q_SLOTS:
         QTest::newRow("double-click, alert phase") << QSystemTrayIcon::DoubleClick << 1 << true;
         QTest::newRow("double-click, resting phase") << QSystemTrayIcon::DoubleClick << 2 << true;
         QTest::newRow("double-click, not blinking") << QSystemTrayIcon::DoubleClick << -1 << false;
-        QTest::newRow("single click") << QSystemTrayIcon::Trigger << 1 << false;
         QTest::newRow("context menu") << QSystemTrayIcon::Context << 1 << false;
     }
     void activation()

@@ -2,15 +2,9 @@
 # The Windows build under wine: every test program, then the installer.
 #
 #   tests/windows/wine-test.sh BUILD LINUX_BUILD             (make windows-test)
-#   tests/windows/wine-test.sh --run BUILD QT_BIN PROGRAM.exe [ARGS...]
 #
-# The second form is the Windows build's CMAKE_CROSSCOMPILING_EMULATOR, so
-# `ctest` in BUILD runs each test program under wine: headless, in the prefix
-# BUILD/wine, with the DLLs of BUILD/deploy and QT_BIN. A Qt Test's output
-# does not reach Linux, so it goes to a file and is printed from there.
-#
-# The first form runs ctest in a fresh prefix, then installs the setup.exe
-# silently into another, runs the installed Trelvant.exe as users do (Qt's
+# It runs ctest in BUILD (each test under wine, tools/windows/wine-run.sh),
+# then installs the setup.exe silently into a fresh prefix, runs the installed Trelvant.exe as users do (Qt's
 # Windows platform, on an X display of its own) in the Windows build's
 # sandbox with the default data folder, has it file LINUX_BUILD's
 # scale-sim --example byte for byte, closes it as Windows asks a program to,
@@ -21,20 +15,9 @@ unset DISPLAY WAYLAND_DISPLAY
 winpath() { echo "Z:${1//\//\\}"; }
 # A prefix is made once (wineboot takes a while).
 use_prefix() {
-    export WINEPREFIX=$1 WINEPATH="$(winpath "$2/deploy");$(winpath "${3:-$2/deploy}")"
-    flock "$WINEPREFIX.lock" sh -c '[ -d "$WINEPREFIX" ] || wineboot -i' >/dev/null 2>&1
+    export WINEPREFIX=$1 WINEPATH="$(winpath "$2/deploy");$(winpath "$3")"
+    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
 }
-
-if [ "${1:-}" = --run ]; then
-    use_prefix "$2/wine" "$2" "$3"
-    out=$2/test-results/$(basename "$4" .exe).txt
-    mkdir -p "$2/test-results" && rm -f "$out"
-    WINEQT_QPA_PLATFORM=offscreen WINEQT_PLUGIN_PATH="$(winpath "$2/deploy")" \
-        wine "$4" -o "$(winpath "$out"),txt" "${@:5}"
-    rc=$?
-    cat "$out" 2>/dev/null
-    exit $rc
-fi
 
 build=$(cd "${1:?usage: wine-test.sh BUILD LINUX_BUILD}" && pwd)
 linux=$(cd "${2:?usage: wine-test.sh BUILD LINUX_BUILD}" && pwd)
