@@ -36,7 +36,7 @@ const Texts english = {
     "Massa-K",
     "Project page",
     "description",
-    "CMake and CPack",
+    "CMake, CPack and NSIS",
 };
 
 const Texts russian = {
@@ -53,7 +53,7 @@ const Texts russian = {
     "Масса-К",
     "Страница проекта",
     "Описание",
-    "CMake и CPack",
+    "CMake, CPack и NSIS",
 };
 
 QString tr(const char *text)
