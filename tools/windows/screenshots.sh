@@ -7,7 +7,7 @@
 #
 #   tools/windows/screenshots.sh [BUILD]        (BUILD: build-windows)
 #
-# Runs BUILD/deploy/Trelvant.exe in a throw-away wine prefix on a display of
+# Runs BUILD/deploy/Trelvant.exe, in BUILD's sandbox, in a throw-away wine prefix on a display of
 # its own (Xvfb, the first free of :90-:99) without a window manager, where
 # wine shows its own small tray window at the top left; drives the tray menu
 # with xdotool and sends the datagram with BUILD's scale-sim.exe. Needs the
@@ -52,18 +52,17 @@ shot() {
 menu() { click_for Trelvant "" "$icon_x" "$icon_y" 3 && MENU=$ID && sleep 0.5; }
 
 wineboot -i >/dev/null 2>&1
-port=$((20000 + RANDOM % 20000))
-wine reg add 'HKCU\Software\Ponderix' /v UdpPort /t REG_DWORD /d "$port" /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Ponderix' /v Language /d English /f >/dev/null 2>&1
-wine "$build/deploy/Trelvant.exe" >/dev/null 2>&1 &
+WINEPATH="$WINEPATH;Z:${build//\//\\}\\tools\\sandbox" wine "$build/tools/sandbox/trelvant-sandbox.exe" \
+    --option ShowTrayMessage=true --option AutoLoad=true --option FilePath= --option UdpPort=5001 --info "Z:${work//\//\\}\\info" "$build/deploy/Trelvant.exe" >/dev/null 2>&1 &
 app=$!
+until [ -s "$work/info" ]; do sleep 0.2; done
+port=$(sed -n 's/^port //p' "$work/info" | tr -d '\r')
 
 click_for "Wine System Tray" "" "" "" ""
 icon_x=$((X + 10)) icon_y=$((Y + HEIGHT / 2))
 sleep 2
 shot windows-tray.png "$((WIDTH + 8))x$((HEIGHT + 8))+$((X - 3))+$((Y - 4))" 200%
 
-for _ in $(seq 50); do grep -qi "$(printf ':%04X ' $port)" /proc/net/udp && break; sleep 0.2; done
 wine "$build/tools/scale-sim/scale-sim.exe" --example --port "$port" >/dev/null 2>&1
 for _ in $(seq 50); do  # the balloon: a nameless window of wine's explorer
     for b in $(xdotool search --onlyvisible --class explorer.exe); do
