@@ -75,6 +75,7 @@ private:
     void buildOptionsWindow();
     void bindUdpSocket();
     const QString &todaysDateFolder();
+    void makeDateFolder(const QString &dateFolder);
     // A transfer's data file: the next accepted datagram opens one when none is.
     bool newFile() const;
     void openDataFile(const QString &dateFolder);

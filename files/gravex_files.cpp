@@ -71,12 +71,18 @@ void Gravex::saveMessage(QByteArray message)
 // again elsewhere), and a new folder restarts the numbering.
 const QString &Gravex::todaysDateFolder()
 {
-    if (todaysFolder.update(filePath, QDateTime::currentMSecsSinceEpoch()) &&
-        !QFileInfo(todaysFolder.path()).isDir()) {
-        QDir().mkdir(todaysFolder.path());
-        fileCounter = 1;
-    }
+    if (todaysFolder.update(filePath, QDateTime::currentMSecsSinceEpoch()))
+        makeDateFolder(todaysFolder.path());
     return todaysFolder.path();
+}
+
+// A day folder made anew starts the numbering at 1.
+void Gravex::makeDateFolder(const QString &dateFolder)
+{
+    if (QFileInfo(dateFolder).isDir())
+        return;
+    QDir().mkdir(dateFolder);
+    fileCounter = 1;
 }
 
 bool Gravex::newFile() const
@@ -94,9 +100,7 @@ void Gravex::openDataFile(const QString &dateFolder)
         if (dataFile->open(dataFileMode))
             break;
         if (!QFileInfo(dateFolder).isDir()) {
-            // Deleted since it was made: made again, as for a new day.
-            QDir().mkdir(dateFolder);
-            fileCounter = 1;
+            makeDateFolder(dateFolder); // deleted since it was made
         } else if (QFileInfo::exists(dataFile->fileName())) {
             fileCounter = datafiles::firstFreeFileNumber(dateFolder, fileCounter + 1);
         } else {
@@ -129,14 +133,13 @@ void Gravex::storeLines()
         failDataFile();
 }
 
-// The next free file of today's folder, made again if need be, header first.
+// The next free file of today's folder, made again if need be, header first
+// (a name taken meanwhile is passed over when the file is opened).
 bool Gravex::reopenVanishedDataFile()
 {
     const QByteArray lines = dataStream->takePending();
     dataFile->close();
-    const QString &dateFolder = todaysDateFolder();
-    fileCounter = datafiles::firstFreeFileNumber(dateFolder, fileCounter);
-    openDataFile(dateFolder);
+    openDataFile(todaysDateFolder());
     if (!dataFile->isOpen())
         return false;
     dataStream->restore(lines);
