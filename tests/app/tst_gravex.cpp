@@ -74,7 +74,8 @@ private Q_SLOTS:
     }
 
     // The box speaks the language in force when it opens, here changed after
-    // start-up. Without a tray, closing the window asks the same question.
+    // start-up. Without a tray, closing the window (its Close button) asks
+    // the same question.
     void quitConfirmation_data()
     {
         QTest::addColumn<int>("language");
@@ -98,7 +99,7 @@ private Q_SLOTS:
         ModalDriver driver(answer ? ModalDriver::press(QMessageBox::StandardButton(answer))
                                   : [](QWidget *w) { QTest::keyClick(w, Qt::Key_Escape); });
         QTimer::singleShot(0, f.gravex.get(), [&] {
-            byClosing ? void(f.gravex->close()) : f.probe->quitApp();
+            byClosing ? f.probe->closeButton()->click() : f.probe->quitApp();
             QTimer::singleShot(0, f.gravex.get(), [] { QCoreApplication::exit(stillRunning); });
         });
         QCOMPARE(QApplication::exec(), exitCode);

@@ -66,6 +66,7 @@ struct GravexProbe
     QLineEdit *portEdit() { return g.portEdit; }
     QCheckBox *autoLoadCheck() { return g.autoLoadCheck; }
     QPushButton *selectButton() { return g.selectButton; }
+    QPushButton *closeButton() { return g.closeButton; }
     QAction *showWindowAction() { return g.showWindowAction; }
     QMenu *trayMenu() { return g.trayMenu; }
     Tray *trayIcon() { return g.trayIcon; }
