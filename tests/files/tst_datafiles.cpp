@@ -117,6 +117,8 @@ private Q_SLOTS:
         QTest::newRow("all digits of a name") << QStringList{"a1b2.txt"} << "data_13.txt";
         QTest::newRow("above 2^31-1 ignored")
             << QStringList{"data_2147483648.txt", "data_3.txt"} << "data_4.txt";
+        QTest::newRow("2^31-1 counts") << QStringList{"data_2147483647.txt"} << "data_2147483648.txt";
+        QTest::newRow("no digits") << QStringList{"notes.txt"} << "data_1.txt";
         QTest::newRow("folders not counted") << QStringList{"99/", "data_2.txt"} << "data_3.txt";
     }
     void startupNumbering()
@@ -194,6 +196,13 @@ private Q_SLOTS:
         QCOMPARE(f.filesOfToday(), QStringList{"data_1.txt"});
         QCOMPARE(readFile(f.file("data_1.txt")), englishFile({2, 3}));
         QCOMPARE(shownWarning(), QString());
+        // The file replaced by another one: that one is left alone.
+        f.save({packet1of3});
+        QVERIFY(QFile::remove(f.file("data_2.txt")));
+        createFile(f.file("data_2.txt"), "another file");
+        f.save({packet2of3, packet3of3});
+        QCOMPARE(readFile(f.file("data_2.txt")), QByteArray("another file"));
+        QCOMPARE(readFile(f.file("data_3.txt")), englishFile({2, 3}));
     }
 
     // A plain file in place of the day folder: nothing to write into, so the

@@ -91,6 +91,10 @@ private Q_SLOTS:
         Q_EMIT tray->activated(reason);
         QCOMPARE(GravexProbe::blinkTimer(tray)->isActive(), ticks >= 0 && !stops);
         QVERIFY(shows(tray, ticks % 2 == 1 && !stops ? ":/NewMessage" : ":/Gravex"));
+        if (stops) { // blinking again starts from rest
+            GravexProbe::tick(tray);
+            QVERIFY(shows(tray, ":/NewMessage"));
+        }
     }
 
     // One balloon for a run of arrivals; the double-click repeats the last
