@@ -67,6 +67,8 @@ private Q_SLOTS:
         for (QWidget *w : widgets) {
             for (QWidget *other : widgets) // each in a place of its own
                 QVERIFY(other == w || !other->geometry().intersects(w->geometry()));
+            // Everything but the buttons starts at the window's left edge.
+            QVERIFY(qobject_cast<QPushButton *>(w) || w->x() == widgets.first()->x());
             if (auto *label = qobject_cast<QLabel *>(w))
                 seen << label->text();
             else if (auto *check = qobject_cast<QCheckBox *>(w))
