@@ -77,11 +77,6 @@ void AutostartEntry::remove()
     runKey->remove(QLatin1String(storeName));
 }
 
-QString AutostartEntry::location() const
-{
-    return QLatin1String(runKeyPath);
-}
-
 #else
 
 AutostartEntry::AutostartEntry()
@@ -104,11 +99,6 @@ void AutostartEntry::write(const QString &command)
 void AutostartEntry::remove()
 {
     QFile::remove(entryPath);
-}
-
-QString AutostartEntry::location() const
-{
-    return entryPath;
 }
 
 #endif

@@ -21,7 +21,6 @@ class EncodedStream
 {
 public:
     void setDevice(QFileDevice *device) { file = device; }
-    QFileDevice *device() const { return file; }
 
     void write(QStringView text) { appendWindows1251(pending, text); }
     bool hasPending() const { return !pending.isEmpty(); }

@@ -18,8 +18,6 @@ public:
     // Removing an entry that is not there is harmless.
     void remove();
 
-    // Where the entry lives: the Run key path, or the desktop file's path.
-    QString location() const;
 
     // A desktop entry whose Exec runs `program` without arguments.
     static QString desktopEntry(const QString &program);
