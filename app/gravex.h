@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/datafiles.h"
+#include "files/syncqueue.h"
 
 #include <QString>
 #include <QWidget>
@@ -83,8 +84,9 @@ private:
     bool reopenVanishedDataFile();
     void closeDataFile();
     void finishBatch();
+    bool syncWritten();
     void storeAndClose();
-    void failDataFile();
+    void warnOfLoss(const QString &path);
     void announceArrival();
     void warn(const QString &text);
 
@@ -130,8 +132,12 @@ private:
     // One buffer for every datagram read, kept for the socket's life.
     QByteArray receiveBuffer;
     datafiles::TodaysFolder todaysFolder;
+    // Today's folder was looked at in this batch of datagrams.
+    bool dateFolderChecked{};
     datafiles::HeldDebugDump debugDump;
-    // The last data file the user was warned of: one warning per file.
+    datafiles::SyncQueue syncQueue;
+    // The file the user was last warned of, until a write there succeeds:
+    // one warning for each time writing fails.
     QString warnedFile;
     // Lines reached their file in this batch of datagrams: one notice at its end.
     bool resultsStored{};

@@ -1,6 +1,6 @@
 // Everything that differs between Windows and other systems: the stored
-// options, the start at login, file identity, requests to end the program,
-// and where the running instance is found.
+// options, the start at login, file identity and syncing, requests to end
+// the program, and where the running instance is found.
 #include "app/platform.h"
 #include "settings/autostart.h"
 #include "settings/options.h"
@@ -19,7 +19,9 @@
 #else
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,23 +114,71 @@ namespace platform {
 
 #ifdef Q_OS_WIN
 
-bool isSameFile(const QFileDevice &file)
+namespace {
+
+// The \\?\ form reaches paths of any length, past the 260 characters a
+// plain path may have, as Qt's own file functions do.
+std::wstring longPath(const QString &path)
+{
+    QString native = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (native.startsWith(QLatin1String("\\\\?\\")) || native.startsWith(QLatin1String("\\\\.\\")))
+        return native.toStdWString();
+    if (native.startsWith(QLatin1String("\\\\"))) // \\server\share
+        return (QLatin1String("\\\\?\\UNC\\") + native.mid(2)).toStdWString();
+    return (QLatin1String("\\\\?\\") + native).toStdWString();
+}
+
+HANDLE osHandle(const QFileDevice &file)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+}
+
+} // namespace
+
+bool hasLeftItsPath(const QFileDevice &file)
 {
     BY_HANDLE_FILE_INFORMATION open{}, atPath{};
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    const HANDLE handle = osHandle(file);
     if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &open))
         return false;
     // Opened for no access at all, so it never stands in the way of anyone.
-    const HANDLE other = CreateFileW(reinterpret_cast<const wchar_t *>(
-                                         QDir::toNativeSeparators(file.fileName()).utf16()),
-                                     0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const HANDLE other = CreateFileW(longPath(file.fileName()).c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (other == INVALID_HANDLE_VALUE)
-        return false;
-    const bool ok = GetFileInformationByHandle(other, &atPath);
+    if (other == INVALID_HANDLE_VALUE) {
+        // A sharing violation or a denied access says nothing about the file.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    const bool known = GetFileInformationByHandle(other, &atPath);
     CloseHandle(other);
-    return ok && open.dwVolumeSerialNumber == atPath.dwVolumeSerialNumber &&
-           open.nFileIndexHigh == atPath.nFileIndexHigh && open.nFileIndexLow == atPath.nFileIndexLow;
+    return known && (open.dwVolumeSerialNumber != atPath.dwVolumeSerialNumber ||
+                     open.nFileIndexHigh != atPath.nFileIndexHigh ||
+                     open.nFileIndexLow != atPath.nFileIndexLow);
+}
+
+qintptr duplicateHandle(const QFileDevice &file)
+{
+    HANDLE copy = nullptr;
+    const HANDLE process = GetCurrentProcess();
+    const HANDLE handle = osHandle(file);
+    if (handle == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(process, handle, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return -1;
+    return reinterpret_cast<qintptr>(copy);
+}
+
+bool syncAndClose(qintptr handle)
+{
+    const auto h = reinterpret_cast<HANDLE>(handle);
+    const bool synced = FlushFileBuffers(h);
+    CloseHandle(h);
+    return synced;
+}
+
+bool syncFolder(const QString &)
+{
+    return true;
 }
 
 void handleTerminationRequests()
@@ -148,12 +198,36 @@ QString instanceServerName(const QString &)
 
 #else
 
-bool isSameFile(const QFileDevice &file)
+bool hasLeftItsPath(const QFileDevice &file)
 {
     struct stat open{}, atPath{};
-    return ::fstat(file.handle(), &open) == 0 &&
-           ::stat(QFile::encodeName(file.fileName()).constData(), &atPath) == 0 &&
-           open.st_dev == atPath.st_dev && open.st_ino == atPath.st_ino;
+    if (::fstat(file.handle(), &open) != 0)
+        return false;
+    if (::stat(QFile::encodeName(file.fileName()).constData(), &atPath) != 0)
+        return errno == ENOENT || errno == ENOTDIR; // not EACCES, ESTALE, EIO...
+    return open.st_dev != atPath.st_dev || open.st_ino != atPath.st_ino;
+}
+
+qintptr duplicateHandle(const QFileDevice &file)
+{
+    return ::fcntl(file.handle(), F_DUPFD_CLOEXEC, 0);
+}
+
+bool syncAndClose(qintptr handle)
+{
+    const bool synced = ::fdatasync(int(handle)) == 0;
+    ::close(int(handle));
+    return synced;
+}
+
+bool syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
 }
 
 namespace {

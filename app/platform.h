@@ -9,9 +9,23 @@ class QFileDevice;
 // platform.cpp.
 namespace platform {
 
-// Whether the open `file` is still the file at its path: false once it, or a
-// folder above it, was deleted, renamed or replaced by something else.
-bool isSameFile(const QFileDevice &file);
+// True only when the system says for certain that the open `file` is no
+// longer the file at its path: the path is gone (it, or a folder above it,
+// was deleted or renamed) or names another file. An answer the system cannot
+// give (no access, a network folder that stalls, a path Windows will not
+// take) is false: a healthy file must not be given up on a doubt.
+bool hasLeftItsPath(const QFileDevice &file);
+
+// A handle of its own on an open file, which stays valid after the file is
+// closed, so that what was written can be made durable later; -1 on failure.
+qintptr duplicateHandle(const QFileDevice &file);
+// Waits until what was written through `handle` is on the disk (fdatasync,
+// FlushFileBuffers), then closes the handle. False when the system could
+// not say so.
+bool syncAndClose(qintptr handle);
+// Makes the names of files created in `folder` durable (Linux); Windows
+// keeps them with the files.
+bool syncFolder(const QString &folder);
 
 // A request from the system to end the program (SIGTERM, SIGINT, SIGHUP)
 // ends the event loop as a confirmed quit does, so the program stores what it

@@ -65,17 +65,19 @@ QByteArray toWindows1251(QStringView text)
     return bytes;
 }
 
-bool EncodedStream::flush()
+EncodedStream::Flushed EncodedStream::flush()
 {
     const QByteArray bytes = takePending();
     if (bytes.isEmpty())
-        return true;
+        return Flushed::All;
     if (!file || !file->isOpen())
-        return false;
+        return Flushed::None;
     const qint64 end = file->pos();
-    if (file->write(bytes) == bytes.size())
-        return true;
-    // Never leave a line cut in two: the file keeps what it held before.
-    file->resize(end);
-    return false;
+    const qint64 written = file->write(bytes);
+    if (written == bytes.size())
+        return Flushed::All;
+    // Never leave a line cut in two: the file keeps the whole lines it took.
+    const qsizetype kept = written > 0 ? bytes.lastIndexOf('\n', written - 1) + 1 : 0;
+    file->resize(end + kept);
+    return kept > 0 ? Flushed::Part : Flushed::None;
 }

@@ -16,7 +16,7 @@ void appendWindows1251(QByteArray &out, QStringView text);
 // The text of a data file on its way to disk. What is written is gathered in
 // memory and handed to the file in one go by flush(), so the file only ever
 // grows by whole lines: when the system does not take all of it (a full disk,
-// a size limit) the file is cut back to where it ended before.
+// a size limit) the file is cut back to the last whole line it took.
 class EncodedStream
 {
 public:
@@ -28,9 +28,12 @@ public:
     QByteArray takePending() { return std::exchange(pending, {}); }
     void restore(const QByteArray &bytes) { pending += bytes; }
 
-    // Hands the gathered text to the system. False if the device is not open
-    // or did not take all of it; the text is dropped either way.
-    bool flush();
+    // How much of the gathered text a flush left in the file.
+    enum class Flushed { All, Part, None };
+    // Hands the gathered text to the system. Part: some whole lines went in,
+    // the rest did not fit; None: not one line (or the device is not open).
+    // What did not go in is dropped.
+    Flushed flush();
 
 private:
     QFileDevice *file = nullptr;

@@ -2,8 +2,9 @@
 //
 // The lines of a batch of datagrams are gathered and handed to the system
 // together: at the end of the batch, when a transfer ends, and before the
-// program ends. Only lines that reached their file are announced, and a
-// data file only ever grows by whole lines.
+// program ends. At the end of the batch every file written in it is synced
+// to the disk, and only then is the arrival announced; a data file only ever
+// grows by whole lines.
 #include "app/gravex.h"
 
 #include "app/platform.h"
@@ -66,23 +67,23 @@ void Gravex::saveMessage(QByteArray message)
         closeDataFile();
 }
 
-// The folder of today's date. The first datagram of a new day creates it,
-// one level only (a data folder on a drive that is gone must not be made
-// again elsewhere), and a new folder restarts the numbering.
+// The folder of today's date. It is looked at once per batch of datagrams,
+// before any of them is dumped or filed: a folder deleted since is made
+// again, one level only (a data folder on a drive that is gone must not be
+// made again elsewhere), and a folder made anew restarts the numbering.
 const QString &Gravex::todaysDateFolder()
 {
-    if (todaysFolder.update(filePath, QDateTime::currentMSecsSinceEpoch()))
+    if (todaysFolder.update(filePath, QDateTime::currentMSecsSinceEpoch()) || !dateFolderChecked) {
         makeDateFolder(todaysFolder.path());
+        dateFolderChecked = true;
+    }
     return todaysFolder.path();
 }
 
-// A day folder made anew starts the numbering at 1.
 void Gravex::makeDateFolder(const QString &dateFolder)
 {
-    if (QFileInfo(dateFolder).isDir())
-        return;
-    QDir().mkdir(dateFolder);
-    fileCounter = 1;
+    if (!QFileInfo(dateFolder).isDir() && QDir().mkdir(dateFolder))
+        fileCounter = 1;
 }
 
 bool Gravex::newFile() const
@@ -100,7 +101,7 @@ void Gravex::openDataFile(const QString &dateFolder)
         if (dataFile->open(dataFileMode))
             break;
         if (!QFileInfo(dateFolder).isDir()) {
-            makeDateFolder(dateFolder); // deleted since it was made
+            makeDateFolder(dateFolder); // deleted within this batch
         } else if (QFileInfo::exists(dataFile->fileName())) {
             fileCounter = datafiles::firstFreeFileNumber(dateFolder, fileCounter + 1);
         } else {
@@ -108,29 +109,37 @@ void Gravex::openDataFile(const QString &dateFolder)
         }
     }
     if (!dataFile->isOpen()) {
-        failDataFile();
+        warnOfLoss(dataFile->fileName());
         return;
     }
     addFileHeader();
-    if (!dataStream->flush()) {
+    if (dataStream->flush() != EncodedStream::Flushed::All) {
         dataFile->remove();
-        failDataFile();
+        warnOfLoss(dataFile->fileName());
+        return;
     }
+    syncQueue.addFolder(dateFolder);
 }
 
 // Hands the transfer's gathered lines to its file. They go only into the
 // file that is still at its path: if the file or its folder was deleted or
-// replaced meanwhile, the transfer goes on in a new file.
+// replaced meanwhile, the transfer goes on in a new file. Lines that did not
+// fit are lost and the user is told, once for each time writing fails.
 void Gravex::storeLines()
 {
     if (!dataStream->hasPending())
         return;
-    if (!platform::isSameFile(*dataFile) && !reopenVanishedDataFile())
+    if (platform::hasLeftItsPath(*dataFile) && !reopenVanishedDataFile())
         return;
-    if (dataStream->flush())
+    const EncodedStream::Flushed flushed = dataStream->flush();
+    if (flushed != EncodedStream::Flushed::None) {
+        syncQueue.addFile(*dataFile);
         resultsStored = true;
+    }
+    if (flushed == EncodedStream::Flushed::All)
+        warnedFile.clear();
     else
-        failDataFile();
+        warnOfLoss(dataFile->fileName());
 }
 
 // The next free file of today's folder, made again if need be, header first
@@ -154,15 +163,25 @@ void Gravex::closeDataFile()
 }
 
 // The end of a batch of datagrams read in one go: what they brought reaches
-// the system before the program waits for more, and is announced once.
+// the disk before the program waits for more, and is announced once.
 void Gravex::finishBatch()
 {
     storeLines();
     debugDump.write(*debugFile);
-    if (resultsStored) {
-        resultsStored = false;
+    dateFolderChecked = false;
+    const bool synced = syncWritten();
+    if (std::exchange(resultsStored, false) && synced)
         announceArrival();
-    }
+}
+
+// Every file written since the last time is on the disk, or the user hears
+// which is not.
+bool Gravex::syncWritten()
+{
+    const QStringList unsynced = syncQueue.sync();
+    for (const QString &path : unsynced)
+        warnOfLoss(path);
+    return unsynced.isEmpty();
 }
 
 // The program ends: nothing received stays behind in memory.
@@ -171,13 +190,15 @@ void Gravex::storeAndClose()
     storeLines();
     debugDump.write(*debugFile);
     dataFile->close();
+    syncWritten();
 }
 
-// The lines meant for the file go nowhere, and the user hears of it once per file.
-void Gravex::failDataFile()
+// Records meant for `path` did not reach it, or the disk: the user hears of
+// it once, until writing there succeeds again.
+void Gravex::warnOfLoss(const QString &path)
 {
-    if (dataFile->fileName() == warnedFile)
+    if (path == warnedFile)
         return;
-    warnedFile = dataFile->fileName();
-    warn(strings::saveFailedText(language, warnedFile));
+    warnedFile = path;
+    warn(strings::saveFailedText(language, path));
 }

@@ -11,6 +11,7 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -146,6 +147,29 @@ private Q_SLOTS:
         QVERIFY(!written.isEmpty());
         QCOMPARE(written, sent.mid(0, written.size()));
         QCOMPARE(sandbox.damagedFile(), QString());
+    }
+
+    // A question about the open data file that the system cannot answer (no
+    // search permission on its folder, as a network folder may deny it) is
+    // no reason to give the file up: the transfer stays in it, whole.
+    void doubtKeepsTheTransfer()
+    {
+        Sandbox sandbox;
+        QProcess program;
+        if (::geteuid() == 0) // root is never denied
+            QVERIFY(sandbox.handTo(program, "nobody"));
+        QVERIFY(sandbox.start(program, trelvant));
+        sandbox.send(packet1of3);
+        QTRY_COMPARE(sandbox.records(), lines({1}));
+        const QString file = sandbox.dataFiles().last();
+        const QString day = QFileInfo(file).path();
+        QVERIFY(QFile::setPermissions(day, QFile::ReadOwner | QFile::WriteOwner));
+        sandbox.send(packet2of3);
+        sandbox.send(packet3of3);
+        QVERIFY(sandbox.settle());
+        QVERIFY(QFile::setPermissions(day, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QCOMPARE(sandbox.dataFiles().last(), file);
+        QCOMPARE(readFile(file), englishFile({1, 2, 3}));
     }
 
     // A file size limit is a failed write like a full disk, not the end.

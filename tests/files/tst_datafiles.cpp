@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -183,6 +184,41 @@ private Q_SLOTS:
         QVERIFY(folder.update("E", lastMs + 300));
     }
 
+    // The day folder deleted between transfers is made again before the next
+    // datagram is dumped: its data file and its dump both start again at 1,
+    // also for a datagram that fails its CRC.
+    void dayFolderDeletedBetweenTransfers()
+    {
+        Fixture f({{"Debug", true}});
+        f.save({example});
+        f.save({example});
+        QVERIFY(QDir(f.today()).removeRecursively());
+        f.save({wrongCrc});
+        QCOMPARE(f.filesOfToday(), QStringList{"debug_1.txt"});
+        QCOMPARE(readFile(f.file("debug_1.txt")), wrongCrc);
+        f.save({example});
+        QCOMPARE(f.filesOfToday(), QStringList({"data_1.txt", "debug_1.txt"}));
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
+        QCOMPARE(readFile(f.file("debug_1.txt")), example);
+    }
+
+    // A data folder path of 300 characters, beyond what a plain Windows path
+    // may have: the open file is still known for what it is, and the whole
+    // transfer stays in it.
+    void longPathKeepsTheTransferInOneFile()
+    {
+        Fixture f;
+        const QString folder = f.path(QString(140, 'a') + '/' + QString(140, 'b'));
+        QVERIFY(folder.size() >= 300);
+        QVERIFY(QDir().mkpath(folder));
+        f.probe->filePath() = QDir::toNativeSeparators(folder);
+        for (const QByteArray &packet : {packet1of3, packet2of3, packet3of3})
+            f.save({packet});
+        const QString day = datafiles::dateFolderPath(folder, QDate::currentDate());
+        QCOMPARE(QDir(day).entryList(QDir::Files), QStringList{"data_1.txt"});
+        QCOMPARE(readFile(day + "/data_1.txt"), englishFile({1, 2, 3}));
+    }
+
 #ifndef Q_OS_WIN // where an open file keeps its folders from being deleted
     // The day folder, or the whole data folder, deleted mid-transfer: the
     // rest of the transfer goes to a new file in the folder made again.
@@ -254,30 +290,39 @@ private Q_SLOTS:
     }
 
 #ifdef Q_OS_LINUX
-    // A full disk, made by a file size limit: the file never ends in a cut
-    // line, the transfer goes on in it once there is room again, and a file
+    // A full disk, made by a file size limit: the file keeps the whole lines
+    // that fit and never ends in a cut one, the transfer goes on in it once
+    // there is room again, the user hears of each time it fills, and a file
     // whose header did not fit is taken away.
     void fullDisk()
     {
         std::signal(SIGXFSZ, SIG_IGN); // as the program does
         rlimit unlimited{}, limit{};
         getrlimit(RLIMIT_FSIZE, &unlimited);
+        // Lifted again however the test ends, or the tests after it fail too.
+        const auto lift = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &unlimited); });
         Fixture f;
         const auto fileLimit = [&](rlim_t bytes) {
             limit = unlimited;
             limit.rlim_cur = bytes;
             setrlimit(RLIMIT_FSIZE, &limit);
         };
-        fileLimit(englishHeader.size() + lineOf(1).size() + 2 + 10);
-        f.save({packet1of3});
-        GravexProbe::blinkTimer(f.probe->trayIcon())->stop();
-        f.save({packet2of3});
+        const rlim_t line = lineOf(1).size() + 2;
+        fileLimit(englishHeader.size() + line + 10); // within the batch's second line
+        f.save({packet1of3, packet2of3});
         QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1}));
         QCOMPARE(shownWarning(), saveFailed + f.file("data_1.txt"));
-        QVERIFY(!f.blinking());
+        closeWarnings();
         setrlimit(RLIMIT_FSIZE, &unlimited);
+        f.save({packet2of3});
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2}));
+
+        fileLimit(englishHeader.size() + 2 * line + 10);
+        GravexProbe::blinkTimer(f.probe->trayIcon())->stop();
         f.save({packet3of3});
-        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 3}));
+        QCOMPARE(shownWarning(), saveFailed + f.file("data_1.txt"));
+        QVERIFY(!f.blinking());
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2}));
 
         fileLimit(100);
         f.save({example});

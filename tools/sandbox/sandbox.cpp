@@ -14,6 +14,12 @@
 
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 constexpr int readyMs = 15000;
@@ -94,6 +100,27 @@ QProcessEnvironment Sandbox::environment() const
         env.insert("QT_QPA_PLATFORM", "offscreen");
     return env;
 }
+
+#ifdef Q_OS_UNIX
+bool Sandbox::handTo(QProcess &process, const char *user)
+{
+    const passwd *account = ::getpwnam(user);
+    if (!account)
+        return false;
+    const uid_t uid = account->pw_uid;
+    const gid_t gid = account->pw_gid;
+    bool owned = ::chown(QFile::encodeName(home()).constData(), uid, gid) == 0;
+    QDirIterator it(home(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        owned = ::lchown(QFile::encodeName(it.next()).constData(), uid, gid) == 0 && owned;
+    process.setChildProcessModifier([uid, gid] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(126);
+    });
+    return owned;
+}
+#endif
 
 bool Sandbox::start(QProcess &process, const QString &program, bool waitReady) const
 {

@@ -26,6 +26,12 @@ public:
     // Leaves the home, its data and the stored options behind.
     void keep(bool on);
 
+#ifdef Q_OS_UNIX
+    // Hands the home to the account `user` and makes `process` run as that
+    // account when it starts: as root, the only way to meet the limits an
+    // ordinary user meets (root may read and write anywhere).
+    bool handTo(QProcess &process, const char *user);
+#endif
     // Starts the program in the sandbox and, with `waitReady`, waits until it
     // files datagrams: a record-less transfer is sent until its data file
     // (a header and no line) appears.
