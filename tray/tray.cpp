@@ -18,7 +18,12 @@ Tray::Tray(QObject *parent, Gravex *owner_) : QSystemTrayIcon(parent)
     setIcon(*normalIcon);
     connect(blinkTimer, &QTimer::timeout, this, &Tray::blinkTrayIcon);
     connect(this, &QSystemTrayIcon::activated, this, &Tray::normal);
-    connect(this, &QSystemTrayIcon::messageClicked, this, [this] { balloonShowing = {}; });
+    arrivalPause.setSingleShot(true);
+    arrivalPause.setInterval(arrivalPauseMs);
+    connect(&arrivalPause, &QTimer::timeout, this, [this] {
+        if (std::exchange(arrivalWaiting, false))
+            showArrival();
+    });
 }
 
 Tray::~Tray()
@@ -32,8 +37,10 @@ Tray::~Tray()
 void Tray::announce(const QDateTime &time)
 {
     messageTime = recordline::arrivalTime(time);
-    if (balloonShowing.hasExpired())
-        showBalloon(arrivalText(), QSystemTrayIcon::Information);
+    if (arrivalPause.isActive())
+        arrivalWaiting = true;
+    else
+        showArrival();
     // Restarting a running timer on every arrival would hold the image still.
     if (!blinkTimer->isActive())
         blink();
@@ -82,8 +89,13 @@ QString Tray::arrivalText() const
     return owner->getLanguageString(strings::NewResults) + messageTime;
 }
 
+void Tray::showArrival()
+{
+    showBalloon(arrivalText(), QSystemTrayIcon::Information);
+    arrivalPause.start();
+}
+
 void Tray::showBalloon(const QString &text, QSystemTrayIcon::MessageIcon icon)
 {
     showMessage(owner->getAppName(false), text, icon, balloonMs);
-    balloonShowing.setRemainingTime(balloonMs);
 }

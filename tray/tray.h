@@ -1,14 +1,13 @@
 #pragma once
 
-#include <QDeadlineTimer>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 class Gravex;
 class QDateTime;
 class QIcon;
 class QMessageBox;
-class QTimer;
 
 // The program's icon in the system tray. After new results it blinks between
 // the program's image and the new-message image until the user double-clicks
@@ -20,17 +19,20 @@ class Tray : public QSystemTrayIcon
 public:
     static constexpr int blinkIntervalMs = 800;
     static constexpr int balloonMs = 30000;
+    // At most one arrival balloon in this time: a flood of transfers raises
+    // one a second, not thousands, and the last one shown is never stale.
+    static constexpr int arrivalPauseMs = 1000;
 
     Tray(QObject *parent, Gravex *owner);
     ~Tray() override;
 
     // New results were stored at `time`: a balloon says so and the icon
-    // blinks. While a balloon is still showing, a later arrival only changes
-    // the time the double-click repeats, so a flood of transfers raises one
-    // balloon, not thousands, and leaves the blinking running.
+    // blinks. An arrival within a second of the last balloon is shown when
+    // that second ends, with the time of the latest arrival then; a running
+    // blink goes on as it is.
     void announce(const QDateTime &time);
-    // A problem the user must know of: a balloon, or, where there is no
-    // tray, a message box (one at a time, which never holds up reception).
+    // A problem the user must know of: a balloon at once, or, where there is
+    // no tray, a message box (one at a time, which never holds up reception).
     void warn(const QString &text);
 
 public Q_SLOTS:
@@ -42,6 +44,7 @@ private Q_SLOTS:
 
 private:
     QString arrivalText() const;
+    void showArrival();
     void showBalloon(const QString &text, QSystemTrayIcon::MessageIcon icon);
 
     // Local date and time of the last arrival notice, "dd.MM.yyyy  hh:mm:ss".
@@ -53,8 +56,9 @@ private:
     // True while the new-message image is on display. Whenever the timer is
     // stopped it is false and the program's image shows.
     bool blinkState{};
-    // Until when the last balloon shows, unless the user clicks it away.
-    QDeadlineTimer balloonShowing;
+    // Runs for a second after an arrival balloon; an arrival meanwhile waits.
+    QTimer arrivalPause;
+    bool arrivalWaiting{};
     // Where there is no tray: one box for every warning, made when first needed.
     QMessageBox *warningBox = nullptr;
 

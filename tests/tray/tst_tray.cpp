@@ -31,6 +31,7 @@ QString balloon()
 
 const QDateTime first(QDate(2026, 12, 6), QTime(14, 3, 9));
 const QDateTime second(QDate(2026, 12, 6), QTime(14, 3, 12));
+const QDateTime third(QDate(2026, 12, 6), QTime(14, 3, 15));
 
 } // namespace
 
@@ -97,8 +98,9 @@ private Q_SLOTS:
         }
     }
 
-    // One balloon for a run of arrivals; the double-click repeats the last
-    // arrival's time; a warning is shown at once.
+    // At most one arrival balloon a second, and the last one carries the
+    // latest arrival's time; a warning shows at once and holds no arrival
+    // back; the double-click repeats the latest arrival.
     void balloons()
     {
         Fixture f;
@@ -110,9 +112,19 @@ private Q_SLOTS:
         QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:09");
         tray->announce(second);
         QCOMPARE(balloon(), arrived + "06.12.2026  14:03:09");
-        Q_EMIT tray->activated(QSystemTrayIcon::DoubleClick);
         QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:12");
+        tray->warn("X");
+        QTRY_COMPARE(balloon(), QString("Scalvo|X"));
+        tray->announce(third);
+        QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:15");
         f.probe->language() = 0;
+        tray->warn("Не удалось сохранить данные в файл:\nX");
+        QTRY_COMPARE(balloon(), QString("Скальво|Не удалось сохранить данные в файл:\nX"));
+        f.probe->language() = 1;
+        Q_EMIT tray->activated(QSystemTrayIcon::DoubleClick);
+        QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:15");
+    }
+
         tray->warn("Не удалось сохранить данные в файл:\nX");
         QTRY_COMPARE(balloon(), QString("Скальво|Не удалось сохранить данные в файл:\nX"));
     }
