@@ -136,6 +136,17 @@ private Q_SLOTS:
         QVERIFY(box.value(1).startsWith("<b>Скальванто 1.0</b><br><br>"));
         QVERIFY(QRegularExpression("<a href=[^\"'\\s>]*[^\"'\\s>/]>Масса-К</a>").match(box.value(1)).hasMatch());
         QVERIFY(!box.value(1).contains(QRegularExpression("href=[\"']|<a href=[^>]*/>")));
+        // The libraries named are those the program comes with, the platform
+        // plugin among them, and on Windows the compiler's runtime too.
+#ifdef Q_OS_WIN
+        QVERIFY(box.value(1).contains("Qt6Widgets.dll;<br>Qt6Network.dll;<br>platforms/qwindows.dll;"));
+        QVERIFY(box.value(1).contains("MinGW-w64:<br>libstdc++-6.dll;<br>libgcc_s_seh-1.dll;<br>"
+                                      "libwinpthread-1.dll.<br>"));
+#else
+        QVERIFY(box.value(1).contains("установленные в системе:<br>libQt6Core.so.6;<br>"));
+        QVERIFY(box.value(1).contains("libQt6Network.so.6;<br>platforms/libqxcb.so;<br>"
+                                      "imageformats/libqjpeg.so.<br>"));
+#endif
     }
 
     void interfaceTexts()

@@ -51,6 +51,11 @@ echo "== the installer"
         reg query "$uninstall" /v "$v" | grep -q "$v" || fail "the uninstall key lacks $v"
     done
     ok "installed into Program Files, with a Start-menu entry and an uninstall key"
+    # The About box names the libraries the package holds: each is there.
+    names=$(sed -n 's/^#define SCALVO_\(QT\|RUNTIME\)_LIBRARIES "\(.*\)"$/\2/p' "$build/generated/shippedlibraries.h" | tr '|' ' ')
+    [ -n "$names" ] || fail "no library list in $build/generated/shippedlibraries.h"
+    for name in $names; do [ -f "$dir/$name" ] || fail "the About box names $name, which is not installed"; done
+    ok "every library the About box names is installed: $names"
 
     WINEQT_QPA_PLATFORM=windows wine "$build/tools/sandbox/trelvant-sandbox.exe" --keep --option FilePath= \
         --info "$(winpath "$work/info")" 'C:\Program Files\Scalvanto\Trelvant.exe' >"$work/log" 2>&1 &
