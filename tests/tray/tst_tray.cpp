@@ -125,10 +125,6 @@ private Q_SLOTS:
         QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:15");
     }
 
-        tray->warn("Не удалось сохранить данные в файл:\nX");
-        QTRY_COMPARE(balloon(), QString("Скальво|Не удалось сохранить данные в файл:\nX"));
-    }
-
     // With a tray to return to, closing only hides the window.
     void closingOnlyHides()
     {
