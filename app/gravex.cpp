@@ -4,6 +4,7 @@
 #include "files/encodedstream.h"
 #include "i18n/strings.h"
 #include "settings/autostart.h"
+#include "status/statuswindow.h"
 #include "tray/tray.h"
 
 #include <QAction>
@@ -42,6 +43,7 @@ Gravex::Gravex(QWidget *parent) : QWidget(parent)
 
     setWindowIcon(QIcon(QStringLiteral(":/Gravex")));
     setWindowTitle(getAppName(true));
+    startStatus();
 }
 
 Gravex::~Gravex()
@@ -49,6 +51,7 @@ Gravex::~Gravex()
     // The tray icon goes before the menu it shows, the sub-menu before the
     // menu that holds it.
     storeAndClose();
+    delete statusWindow;
     delete gridLayout;
     delete languageLabel;
     delete folderLabel;

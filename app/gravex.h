@@ -2,8 +2,11 @@
 
 #include "files/datafiles.h"
 #include "files/syncqueue.h"
+#include "status/dayscan.h"
+#include "status/tally.h"
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 class QAction;
@@ -21,6 +24,7 @@ class QUdpSocket;
 
 class AutostartEntry;
 class EncodedStream;
+class StatusWindow;
 class Tray;
 
 // The CRC16 that the scales put in their frames.
@@ -34,6 +38,7 @@ using word = quint16;
 //   files/      setFileCounter, addFileHeader, saveMessage
 //   settings/   loadOptions, applyOptions, selectDir
 //   tray/       createTrayIcon, aboutGravex, aboutQt, licenseApp, readmeApp
+// and, beside them, status/ holds what the status window shows.
 class Gravex : public QWidget
 {
     Q_OBJECT
@@ -44,6 +49,10 @@ public:
 
     // Shows the options window, or brings it to the front when it is shown.
     void showOptions();
+    // Everything the status window shows, as it is now.
+    status::Snapshot statusSnapshot();
+    // The tray icon's tool tip: the long title, then the last results.
+    QString toolTipText();
 
 public Q_SLOTS:
     QString getLanguageString(qint8 param);
@@ -89,6 +98,14 @@ private:
     void warnOfLoss(const QString &path);
     void announceArrival();
     void warn(const QString &text);
+    // The status window and the data folder (status/).
+    void startStatus();
+    void countToday(const QString &dateFolder);
+    void countTodayStep();
+    void followToday();
+    void showStatus();
+    void openDataFolder();
+    void applyAllowedSenders(const QString &text);
 
     QSettings *settings = nullptr;
     AutostartEntry *runSettings = nullptr;
@@ -139,6 +156,20 @@ private:
     // The file the user was last warned of, until a write there succeeds:
     // one warning for each time writing fails.
     QString warnedFile;
+
+    // What the status window and the tool tip show.
+    QAction *statusAction = nullptr;
+    QAction *openFolderAction = nullptr;
+    StatusWindow *statusWindow = nullptr;
+    status::Tally tally;
+    // Today's files already on disk, counted a few at a time.
+    status::DayScan dayScan;
+    QTimer dayScanTimer;
+    // Looks at the date now and then, for a day that began without traffic.
+    QTimer dayTimer;
+    QString allowedSenders;
+    // Why the UDP port is not open; empty while it is.
+    QString portProblem;
     // Lines reached their file in this batch of datagrams: one notice at its end.
     bool resultsStored{};
 

@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -181,6 +182,11 @@ bool syncFolder(const QString &)
     return true;
 }
 
+qint64 droppedDatagrams(qintptr)
+{
+    return -1;
+}
+
 void handleTerminationRequests()
 {
 }
@@ -228,6 +234,16 @@ bool syncFolder(const QString &folder)
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);
     return synced;
+}
+
+qint64 droppedDatagrams(qintptr socket)
+{
+    quint32 memory[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof memory;
+    if (::getsockopt(int(socket), SOL_SOCKET, SO_MEMINFO, memory, &size) != 0 ||
+        size <= socklen_t(SK_MEMINFO_DROPS * sizeof(quint32)))
+        return -1;
+    return memory[SK_MEMINFO_DROPS];
 }
 
 namespace {

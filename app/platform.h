@@ -27,6 +27,10 @@ bool syncAndClose(qintptr handle);
 // keeps them with the files.
 bool syncFolder(const QString &folder);
 
+// Datagrams the system dropped for the UDP socket `socket` because its
+// receive buffer was full; -1 where the system does not count them (Windows).
+qint64 droppedDatagrams(qintptr socket);
+
 // A request from the system to end the program (SIGTERM, SIGINT, SIGHUP)
 // ends the event loop as a confirmed quit does, so the program stores what it
 // has received and exits 0; a file size limit (SIGXFSZ) becomes an ordinary

@@ -103,18 +103,27 @@ qint64 nextFileNumber(const QString &dateFolder)
     return qint64(highest) + 1;
 }
 
+qint64 numberOfDataFile(const QString &fileName)
+{
+    const QLatin1String stem("data_"), suffix(".txt");
+    if (!fileName.startsWith(stem) || !fileName.endsWith(suffix))
+        return 0;
+    bool ok = false;
+    const qint64 n = QStringView(fileName)
+                         .sliced(stem.size(), fileName.size() - stem.size() - suffix.size())
+                         .toLongLong(&ok);
+    // Only the name the number is written as takes it: data_007.txt leaves 7 free.
+    return ok && n > 0 && fileName == stem + QString::number(n) + suffix ? n : 0;
+}
+
 qint64 firstFreeFileNumber(const QString &dateFolder, qint64 from)
 {
     if (!QFileInfo::exists(dataFilePath(dateFolder, from)))
         return from;
     QSet<qint64> taken;
-    const QLatin1String stem("data_"), suffix(".txt");
     const QStringList names = QDir(dateFolder).entryList({QStringLiteral("data_*.txt")}, QDir::Files);
     for (const QString &name : names) {
-        bool ok = false;
-        const qint64 n = QStringView(name).sliced(stem.size(), name.size() - stem.size() - suffix.size()).toLongLong(&ok);
-        // Only the name the number is written as takes it: data_007.txt leaves 7 free.
-        if (ok && name == stem + QString::number(n) + suffix)
+        if (const qint64 n = numberOfDataFile(name); n > 0)
             taken.insert(n);
     }
     while (taken.contains(from))

@@ -23,6 +23,10 @@ QString debugFilePath(const QString &dateFolder, qint64 number);
 // gives 12, a1b2.txt gives 12); 0 without digits or above 2^31-1.
 qint32 numberInFileName(const QString &fileName);
 
+// The number of a data file's name, data_N.txt with N written as numbers
+// are; 0 for any other name (data_007.txt, notes.txt).
+qint64 numberOfDataFile(const QString &fileName);
+
 // One more than the highest number among the plain files of the folder;
 // 1 for an empty or missing folder.
 qint64 nextFileNumber(const QString &dateFolder);

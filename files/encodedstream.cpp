@@ -65,7 +65,7 @@ QByteArray toWindows1251(QStringView text)
     return bytes;
 }
 
-EncodedStream::Flushed EncodedStream::flush()
+EncodedStream::Flushed EncodedStream::flush(qsizetype *keptLines)
 {
     const QByteArray bytes = takePending();
     if (bytes.isEmpty())
@@ -79,5 +79,7 @@ EncodedStream::Flushed EncodedStream::flush()
     // Never leave a line cut in two: the file keeps the whole lines it took.
     const qsizetype kept = written > 0 ? bytes.lastIndexOf('\n', written - 1) + 1 : 0;
     file->resize(end + kept);
+    if (keptLines)
+        *keptLines = bytes.left(kept).count('\n');
     return kept > 0 ? Flushed::Part : Flushed::None;
 }

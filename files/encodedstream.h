@@ -30,10 +30,10 @@ public:
 
     // How much of the gathered text a flush left in the file.
     enum class Flushed { All, Part, None };
-    // Hands the gathered text to the system. Part: some whole lines went in,
-    // the rest did not fit; None: not one line (or the device is not open).
-    // What did not go in is dropped.
-    Flushed flush();
+    // Hands the gathered text to the system. Part: some whole lines went in
+    // (`keptLines` says how many), the rest did not fit; None: not one line
+    // (or the device is not open). What did not go in is dropped.
+    Flushed flush(qsizetype *keptLines = nullptr);
 
 private:
     QFileDevice *file = nullptr;

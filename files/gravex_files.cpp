@@ -12,6 +12,7 @@
 #include "files/encodedstream.h"
 #include "i18n/strings.h"
 #include "reception/frame.h"
+#include "tray/tray.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -41,8 +42,10 @@ void Gravex::addFileHeader()
 
 void Gravex::saveMessage(QByteArray message)
 {
-    if (!frame::hasValidPrefix(message))
+    if (!frame::hasValidPrefix(message)) {
+        tally.rejected(status::Frame);
         return;
+    }
 
     const QString &dateFolder = todaysDateFolder();
     // A new transfer never takes the number of an existing data file (the
@@ -53,8 +56,15 @@ void Gravex::saveMessage(QByteArray message)
     if (debug)
         debugDump.hold(*debugFile, datafiles::debugFilePath(dateFolder, fileCounter), message);
 
-    if (!frame::hasValidLength(message) || !frame::hasValidCrc(message))
+    if (!frame::hasValidLength(message)) {
+        tally.rejected(status::Length);
         return;
+    }
+    if (!frame::hasValidCrc(message)) {
+        tally.rejected(status::Crc);
+        return;
+    }
+    tally.accepted();
 
     if (newFile())
         openDataFile(dateFolder);
@@ -62,6 +72,7 @@ void Gravex::saveMessage(QByteArray message)
     if (!text.isEmpty() && dataFile->isOpen()) {
         dataStream->write(text);
         dataStream->write(u"\r\n");
+        tally.stage(frame::recordData(message));
     }
     if (frame::endsTransfer(message))
         closeDataFile();
@@ -82,8 +93,11 @@ const QString &Gravex::todaysDateFolder()
 
 void Gravex::makeDateFolder(const QString &dateFolder)
 {
-    if (!QFileInfo(dateFolder).isDir() && QDir().mkdir(dateFolder))
+    const bool made = !QFileInfo(dateFolder).isDir() && QDir().mkdir(dateFolder);
+    if (made)
         fileCounter = 1;
+    if (made || dateFolder != tally.day())
+        countToday(dateFolder);
 }
 
 bool Gravex::newFile() const
@@ -129,13 +143,18 @@ void Gravex::storeLines()
 {
     if (!dataStream->hasPending())
         return;
-    if (platform::hasLeftItsPath(*dataFile) && !reopenVanishedDataFile())
+    if (platform::hasLeftItsPath(*dataFile) && !reopenVanishedDataFile()) {
+        tally.discardStaged();
         return;
-    const EncodedStream::Flushed flushed = dataStream->flush();
+    }
+    qsizetype keptLines = 0;
+    const EncodedStream::Flushed flushed = dataStream->flush(&keptLines);
     if (flushed != EncodedStream::Flushed::None) {
         syncQueue.addFile(*dataFile);
         resultsStored = true;
     }
+    tally.commit(dataFile->fileName(), QDateTime::currentMSecsSinceEpoch(),
+                 flushed == EncodedStream::Flushed::All ? -1 : keptLines);
     if (flushed == EncodedStream::Flushed::All)
         warnedFile.clear();
     else
@@ -170,8 +189,10 @@ void Gravex::finishBatch()
     debugDump.write(*debugFile);
     dateFolderChecked = false;
     const bool synced = syncWritten();
-    if (std::exchange(resultsStored, false) && synced)
+    if (std::exchange(resultsStored, false) && synced) {
         announceArrival();
+        trayIcon->resultsChanged();
+    }
 }
 
 // Every file written since the last time is on the disk, or the user hears

@@ -35,6 +35,49 @@ const Row table[tableSize] = {
     {"Save debug messages", "Сохранять отладочные сообщения"},
 };
 
+const Row phrases[phraseCount] = {
+    {"Status", "Состояние"},
+    {"Open data folder", "Открыть папку данных"},
+    {"Reception", "Приём"},
+    {"%1, open", "%1, открыт"},
+    {"%1, not open: %2", "%1, не открыт: %2"},
+    {"Receive buffer:", "Буфер приёма:"},
+    {"%1 KiB", "%1 КиБ"},
+    {"Datagrams received:", "Получено датаграмм:"},
+    {"Records stored:", "Сохранено записей:"},
+    {"Datagrams rejected:", "Отклонено датаграмм:"},
+    {"Dropped by the system:", "Отброшено системой:"},
+    {"not counted by Windows", "Windows их не считает"},
+    {"Scales today", "Весы сегодня"},
+    {"Counting today's files...", "Подсчёт сегодняшних файлов..."},
+    {"Scale", "Весы"},
+    {"Records", "Записей"},
+    {"Transfers", "Передач"},
+    {"Last record", "Последняя запись"},
+    {"Senders", "Отправители"},
+    {"Address", "Адрес"},
+    {"Accepted", "Принято"},
+    {"Bad frame", "Неверный кадр"},
+    {"Bad length", "Неверная длина"},
+    {"Bad CRC", "Неверная CRC"},
+    {"Not allowed", "Не разрешён"},
+    {"Last seen", "Последний раз"},
+    {"Recent events", "Последние события"},
+    {"Time", "Время"},
+    {"Event", "Событие"},
+    {"%1 records in %2, scales %3", "Записей: %1 в %2, весы %3"},
+    {"Allowed senders:", "Разрешённые отправители:"},
+    {"Addresses and subnets such as 192.168.1.0/24, separated by spaces or commas; "
+     "empty: any sender",
+     "Адреса и подсети, например 192.168.1.0/24, через пробел или запятую; "
+     "пусто: любой отправитель"},
+    {"Not an address or subnet: %1", "Не адрес и не подсеть: %1"},
+    {"The stored allowed senders are not valid (%1): every sender is accepted",
+     "Сохранённый список разрешённых отправителей неверен (%1): принимаются все отправители"},
+    {"Last results %1, %2 records today", "Последние результаты %1, записей сегодня: %2"},
+    {"No results today", "Сегодня результатов нет"},
+};
+
 QString tr(const char *text)
 {
     return QCoreApplication::translate(context, text);
@@ -52,6 +95,11 @@ QString interfaceString(int language, quint8 index)
     if (index >= tableSize)
         return tr("");
     return tr(pick(language, table[index].english, table[index].russian));
+}
+
+QString phrase(int language, Phrase which)
+{
+    return tr(pick(language, phrases[which].english, phrases[which].russian));
 }
 
 QString appName(int language, bool longTitle)

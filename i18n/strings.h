@@ -34,6 +34,49 @@ enum Entry : qint8 {
 // Entry `index` of the string table; empty for an index outside it.
 QString interfaceString(int language, quint8 index);
 
+// The texts of the status window and the tray menu's two commands for it,
+// apart from the table above, whose indexes stay as they are.
+enum Phrase {
+    StatusCommand,
+    OpenDataFolder,
+    Reception,
+    PortOpen,       // %1 the port
+    PortNotOpen,    // %1 the port, %2 why
+    ReceiveBuffer,
+    Kibibytes,      // %1
+    Received,
+    Stored,
+    Rejected,
+    Dropped,
+    NotCounted,
+    ScalesToday,
+    CountingFiles,
+    Scale,
+    Records,
+    Transfers,
+    LastRecord,
+    Senders,
+    Address,
+    Accepted,
+    BadFrame,
+    BadLength,
+    BadCrc,
+    NotAllowed,
+    LastSeen,
+    RecentEvents,
+    Time,
+    Event,
+    ArrivalEvent,   // %1 records, %2 the file, %3 the scales
+    AllowedSenders,
+    AllowedSendersHint,
+    BadEntry,       // %1 the entry
+    StoredListInvalid, // %1 the entry
+    LastResults,    // %1 the time, %2 the records
+    NoResultsToday,
+    phraseCount
+};
+QString phrase(int language, Phrase which);
+
 // The long ("Scalvanto") or short ("Scalvo") product title.
 QString appName(int language, bool longTitle);
 

@@ -35,12 +35,13 @@ void Gravex::createUdpSocket()
 // to, so it is never bound.
 void Gravex::bindUdpSocket()
 {
-    if (udpPort == 0) {
-        warn(strings::bindFailedText(language, udpPort, strings::invalidPortReason(language)));
-        return;
-    }
-    if (!udpSocket->bind(QHostAddress::Any, udpPort, QUdpSocket::ShareAddress)) {
-        warn(strings::bindFailedText(language, udpPort, udpSocket->errorString()));
+    portProblem.clear();
+    if (udpPort == 0)
+        portProblem = strings::invalidPortReason(language);
+    else if (!udpSocket->bind(QHostAddress::Any, udpPort, QUdpSocket::ShareAddress))
+        portProblem = udpSocket->errorString();
+    if (!portProblem.isEmpty()) {
+        warn(strings::bindFailedText(language, udpPort, portProblem));
         return;
     }
     udpSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
@@ -51,14 +52,19 @@ void Gravex::bindUdpSocket()
 // hands what it brought to the system, so under a flood the tray menu still
 // opens and the icon still blinks; while datagrams wait, the socket signals
 // again at once. The datagram is read in place: saveMessage() keeps nothing
-// of it beyond the call.
+// of it beyond the call. A sender that is not allowed gets no further than
+// being counted.
 void Gravex::receiveMessage()
 {
     const QDeadlineTimer pass(receivePassMs, Qt::PreciseTimer);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QHostAddress sender;
     qint64 size = 0;
     while (!pass.hasExpired() &&
-           (size = udpSocket->readDatagram(receiveBuffer.data(), maxDatagramBytes)) >= 0)
-        saveMessage(QByteArray::fromRawData(receiveBuffer.constData(), size));
+           (size = udpSocket->readDatagram(receiveBuffer.data(), maxDatagramBytes, &sender)) >= 0) {
+        if (tally.received(sender, now))
+            saveMessage(QByteArray::fromRawData(receiveBuffer.constData(), size));
+    }
     finishBatch();
 }
 

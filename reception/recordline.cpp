@@ -11,6 +11,10 @@
 namespace recordline {
 namespace {
 
+constexpr qsizetype scaleOffset = 18;
+constexpr qsizetype scaleSize = 5;
+constexpr qsizetype pluOffset = 24;
+
 template <typename T> T little(QByteArrayView bytes, qsizetype offset)
 {
     return qFromLittleEndian<T>(bytes.data() + offset);
@@ -75,10 +79,10 @@ Record decode(QByteArrayView record)
     r.minute = quint8(record[12]);
     r.second = quint8(record[13]);
     r.groupNumber = little<qint32>(record, 14);
-    for (int i = 0; i < 5; ++i)
-        r.scaleNumber[i] = quint8(record[18 + i]);
+    for (int i = 0; i < scaleSize; ++i)
+        r.scaleNumber[i] = quint8(record[scaleOffset + i]);
     r.operatorNumber = qint8(record[23]);
-    r.plu = little<qint32>(record, 24);
+    r.plu = little<qint32>(record, pluOffset);
     r.price = little<qint32>(record, 28);
     r.weight = little<qint32>(record, 32);
     return r;
@@ -103,6 +107,29 @@ QString renderAll(QByteArrayView recordData)
             text.append("\r\n");
         appendLine(text, r);
     }
+    return QString::fromLatin1(text);
+}
+
+bool isEmpty(QByteArrayView record)
+{
+    return little<qint32>(record, pluOffset) == 0;
+}
+
+quint64 scaleKey(QByteArrayView record)
+{
+    quint64 key = 0;
+    for (int i = 0; i < scaleSize; ++i)
+        key |= quint64(quint8(record[scaleOffset + i])) << (8 * i);
+    return key;
+}
+
+QString scaleText(quint64 key)
+{
+    LineWriter w;
+    for (int i = 0; i < scaleSize; ++i)
+        w << quint8(key >> (8 * i));
+    QByteArray text;
+    w.appendTo(text);
     return QString::fromLatin1(text);
 }
 

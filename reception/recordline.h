@@ -36,6 +36,14 @@ QString render(const Record &record);
 // none after the last; a trailing partial record is ignored.
 QString renderAll(QByteArrayView recordData);
 
+// A record whose PLU is 0 is empty: it gives no line.
+bool isEmpty(QByteArrayView record);
+
+// The scale field of a record (five bytes) as one number, for counting, and
+// as the data files write it (0 0 0 1 7 gives 00017).
+quint64 scaleKey(QByteArrayView record);
+QString scaleText(quint64 key);
+
 // The local time of an arrival as the notice shows it, "dd.MM.yyyy  hh:mm:ss"
 // (two blanks, 24-hour clock); formatted by hand, since the notice is given
 // for every batch of datagrams.

@@ -33,6 +33,7 @@ void Gravex::loadOptions()
     language = options::languageFromText(
         settings->value(QLatin1String(options::languageKey), QStringLiteral("Russian")).toString());
     loadedLanguage = language;
+    allowedSenders = settings->value(QLatin1String(options::allowedSendersKey)).toString();
 
     if (filePath.isEmpty())
         filePath = options::defaultDataFolder();

@@ -13,6 +13,8 @@ constexpr char showTrayMessageKey[] = "ShowTrayMessage";
 constexpr char autoLoadKey[] = "AutoLoad";
 constexpr char debugKey[] = "Debug";
 constexpr char languageKey[] = "Language";
+// Addresses and subnets whose datagrams are taken; empty or absent: any sender.
+constexpr char allowedSendersKey[] = "AllowedSenders";
 
 constexpr quint16 defaultUdpPort = 5001;
 constexpr bool defaultShowTrayMessage = true;

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QMenu>
 #include <QMessageBox>
@@ -37,6 +38,8 @@ void Gravex::createTrayIcon()
     licenseAction = new QAction(QIcon(QStringLiteral(":/Lic")), getLanguageString(strings::License), this);
     readmeAction = new QAction(QIcon(QStringLiteral(":/Help")), getLanguageString(strings::Help), this);
     quitAction = new QAction(QIcon(QStringLiteral(":/Exit")), getLanguageString(strings::Close), this);
+    statusAction = new QAction(strings::phrase(language, strings::StatusCommand), this);
+    openFolderAction = new QAction(strings::phrase(language, strings::OpenDataFolder), this);
 
     connect(showWindowAction, &QAction::triggered, this, &Gravex::showWindow);
     connect(aboutQtAction, &QAction::triggered, this, &Gravex::aboutQt);
@@ -44,12 +47,16 @@ void Gravex::createTrayIcon()
     connect(licenseAction, &QAction::triggered, this, &Gravex::licenseApp);
     connect(readmeAction, &QAction::triggered, this, &Gravex::readmeApp);
     connect(quitAction, &QAction::triggered, this, &Gravex::quitApp);
+    connect(statusAction, &QAction::triggered, this, &Gravex::showStatus);
+    connect(openFolderAction, &QAction::triggered, this, &Gravex::openDataFolder);
 
     showWindowAction->setCheckable(true);
     showWindowAction->setChecked(false);
 
     trayMenu = new QMenu;
     trayMenu->addAction(showWindowAction);
+    trayMenu->addAction(statusAction);
+    trayMenu->addAction(openFolderAction);
     trayMenu->addSeparator();
     trayMenu->addMenu(helpMenu);
     trayMenu->addAction(quitAction);
@@ -95,5 +102,6 @@ void Gravex::readmeApp()
 // A problem the user must know of: a data file not written, a port not opened.
 void Gravex::warn(const QString &text)
 {
+    tally.warning(text, QDateTime::currentMSecsSinceEpoch());
     trayIcon->warn(text);
 }

@@ -24,6 +24,12 @@ Tray::Tray(QObject *parent, Gravex *owner_) : QSystemTrayIcon(parent)
         if (std::exchange(arrivalWaiting, false))
             showArrival();
     });
+    toolTipPause.setSingleShot(true);
+    toolTipPause.setInterval(arrivalPauseMs);
+    connect(&toolTipPause, &QTimer::timeout, this, [this] {
+        if (std::exchange(toolTipWaiting, false))
+            resultsChanged();
+    });
 }
 
 Tray::~Tray()
@@ -44,6 +50,16 @@ void Tray::announce(const QDateTime &time)
     // Restarting a running timer on every arrival would hold the image still.
     if (!blinkTimer->isActive())
         blink();
+}
+
+void Tray::resultsChanged()
+{
+    if (toolTipPause.isActive()) {
+        toolTipWaiting = true;
+        return;
+    }
+    setToolTip(owner->toolTipText());
+    toolTipPause.start();
 }
 
 void Tray::warn(const QString &text)

@@ -31,6 +31,9 @@ public:
     // that second ends, with the time of the latest arrival then; a running
     // blink goes on as it is.
     void announce(const QDateTime &time);
+    // The records stored today or the last results changed: the tool tip
+    // shows them, at most once a second.
+    void resultsChanged();
     // A problem the user must know of: a balloon at once, or, where there is
     // no tray, a message box (one at a time, which never holds up reception).
     void warn(const QString &text);
@@ -59,6 +62,9 @@ private:
     // Runs for a second after an arrival balloon; an arrival meanwhile waits.
     QTimer arrivalPause;
     bool arrivalWaiting{};
+    // Likewise for the tool tip.
+    QTimer toolTipPause;
+    bool toolTipWaiting{};
     // Where there is no tray: one box for every warning, made when first needed.
     QMessageBox *warningBox = nullptr;
 

@@ -111,17 +111,22 @@ private Q_SLOTS:
     void menuAndCommands()
     {
         Fixture f;
-        QCOMPARE(entries(f.probe->trayMenu()), QString("Options|--|Help|Close"));
-        QMenu *help = f.probe->trayMenu()->actions().value(2)->menu();
+        QMenu *menu = f.probe->trayMenu();
+        QCOMPARE(entries(menu), QString("Options|Status|Open data folder|--|Help|Close"));
+        QMenu *help = menu->actions().value(4)->menu();
         QCOMPARE(entries(help), QString("About Qt|About|--|License|--|Help"));
-        QCOMPARE(f.probe->trayIcon()->toolTip(), QString("Scalvanto"));
         QDesktopServices::setUrlHandler("file", this, "openFile");
         help->actions().value(5)->trigger();
         help->actions().value(3)->trigger();
+        menu->actions().value(2)->trigger(); // today's folder
+        QVERIFY(QDir(f.today()).removeRecursively());
+        menu->actions().value(2)->trigger(); // none yet: the data folder
         QDesktopServices::unsetUrlHandler("file");
         const QString folder = QCoreApplication::applicationDirPath();
         QCOMPARE(openedUrls, QList<QUrl>({QUrl::fromLocalFile(folder + "/Readme.txt"),
-                                          QUrl::fromLocalFile(folder + "/License.txt")}));
+                                          QUrl::fromLocalFile(folder + "/License.txt"),
+                                          QUrl::fromLocalFile(f.today()),
+                                          QUrl::fromLocalFile(f.path("data"))}));
     }
 
     // The About box's rich text: bold heading and links whose bare address

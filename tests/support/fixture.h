@@ -143,7 +143,13 @@ struct Fixture
     }
     void send(const QByteArrayList &datagrams, quint16 to = 0)
     {
+        sendFrom(QHostAddress::LocalHost, datagrams, to);
+    }
+    // From another loopback address, such as 127.0.0.2.
+    void sendFrom(const QHostAddress &from, const QByteArrayList &datagrams, quint16 to = 0)
+    {
         QUdpSocket sender;
+        sender.bind(from, 0);
         for (const QByteArray &d : datagrams)
             sender.writeDatagram(d, QHostAddress::LocalHost, to ? to : port());
     }

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the status window shows, as plain data: made by the receiving program
+// once a second while the window is open, and carried whole to a window in
+// another process.
+namespace status {
+
+// Why a datagram was not taken, in the order the checks are made.
+enum Rejection { NotAllowed, Frame, Length, Crc, rejectionKinds };
+
+struct Reception
+{
+    quint16 port = 0;
+    bool open = false;
+    QString problem;        // why the port is not open
+    qint64 bufferBytes = 0; // the receive buffer the system granted
+    qint64 received = 0;    // datagrams read since start
+    qint64 stored = 0;      // records on disk since start
+    qint64 rejected = 0;    // datagrams not taken
+    qint64 dropped = -1;    // dropped by the system before they were read; -1: not counted
+};
+
+// A scale of today, by the scale field of its records as the data files
+// write it (00017).
+struct ScaleRow
+{
+    QString scale;
+    qint64 records = 0;
+    qint64 transfers = 0; // data files holding its records
+    QDateTime lastRecord;
+    QStringList senders; // seen since start
+};
+
+struct SenderRow
+{
+    QString address;
+    qint64 accepted = 0;
+    qint64 rejected[rejectionKinds] = {};
+    QDateTime lastSeen;
+};
+
+// An arrival (records reaching a data file) or a warning.
+struct Event
+{
+    QDateTime time;
+    QString warning; // empty for an arrival
+    QString file;
+    qint64 records = 0;
+    QStringList scales;
+};
+
+struct Snapshot
+{
+    Reception reception;
+    bool countingFiles = false; // today's files are still being counted
+    qint64 recordsToday = 0;
+    QDateTime lastArrival;
+    QList<ScaleRow> scales;
+    QList<SenderRow> senders;
+    QList<Event> events; // newest first
+    QString allowedSenders;
+};
+
+QByteArray serialize(const Snapshot &snapshot);
+// False when `bytes` is not a whole snapshot.
+bool deserialize(const QByteArray &bytes, Snapshot *snapshot);
+
+} // namespace status

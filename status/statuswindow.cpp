@@ -1,0 +1,225 @@
+#include "status/statuswindow.h"
+
+#include "i18n/strings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int refreshMs = 1000;
+
+QString number(qint64 n)
+{
+    return QString::number(n);
+}
+
+// Today's times by the clock alone, others with their date.
+QString when(const QDateTime &time)
+{
+    if (!time.isValid())
+        return {};
+    const char *format = time.date() == QDate::currentDate() ? "hh:mm:ss" : "dd.MM.yyyy hh:mm:ss";
+    return time.toString(QLatin1String(format));
+}
+
+// The rows in place of those shown, reusing the items, so that the scroll
+// position and the selection stay while the figures change.
+void fill(QTreeWidget *table, const QList<QStringList> &rows, const QList<int> &numbers = {})
+{
+    while (table->topLevelItemCount() > rows.size())
+        delete table->takeTopLevelItem(table->topLevelItemCount() - 1);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        QTreeWidgetItem *item = table->topLevelItem(int(i));
+        if (!item)
+            item = new QTreeWidgetItem(table);
+        for (int c = 0; c < rows[i].size(); ++c)
+            item->setText(c, rows[i][c]);
+        for (int c : numbers)
+            item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    }
+}
+
+QString shortFile(const QString &path)
+{
+    const QFileInfo file(path);
+    return QDir::toNativeSeparators(file.dir().dirName() + QLatin1Char('/') + file.fileName());
+}
+
+} // namespace
+
+StatusWindow::StatusWindow(int language_, const QString &title) : language(language_)
+{
+    setObjectName(QStringLiteral("status"));
+    setWindowTitle(title);
+    setWindowIcon(QIcon(QStringLiteral(":/Gravex")));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(createReception());
+    layout->addWidget(createTables(), 1);
+    layout->addWidget(createAllowedSenders());
+    auto *close = new QPushButton(strings::interfaceString(language, strings::Close), this);
+    close->setObjectName(QStringLiteral("close"));
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    resize(760, 560);
+
+    refresh.setInterval(refreshMs);
+    connect(&refresh, &QTimer::timeout, this, &StatusWindow::refreshWanted);
+}
+
+QString StatusWindow::phrase(int which) const
+{
+    return strings::phrase(language, strings::Phrase(which));
+}
+
+QLabel *StatusWindow::createValue(const char *name)
+{
+    auto *label = new QLabel(this);
+    label->setObjectName(QLatin1String(name));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+QWidget *StatusWindow::createReception()
+{
+    auto *box = new QGroupBox(phrase(strings::Reception), this);
+    auto *form = new QFormLayout(box);
+    form->addRow(strings::interfaceString(language, strings::UdpPort), port = createValue("port"));
+    form->addRow(phrase(strings::ReceiveBuffer), buffer = createValue("buffer"));
+    form->addRow(phrase(strings::Received), received = createValue("received"));
+    form->addRow(phrase(strings::Stored), stored = createValue("stored"));
+    form->addRow(phrase(strings::Rejected), rejected = createValue("rejected"));
+    form->addRow(phrase(strings::Dropped), dropped = createValue("dropped"));
+    return box;
+}
+
+QTreeWidget *StatusWindow::createTable(const char *name, const QList<int> &columns)
+{
+    auto *table = new QTreeWidget(this);
+    table->setObjectName(QLatin1String(name));
+    table->setRootIsDecorated(false);
+    table->setUniformRowHeights(true);
+    QStringList header;
+    for (int column : columns)
+        header << phrase(column);
+    table->setHeaderLabels(header);
+    table->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->header()->setStretchLastSection(true);
+    return table;
+}
+
+QWidget *StatusWindow::createTables()
+{
+    auto *tabs = new QTabWidget(this);
+    auto *today = new QWidget(this);
+    auto *todayLayout = new QVBoxLayout(today);
+    counting = createValue("counting");
+    counting->setText(phrase(strings::CountingFiles));
+    scales = createTable("scales", {strings::Scale, strings::Records, strings::Transfers,
+                                    strings::LastRecord, strings::Senders});
+    todayLayout->addWidget(counting);
+    todayLayout->addWidget(scales);
+    tabs->addTab(today, phrase(strings::ScalesToday));
+    senders = createTable("senders", {strings::Address, strings::Accepted, strings::BadFrame,
+                                      strings::BadLength, strings::BadCrc, strings::NotAllowed,
+                                      strings::LastSeen});
+    tabs->addTab(senders, phrase(strings::Senders));
+    events = createTable("events", {strings::Time, strings::Event});
+    tabs->addTab(events, phrase(strings::RecentEvents));
+    return tabs;
+}
+
+QWidget *StatusWindow::createAllowedSenders()
+{
+    auto *box = new QGroupBox(phrase(strings::AllowedSenders), this);
+    auto *layout = new QVBoxLayout(box);
+    auto *row = new QHBoxLayout;
+    allowed = new QLineEdit(this);
+    allowed->setObjectName(QStringLiteral("allowedSenders"));
+    allowed->setPlaceholderText(phrase(strings::AllowedSendersHint));
+    allowed->setToolTip(phrase(strings::AllowedSendersHint));
+    auto *apply = new QPushButton(strings::interfaceString(language, strings::Apply), this);
+    apply->setObjectName(QStringLiteral("applyAllowedSenders"));
+    row->addWidget(allowed, 1);
+    row->addWidget(apply);
+    layout->addLayout(row);
+    entryProblem = createValue("allowedSendersProblem");
+    entryProblem->setStyleSheet(QStringLiteral("color: #b00000"));
+    entryProblem->hide();
+    layout->addWidget(entryProblem);
+    const auto applied = [this] { Q_EMIT allowedSendersApplied(allowed->text()); };
+    connect(apply, &QPushButton::clicked, this, applied);
+    connect(allowed, &QLineEdit::returnPressed, this, applied);
+    return box;
+}
+
+void StatusWindow::display(const status::Snapshot &s)
+{
+    const status::Reception &r = s.reception;
+    port->setText(r.open ? phrase(strings::PortOpen).arg(r.port)
+                         : phrase(strings::PortNotOpen).arg(r.port).arg(r.problem));
+    buffer->setText(r.open ? phrase(strings::Kibibytes).arg(r.bufferBytes / 1024) : QString());
+    received->setText(number(r.received));
+    stored->setText(number(r.stored));
+    rejected->setText(number(r.rejected));
+    dropped->setText(r.dropped < 0 ? phrase(strings::NotCounted) : number(r.dropped));
+    counting->setVisible(s.countingFiles);
+
+    QList<QStringList> rows;
+    for (const status::ScaleRow &scale : s.scales)
+        rows << QStringList{scale.scale, number(scale.records), number(scale.transfers),
+                            when(scale.lastRecord), scale.senders.join(QLatin1String(", "))};
+    fill(scales, rows, {1, 2});
+    rows.clear();
+    for (const status::SenderRow &sender : s.senders) {
+        QStringList row{sender.address, number(sender.accepted)};
+        for (int why : {status::Frame, status::Length, status::Crc, status::NotAllowed})
+            row << number(sender.rejected[why]);
+        rows << (row << when(sender.lastSeen));
+    }
+    fill(senders, rows, {1, 2, 3, 4, 5});
+    rows.clear();
+    for (const status::Event &event : s.events) {
+        const QString text = !event.warning.isEmpty()
+                                 ? event.warning
+                                 : phrase(strings::ArrivalEvent)
+                                       .arg(event.records)
+                                       .arg(shortFile(event.file), event.scales.join(QLatin1String(", ")));
+        rows << QStringList{when(event.time), QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))};
+    }
+    fill(events, rows);
+}
+
+void StatusWindow::setAllowedSenders(const QString &text)
+{
+    allowed->setText(text);
+}
+
+void StatusWindow::showEntryProblem(const QString &text)
+{
+    entryProblem->setText(text);
+    entryProblem->setVisible(!text.isEmpty());
+}
+
+void StatusWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    Q_EMIT refreshWanted();
+    refresh.start();
+}
+
+void StatusWindow::hideEvent(QHideEvent *event)
+{
+    refresh.stop();
+    QWidget::hideEvent(event);
+}

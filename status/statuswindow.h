@@ -1,0 +1,60 @@
+#pragma once
+
+#include "status/snapshot.h"
+
+#include <QTimer>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QTreeWidget;
+
+// The window that answers "is it working?": the port and what the receiver
+// has counted, today's scales, the senders, the latest arrivals and warnings,
+// and the senders allowed. It asks for a new snapshot once a second while it
+// is shown and for nothing while it is hidden. Its texts are in the language
+// in force when it is made.
+class StatusWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit StatusWindow(int language, const QString &title);
+
+    void display(const status::Snapshot &snapshot);
+    // The allowed senders as stored, in the field.
+    void setAllowedSenders(const QString &text);
+    // Why the field's text was not applied; empty once it was.
+    void showEntryProblem(const QString &text);
+
+Q_SIGNALS:
+    void refreshWanted();
+    void allowedSendersApplied(const QString &text);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QWidget *createReception();
+    QWidget *createTables();
+    QWidget *createAllowedSenders();
+    QTreeWidget *createTable(const char *name, const QList<int> &columns);
+    QLabel *createValue(const char *name);
+    QString phrase(int which) const;
+
+    int language;
+    QTimer refresh;
+    QLabel *port = nullptr;
+    QLabel *buffer = nullptr;
+    QLabel *received = nullptr;
+    QLabel *stored = nullptr;
+    QLabel *rejected = nullptr;
+    QLabel *dropped = nullptr;
+    QLabel *counting = nullptr;
+    QTreeWidget *scales = nullptr;
+    QTreeWidget *senders = nullptr;
+    QTreeWidget *events = nullptr;
+    QLineEdit *allowed = nullptr;
+    QLabel *entryProblem = nullptr;
+};

@@ -1,0 +1,210 @@
+#include "status/tally.h"
+
+#include "reception/frame.h"
+#include "reception/recordline.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace status {
+namespace {
+
+QDateTime local(qint64 ms)
+{
+    return ms > 0 ? QDateTime::fromMSecsSinceEpoch(ms) : QDateTime();
+}
+
+// IPv4 senders reach a dual-stack socket as ::ffff:a.b.c.d; they are shown
+// as the IPv4 addresses they are.
+QString shown(const QHostAddress &address)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(v4).toString() : address.toString();
+}
+
+} // namespace
+
+void Tally::setAllowList(const AllowList &list)
+{
+    allowList = list;
+    for (auto it = senderIndex.cbegin(); it != senderIndex.cend(); ++it)
+        senders[it.value()].allowed = allowList.allows(it.key());
+}
+
+bool Tally::received(const QHostAddress &sender, qint64 nowMs)
+{
+    ++receivedCount;
+    // Scales send in bursts: the sender is usually the one before.
+    if (current < 0 || sender != currentAddress) {
+        current = senderFor(sender);
+        currentAddress = sender;
+    }
+    Sender &s = senders[current];
+    s.lastSeenMs = nowMs;
+    if (s.shared ? allowList.allows(sender) : s.allowed)
+        return true;
+    rejected(NotAllowed);
+    return false;
+}
+
+void Tally::rejected(Rejection why)
+{
+    ++rejectedCount;
+    if (current >= 0)
+        ++senders[current].rejected[why];
+}
+
+void Tally::accepted()
+{
+    if (current >= 0)
+        ++senders[current].accepted;
+}
+
+void Tally::stage(QByteArrayView recordData)
+{
+    const qsizetype count = recordData.size() / frame::recordSize;
+    for (qsizetype k = 0; k < count; ++k) {
+        const QByteArrayView record = recordData.sliced(k * frame::recordSize, frame::recordSize);
+        if (recordline::isEmpty(record))
+            continue;
+        const quint64 key = recordline::scaleKey(record);
+        if (!staged.isEmpty() && staged.last().scale == key && staged.last().sender == current)
+            ++staged.last().records;
+        else
+            staged.append({key, current, 1});
+    }
+}
+
+void Tally::commit(const QString &file, qint64 nowMs, qsizetype lines)
+{
+    if (file != lastFileName) {
+        lastFileName = file;
+        ++fileSerial;
+    }
+    qint64 left = lines < 0 ? std::numeric_limits<qint64>::max() : lines;
+    qint64 total = 0;
+    QStringList names;
+    for (const Run &run : std::as_const(staged)) {
+        const qint64 n = qMin(run.records, left);
+        if (n == 0)
+            break;
+        left -= n;
+        total += n;
+        Scale &scale = scales[scaleFor(run.scale)];
+        scale.records += n;
+        scale.lastMs = nowMs;
+        if (std::exchange(scale.lastFile, fileSerial) != fileSerial)
+            ++scale.transfers;
+        if (run.sender >= 0 && !scale.senders.contains(run.sender))
+            scale.senders.append(run.sender);
+        if (!names.contains(scale.text))
+            names.append(scale.text);
+    }
+    staged.clear();
+    if (total == 0)
+        return;
+    storedCount += total;
+    today += total;
+    lastArrival = nowMs;
+    log({nowMs, {}, file, total, names});
+}
+
+void Tally::discardStaged()
+{
+    staged.clear();
+}
+
+void Tally::warning(const QString &text, qint64 nowMs)
+{
+    log({nowMs, text, {}, 0, {}});
+}
+
+void Tally::startDay(const QString &folder)
+{
+    dayFolder = folder;
+    scales.clear();
+    scaleByKey.clear();
+    scaleByText.clear();
+    today = 0;
+    lastArrival = 0;
+}
+
+void Tally::addCounted(const DayCounts &counts)
+{
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        Scale &scale = scales[scaleFor(it.key())];
+        scale.records += it->records;
+        scale.transfers += it->transfers;
+        scale.lastMs = qMax(scale.lastMs, it->lastMs);
+        today += it->records;
+        lastArrival = qMax(lastArrival, it->lastMs);
+    }
+}
+
+Snapshot Tally::snapshot() const
+{
+    Snapshot s;
+    s.reception.received = receivedCount;
+    s.reception.stored = storedCount;
+    s.reception.rejected = rejectedCount;
+    s.recordsToday = today;
+    s.lastArrival = local(lastArrival);
+    for (const Scale &scale : scales) {
+        ScaleRow row{scale.text, scale.records, scale.transfers, local(scale.lastMs), {}};
+        for (int sender : scale.senders)
+            row.senders.append(senders[sender].address);
+        s.scales.append(row);
+    }
+    std::sort(s.scales.begin(), s.scales.end(),
+              [](const ScaleRow &a, const ScaleRow &b) { return a.scale < b.scale; });
+    for (const Sender &sender : senders) {
+        SenderRow row{sender.address, sender.accepted, {}, local(sender.lastSeenMs)};
+        std::copy(std::begin(sender.rejected), std::end(sender.rejected), row.rejected);
+        s.senders.append(row);
+    }
+    for (auto it = events.crbegin(); it != events.crend(); ++it)
+        s.events.append({local(it->ms), it->warning, it->file, it->records, it->scales});
+    return s;
+}
+
+int Tally::senderFor(const QHostAddress &address)
+{
+    if (const auto it = senderIndex.constFind(address); it != senderIndex.cend())
+        return it.value();
+    if (senders.size() >= senderLimit) {
+        if (!senders.last().shared)
+            senders.append({QStringLiteral("*"), true, true, 0, {}, 0});
+        return int(senders.size()) - 1;
+    }
+    senders.append({shown(address), allowList.allows(address), false, 0, {}, 0});
+    senderIndex.insert(address, int(senders.size()) - 1);
+    return int(senders.size()) - 1;
+}
+
+int Tally::scaleFor(quint64 key)
+{
+    if (const auto it = scaleByKey.constFind(key); it != scaleByKey.cend())
+        return it.value();
+    const int index = scaleFor(recordline::scaleText(key));
+    scaleByKey.insert(key, index);
+    return index;
+}
+
+int Tally::scaleFor(const QString &text)
+{
+    if (const auto it = scaleByText.constFind(text); it != scaleByText.cend())
+        return it.value();
+    scales.append({text, 0, 0, 0, -1, {}});
+    scaleByText.insert(text, int(scales.size()) - 1);
+    return int(scales.size()) - 1;
+}
+
+void Tally::log(Logged event)
+{
+    events.append(std::move(event));
+    if (events.size() > eventLimit)
+        events.removeFirst();
+}
+
+} // namespace status

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "status/allowlist.h"
+#include "status/snapshot.h"
+
+#include <QByteArrayView>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+namespace status {
+
+// Today's records of one scale, as counted in the day folder's files.
+struct CountedScale
+{
+    qint64 records = 0;
+    qint64 transfers = 0;
+    qint64 lastMs = 0; // the newest of its files was written then
+};
+using DayCounts = QHash<QString, CountedScale>; // by the scale field as written
+
+// What the receiver has seen, counted as it happens: every datagram under its
+// sender (taken, or why not), the records that reached the disk under their
+// scale, and the latest arrivals and warnings. The datagram in hand is the
+// one last passed to received(); its records are staged while its lines wait
+// for the disk and counted once they are there.
+class Tally
+{
+public:
+    static constexpr int eventLimit = 200;
+    // Senders beyond this many share one row, so that a flood from made-up
+    // addresses cannot grow the table without end.
+    static constexpr int senderLimit = 1000;
+
+    // Whose datagrams are taken; decisions made before are made anew.
+    void setAllowList(const AllowList &list);
+    // A datagram from `sender` was read at `nowMs`. False when the sender is
+    // not allowed: the datagram is counted as rejected and goes no further.
+    bool received(const QHostAddress &sender, qint64 nowMs);
+    void rejected(Rejection why);
+    void accepted();
+    // The records of the datagram in hand whose lines went to the data file.
+    void stage(QByteArrayView recordData);
+    // The staged records reached `file` at `nowMs`; with `lines` not -1, only
+    // the first so many of them (the rest did not fit).
+    void commit(const QString &file, qint64 nowMs, qsizetype lines = -1);
+    void discardStaged();
+    void warning(const QString &text, qint64 nowMs);
+
+    // Today's scales belong to one day folder: a new one starts them afresh,
+    // to be completed with what its files already hold.
+    const QString &day() const { return dayFolder; }
+    void startDay(const QString &folder);
+    void addCounted(const DayCounts &counts);
+    qint64 recordsToday() const { return today; }
+    qint64 lastArrivalMs() const { return lastArrival; }
+
+    // Everything but the socket's figures, which only the receiver knows.
+    Snapshot snapshot() const;
+
+private:
+    struct Sender
+    {
+        QString address;
+        bool allowed = true;
+        bool shared = false; // the row of the senders beyond the limit
+        qint64 accepted = 0;
+        qint64 rejected[rejectionKinds] = {};
+        qint64 lastSeenMs = 0;
+    };
+    struct Scale
+    {
+        QString text;
+        qint64 records = 0;
+        qint64 transfers = 0;
+        qint64 lastMs = 0;
+        qint64 lastFile = -1; // the file its records last went to
+        QList<int> senders;
+    };
+    // Consecutive staged records of one scale from one sender.
+    struct Run
+    {
+        quint64 scale;
+        int sender;
+        qint64 records;
+    };
+    struct Logged
+    {
+        qint64 ms;
+        QString warning;
+        QString file;
+        qint64 records;
+        QStringList scales;
+    };
+
+    int senderFor(const QHostAddress &address);
+    int scaleFor(quint64 key);
+    int scaleFor(const QString &text);
+    void log(Logged event);
+
+    AllowList allowList;
+    QList<Sender> senders;
+    QHash<QHostAddress, int> senderIndex;
+    QHostAddress currentAddress;
+    int current = -1; // the sender of the datagram in hand
+    qint64 receivedCount = 0, storedCount = 0, rejectedCount = 0;
+
+    QString dayFolder;
+    QList<Scale> scales;
+    QHash<quint64, int> scaleByKey;
+    QHash<QString, int> scaleByText;
+    QList<Run> staged;
+    QString lastFileName;
+    qint64 fileSerial = 0;
+    qint64 today = 0, lastArrival = 0;
+
+    QList<Logged> events; // oldest first
+};
+
+} // namespace status

@@ -1,0 +1,262 @@
+// The status window as the user reads it: the reception figures, today's
+// scales (counted again from the day folder at start), the senders with why
+// their datagrams were not taken, the latest events, the allowed senders;
+// the tool tip's last results; the allow list as typed.
+#include "datagrams.h"
+#include "fixture.h"
+#include "status/allowlist.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+namespace {
+
+QAction *command(Fixture &f, int index)
+{
+    return f.probe->trayMenu()->actions().value(index);
+}
+
+// The status window, opened from the tray menu, with figures as they are now.
+QWidget *statusWindow(Fixture &f)
+{
+    command(f, 1)->trigger();
+    QWidget *window = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        window = w->objectName() == "status" ? w : window;
+    window->hide(); // shown again: it reads the figures at once
+    window->show();
+    return window;
+}
+
+QString value(QWidget *window, const char *name)
+{
+    return window->findChild<QLabel *>(name)->text();
+}
+
+QStringList rows(QWidget *window, const char *table)
+{
+    QStringList rows;
+    auto *tree = window->findChild<QTreeWidget *>(table);
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QStringList cells;
+        for (int c = 0; c < tree->columnCount(); ++c)
+            cells << tree->topLevelItem(i)->text(c);
+        rows << cells.join('|');
+    }
+    return rows;
+}
+
+// The rows with a time of the last few seconds in `column` written as "now".
+QStringList timesNow(QStringList rows, int column)
+{
+    for (QString &row : rows) {
+        QStringList cells = row.split('|');
+        const QTime time = QTime::fromString(cells.value(column), "hh:mm:ss");
+        if (time.isValid() && qAbs(time.secsTo(QTime::currentTime())) <= 5)
+            cells[column] = "now";
+        row = cells.join('|');
+    }
+    return rows;
+}
+
+QString lineOfScale(int n, const char *scale)
+{
+    return QString("%1;0;5.12.2011 14:3:9;2;%2;3;105;4590;1250;\r\n").arg(n).arg(scale);
+}
+
+void writeFile(const QString &path, const QByteArray &content, const QTime &modified = {})
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.flush();
+    if (modified.isValid())
+        file.setFileTime(QDateTime(QDate::currentDate(), modified), QFileDevice::FileModificationTime);
+}
+
+const QHostAddress second("127.0.0.2");
+
+} // namespace
+
+class TestStatus : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void allowList_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("badEntry");
+        QTest::addColumn<QStringList>("allowed");
+        QTest::addColumn<QStringList>("refused");
+        QTest::newRow("empty: any sender") << " " << "" << QStringList{"10.0.0.1", "::1"} << QStringList{};
+        QTest::newRow("one address, also as IPv4 on a dual-stack socket")
+            << "127.0.0.1" << "" << QStringList{"127.0.0.1", "::ffff:127.0.0.1"}
+            << QStringList{"127.0.0.2", "::1"};
+        QTest::newRow("subnet and address, commas and blanks")
+            << "192.168.1.0/24,, 10.0.0.5" << "" << QStringList{"192.168.1.77", "::ffff:10.0.0.5"}
+            << QStringList{"192.168.2.1", "10.0.0.6"};
+        QTest::newRow("IPv6") << "fd00::/8 ::1" << "" << QStringList{"fd12::3", "::1"}
+                              << QStringList{"fe80::1", "127.0.0.1"};
+        QTest::newRow("shorthand IPv4") << "127.0.0.1 10.1" << "10.1" << QStringList{} << QStringList{};
+        QTest::newRow("prefix too long") << "192.168.1.0/33" << "192.168.1.0/33" << QStringList{} << QStringList{};
+        QTest::newRow("a name") << "localhost" << "localhost" << QStringList{} << QStringList{};
+        QTest::newRow("IPv6 prefix too long") << "::1/129" << "::1/129" << QStringList{} << QStringList{};
+    }
+    void allowList()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, badEntry);
+        QFETCH(QStringList, allowed);
+        QFETCH(QStringList, refused);
+        AllowList list;
+        list.parse("127.0.0.9"); // what a bad text leaves in place
+        QString bad;
+        QCOMPARE(list.parse(text, &bad), badEntry.isEmpty());
+        QCOMPARE(bad, badEntry);
+        if (!badEntry.isEmpty())
+            allowed = QStringList{"127.0.0.9"};
+        for (const QString &a : allowed)
+            QVERIFY2(list.allows(QHostAddress(a)), qPrintable(a));
+        for (const QString &r : refused)
+            QVERIFY2(!list.allows(QHostAddress(r)), qPrintable(r));
+    }
+
+    // Today's files are counted again at start, so the figures survive a
+    // restart; only files named as the program names them count. The tool
+    // tip says the last results and the records of today.
+    void scalesCountedFromTheDayFolder()
+    {
+        Fixture f;
+        writeFile(f.file("data_1.txt"), englishHeader + (lineOfScale(1, "00017") + lineOfScale(2, "00017") + lineOfScale(3, "00003")).toLatin1(), QTime(9, 0));
+        writeFile(f.file("data_2.txt"), englishHeader + lineOfScale(4, "00017").toLatin1(), QTime(9, 30));
+        writeFile(f.file("data_3.txt"), englishHeader, QTime(10, 0));
+        writeFile(f.file("data_007.txt"), englishHeader + lineOfScale(5, "00099").toLatin1());
+        f.start();
+        QWidget *window = statusWindow(f);
+        QTRY_COMPARE(rows(window, "scales"), QStringList({"00003|1|1|09:00:00|", "00017|3|2|09:30:00|"}));
+        QTRY_COMPARE(f.probe->trayIcon()->toolTip(), QString("Scalvanto\nLast results 09:30:00, 4 records today"));
+
+        f.send({example});
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 3).value(1), QString("00017|4|3|now|127.0.0.1"));
+        QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 5 records today"));
+        const QString tip = f.probe->trayIcon()->toolTip();
+        QCOMPARE(timesNow({tip.mid(tip.indexOf(':') - 2, 8)}, 0), QStringList{"now"});
+    }
+
+    // Each kind of datagram that is not taken counted under its sender; a
+    // sender that is not allowed gets nothing written, not even a dump.
+    void sendersAndWhyTheirDatagramsWereNotTaken()
+    {
+        Fixture f({{"AllowedSenders", "127.0.0.1"}, {"Debug", true}});
+        const QByteArray wrongType = hex("F855CE 3A00 0308 0100 0100 3200") + exampleRecord + hex("9CA3");
+        const QByteArray wrongLength = hex("F855CE 3B00 0208 0100 0100 3200") + exampleRecord + hex("9CA3");
+        f.send({headerSwapped, example.left(64), wrongType, wrongLength, wrongCrc, example});
+        QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
+        f.sendFrom(second, {example});
+        QWidget *window = statusWindow(f);
+        QTRY_COMPARE(value(window, "received"), QString("7"));
+        QCOMPARE(value(window, "rejected"), QString("6"));
+        QCOMPARE(value(window, "stored"), QString("1"));
+        QCOMPARE(timesNow(rows(window, "senders"), 6),
+                 QStringList({"127.0.0.1|1|3|1|1|0|now", "127.0.0.2|0|0|0|0|1|now"}));
+        QCOMPARE(f.filesOfToday(), QStringList({"data_1.txt", "debug_1.txt"}));
+        QCOMPARE(readFile(f.file("debug_1.txt")), example);
+    }
+
+    // Apply takes a list that parses and stores it; one that does not
+    // changes nothing and names the entry.
+    void allowedSendersApplied()
+    {
+        Fixture f;
+        QWidget *window = statusWindow(f);
+        auto *field = window->findChild<QLineEdit *>("allowedSenders");
+        auto *apply = window->findChild<QPushButton *>("applyAllowedSenders");
+        field->setText("127.0.0.1, 10.1");
+        apply->click();
+        QCOMPARE(value(window, "allowedSendersProblem"), QString("Not an address or subnet: 10.1"));
+        QVERIFY(Fixture::stored("AllowedSenders").isNull());
+        f.sendFrom(second, {example});
+        QTRY_COMPARE(f.filesOfToday(), QStringList{"data_1.txt"});
+
+        field->setText("127.0.0.1,  ::1");
+        apply->click();
+        QVERIFY(value(window, "allowedSendersProblem").isEmpty());
+        QCOMPARE(Fixture::stored("AllowedSenders").toString(), QString("127.0.0.1, ::1"));
+        f.sendFrom(second, {example});
+        f.send({example});
+        QTRY_COMPARE(f.filesOfToday(), QStringList({"data_1.txt", "data_2.txt"}));
+        QCOMPARE(timesNow(rows(statusWindow(f), "senders"), 6).value(0), QString("127.0.0.2|1|0|0|0|1|now"));
+    }
+
+    // The latest arrivals and warnings, newest first; a warning stays
+    // readable here after its balloon is gone.
+    void recentEvents()
+    {
+        Fixture f;
+        f.send({example});
+        QTRY_COMPARE(f.filesOfToday(), QStringList{"data_1.txt"});
+        f.probe->portEdit()->setText("0");
+        f.probe->applyOptions();
+        const QString day = QDate::currentDate().toString("dd.MM.yyyy");
+        QCOMPARE(timesNow(rows(statusWindow(f), "events"), 0),
+                 QStringList({"now|UDP port 0 could not be opened: not a valid port number",
+                              "now|1 records in " + QDir::toNativeSeparators(day + "/data_1.txt") + ", scales 00017"}));
+        QCOMPARE(value(statusWindow(f), "port"), QString("0, not open: not a valid port number"));
+    }
+
+    void bothLanguages_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("texts");
+        QTest::newRow("english") << "English"
+                                 << "Options|Status|Open data folder|Scalvanto - Status|%1, open|Reception|"
+                                    "Scales today|Senders|Recent events|Allowed senders:|Apply|Close";
+        QTest::newRow("russian") << "Russian"
+                                 << "Настройки|Состояние|Открыть папку данных|Скальванто - Состояние|%1, открыт|"
+                                    "Приём|Весы сегодня|Отправители|Последние события|Разрешённые отправители:|"
+                                    "Применить|Закрыть";
+    }
+    void bothLanguages()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, texts);
+        Fixture f({{"Language", language}});
+        QWidget *window = statusWindow(f);
+        QStringList seen{command(f, 0)->text(), command(f, 1)->text(), command(f, 2)->text(),
+                         window->windowTitle(), value(window, "port")};
+        for (QGroupBox *box : window->findChildren<QGroupBox *>())
+            seen << box->title();
+        auto *tabs = window->findChild<QTabWidget *>();
+        for (int i = 0; i < tabs->count(); ++i)
+            seen.insert(seen.size() - 1, tabs->tabText(i));
+        seen << window->findChild<QPushButton *>("applyAllowedSenders")->text()
+             << window->findChild<QPushButton *>("close")->text();
+        QCOMPARE(seen.join('|'), texts.arg(f.port()));
+    }
+
+#ifdef Q_OS_LINUX
+    // More than the receive buffer holds, sent while the program reads
+    // nothing: what the system dropped is counted, and with what was read
+    // makes up all that was sent.
+    void dropCounterSeesAnOverflow()
+    {
+        Fixture f;
+        const int sent = 30000;
+        f.send(QByteArrayList(sent, packet1of3));
+        QWidget *window = statusWindow(f);
+        const auto total = [&] {
+            statusWindow(f);
+            return value(window, "received").toLongLong() + value(window, "dropped").toLongLong();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(total(), qint64(sent), 20000);
+        QVERIFY(value(window, "dropped").toLongLong() > 0);
+    }
+#endif
+};
+
+QTEST_MAIN(TestStatus)
+#include "tst_status.moc"
