@@ -125,8 +125,8 @@ std::wstring longPath(const QString &path)
     if (native.startsWith(QLatin1String("\\\\?\\")) || native.startsWith(QLatin1String("\\\\.\\")))
         return native.toStdWString();
     if (native.startsWith(QLatin1String("\\\\"))) // \\server\share
-        return (QLatin1String("\\\\?\\UNC\\") + native.mid(2)).toStdWString();
-    return (QLatin1String("\\\\?\\") + native).toStdWString();
+        return QString(QLatin1String("\\\\?\\UNC\\") + native.mid(2)).toStdWString();
+    return QString(QLatin1String("\\\\?\\") + native).toStdWString();
 }
 
 HANDLE osHandle(const QFileDevice &file)

@@ -109,9 +109,12 @@ struct Fixture
             options.insert(on, options.value(on, true));
         return options;
     }
+    // A restart: the running one ends before the next one starts, as with
+    // the real program (two sockets on one port would share it).
     void start()
     {
         probe.reset();
+        gravex.reset();
         gravex = std::make_unique<Gravex>();
         probe = std::make_unique<GravexProbe>(GravexProbe{*gravex});
     }
@@ -145,13 +148,15 @@ struct Fixture
     {
         sendFrom(QHostAddress::LocalHost, datagrams, to);
     }
-    // From another loopback address, such as 127.0.0.2.
+    // From another loopback address, such as 127.0.0.2 or ::1.
     void sendFrom(const QHostAddress &from, const QByteArrayList &datagrams, quint16 to = 0)
     {
         QUdpSocket sender;
         sender.bind(from, 0);
+        const bool v6 = from.protocol() == QAbstractSocket::IPv6Protocol;
         for (const QByteArray &d : datagrams)
-            sender.writeDatagram(d, QHostAddress::LocalHost, to ? to : port());
+            sender.writeDatagram(d, v6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost,
+                                 to ? to : port());
     }
     // The arrival notice leaves the icon blinking.
     bool blinking() { return GravexProbe::blinkTimer(probe->trayIcon())->isActive(); }

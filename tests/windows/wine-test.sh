@@ -45,12 +45,19 @@ echo "== the installer"
     uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Scalvanto'
     options='HKCU\Software\Ponderix' run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 
-    wine "$build"/Scalvanto-*-win64-setup.exe /S && wineserver -w || fail "setup.exe /S"
+    # Wine's netsh knows no firewall: its trace of process starts shows that
+    # the installer asked for the rule, which is what can be seen here.
+    netsh_ran() { grep -F 'system32\\netsh.exe' "$1" | grep -F "firewall $2 rule name=\\\"Scalvanto\\\" program=\\\"C:\\\\Program Files\\\\Scalvanto\\\\Trelvant.exe\\\"$3" >/dev/null; }
+    WINEDEBUG=trace+process wine "$build"/Scalvanto-*-win64-setup.exe /S 2>"$work/setup.log" && wineserver -w ||
+        fail "setup.exe /S"
     [ -f "$dir/Trelvant.exe" ] && [ -f "$link" ] || fail "no $dir/Trelvant.exe or Start-menu entry"
     for v in DisplayName DisplayIcon Publisher DisplayVersion UninstallString; do
         reg query "$uninstall" /v "$v" | grep -q "$v" || fail "the uninstall key lacks $v"
     done
     ok "installed into Program Files, with a Start-menu entry and an uninstall key"
+    netsh_ran "$work/setup.log" add " dir=in action=allow protocol=UDP remoteip=localsubnet profile=any enable=yes" ||
+        fail "the installer did not ask netsh for the firewall rule"
+    ok "the installer asked netsh for the firewall rule: UDP from the local subnet to Trelvant.exe, every profile"
     # The About box names the libraries the package holds: each is there.
     names=$(sed -n 's/^#define SCALVO_\(QT\|RUNTIME\)_LIBRARIES "\(.*\)"$/\2/p' "$build/generated/shippedlibraries.h" | tr '|' ' ')
     [ -n "$names" ] || fail "no library list in $build/generated/shippedlibraries.h"
@@ -71,7 +78,9 @@ echo "== the installer"
     wait $sandbox && ok "Trelvant.exe closed on taskkill with exit code 0" || fail "Trelvant.exe ended with $?"
 
     reg add "$run" /v Ponderix /d '"C:\Program Files\Scalvanto\Trelvant.exe"' /f >/dev/null
-    wine "$dir/Uninstall.exe" /S && wineserver -w || fail "Uninstall.exe /S"
+    WINEDEBUG=trace+process wine "$dir/Uninstall.exe" /S 2>"$work/uninstall.log" && wineserver -w ||
+        fail "Uninstall.exe /S"
+    netsh_ran "$work/uninstall.log" delete "" || fail "the uninstaller did not ask netsh to remove the firewall rule"
     [ ! -e "$dir" ] && [ ! -e "$link" ] && ! reg query "$uninstall" >/dev/null || fail "the uninstaller left the program"
     filed && reg query "$options" /v UdpPort | grep -q UdpPort && reg query "$run" /v Ponderix | grep -q Ponderix ||
         fail "the uninstaller took the data file, the options or the Run value"

@@ -10,6 +10,10 @@
 // picture: no tray, a window that does not show up, a file not written.
 #include "fixture.h"
 
+#include "datagrams.h"
+#include "reception/frame.h"
+#include "status/statuswindow.h"
+
 #include <QMenu>
 #include <QScreen>
 #include <QSignalSpy>
@@ -140,8 +144,8 @@ quint16 port()
 }
 
 // A data folder of the same name on every run, so that the options window
-// looks the same too. Nothing is stored in it, and it goes again unless
-// something else put files in it.
+// looks the same too. Only the traffic for the status window is stored in
+// it, and its day folders go again before each language and at the end.
 QString dataFolder()
 {
     return QDir::tempPath() + "/WeightData";
@@ -150,8 +154,8 @@ QString dataFolder()
 void removeDataFolder()
 {
     QDir data(dataFolder());
-    for (const QString &day : data.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        data.rmdir(day);
+    for (const QString &day : data.entryList({"??.??.????"}, QDir::Dirs | QDir::NoDotAndDotDot))
+        QDir(data.filePath(day)).removeRecursively();
     data.rmdir(data.path());
 }
 
@@ -165,9 +169,45 @@ QPixmap optionsWindow(Fixture &f)
     return shot;
 }
 
+// The status window after some traffic: two scales through two senders, a
+// datagram with a broken CRC and one from a sender not allowed. The times
+// are set to one morning, so the picture is the same from one run to the next.
+QPixmap statusWindow(Fixture &f)
+{
+    QByteArray scale13 = hex("F855CE 3A00 0208 0100 0100 3200") + exampleRecord;
+    scale13[13 + 22] = 3; // the scale field 0 0 0 1 3
+    const quint16 crc = frame::crc16(QByteArrayView(scale13).sliced(frame::bodyOffset));
+    scale13 += char(crc & 0xFF);
+    scale13 += char(crc >> 8);
+    f.send({example, packet1of3, packet2of3, packet3of3});
+    f.sendFrom(QHostAddress("127.0.0.2"), {scale13, wrongCrc});
+    f.sendFrom(QHostAddress("127.0.0.3"), {example});
+    if (!QTest::qWaitFor([&] { return f.gravex->statusSnapshot().reception.received == 7; }, 5000))
+        throw Failure{"the traffic for the status window did not arrive"};
+    f.probe->trayMenu()->actions().value(1)->trigger();
+    StatusWindow *window = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        window = w->objectName() == "status" ? qobject_cast<StatusWindow *>(w) : window;
+    waitShown(window, "the status window");
+    status::Snapshot s = f.gravex->statusSnapshot();
+    const QDateTime morning(QDate::currentDate(), QTime(9, 41, 7));
+    for (auto &row : s.scales)
+        row.lastRecord = morning;
+    for (auto &row : s.senders)
+        row.lastSeen = morning;
+    for (auto &event : s.events)
+        event.time = morning;
+    window->display(s);
+    QTest::qWait(200);
+    const QPixmap shot = window->grab();
+    window->close();
+    return shot;
+}
+
 void english()
 {
-    Fixture f({{"UdpPort", port()}, {"FilePath", dataFolder()}});
+    removeDataFolder();
+    Fixture f({{"UdpPort", port()}, {"FilePath", dataFolder()}, {"AllowedSenders", "127.0.0.1 127.0.0.2"}});
     save(optionsWindow(f), "options-en.png");
     save(grabModal([&] { QMetaObject::invokeMethod(f.gravex.get(), "aboutGravex"); }), "about.png");
     save(grabModal([&] { f.probe->quitApp(); }), "quit-confirm.png");
@@ -191,13 +231,18 @@ void english()
     QWidget *tip = balloon();
     save(screen(icon.united(tip->geometry()).adjusted(-8, -8, 8, 8)), "tray-alert.png");
     tip->hide();
+    // Last: its traffic leaves the icon blinking.
+    save(statusWindow(f), "status-en.png");
 }
 
 void russian()
 {
-    Fixture f({{"UdpPort", port()}, {"FilePath", dataFolder()}, {"Language", "Russian"}});
+    removeDataFolder();
+    Fixture f({{"UdpPort", port()}, {"FilePath", dataFolder()}, {"Language", "Russian"},
+               {"AllowedSenders", "127.0.0.1 127.0.0.2"}});
     save(optionsWindow(f), "options-ru.png");
     save(trayMenu(*f.probe, dockedIcon(f.probe->trayIcon())), "tray-menu-ru.png");
+    save(statusWindow(f), "status-ru.png");
 }
 
 } // namespace
