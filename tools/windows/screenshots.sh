@@ -4,6 +4,7 @@
 #   docs/windows-balloon.png  the balloon after the example datagram arrived
 #   docs/windows-options.png  the options window (tray menu > Options)
 #   docs/windows-about.png    the About box (tray menu > Help > About)
+#   docs/windows-status.png   the status window (tray menu > Status)
 #
 #   tools/windows/screenshots.sh [BUILD]        (BUILD: build-windows)
 #
@@ -72,16 +73,26 @@ for _ in $(seq 50); do  # the balloon: a nameless window of wine's explorer
 done
 shot windows-balloon.png "$((WIDTH + 8))x$((Y + HEIGHT + 4 - 18))+0+18"
 
+# The menu's rows: Options, Status, Open data folder, a separator, Help, Close.
+row() { echo $((Y + HEIGHT * $1 / 100)); }
 menu
-click_for Scalvanto "" $((X + WIDTH / 2)) $((Y + HEIGHT / 6)) 1   # Options
+click_for Scalvanto "" $((X + WIDTH / 2)) "$(row 10)" 1   # Options
 shot windows-options.png "${WIDTH}x$HEIGHT+$X+$Y"
 sleep 1
 menu   # Options again hides the window
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 6)) click 1
+xdotool mousemove $((X + WIDTH / 2)) "$(row 10)" click 1
 sleep 1
 
 menu
-click_for Trelvant "$MENU" $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) 1   # Help: its sub-menu
+click_for "Scalvanto - Status" "" $((X + WIDTH / 2)) "$(row 27)" 1   # Status
+sleep 1.5   # its first figures
+shot windows-status.png "${WIDTH}x$HEIGHT+$X+$Y"
+xdotool key --window "$ID" Escape
+xdotool windowclose "$ID" 2>/dev/null || true
+sleep 1
+
+menu
+click_for Trelvant "$MENU" $((X + WIDTH / 2)) "$(row 70)" 1   # Help: its sub-menu
 click_for Scalvo "" $((X + WIDTH / 2)) $((Y + HEIGHT * 35 / 100)) 1   # About
 sleep 0.5
 shot windows-about.png "${WIDTH}x$HEIGHT+$X+$Y"
