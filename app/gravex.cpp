@@ -1,8 +1,8 @@
 // Gravex: construction, teardown, and whether the window is on screen.
 #include "app/gravex.h"
 
-#include "files/encodedstream.h"
 #include "i18n/strings.h"
+#include "reception/receiver.h"
 #include "settings/autostart.h"
 #include "status/statuswindow.h"
 #include "tray/tray.h"
@@ -12,7 +12,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFile>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,26 +19,25 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
-#include <QUdpSocket>
 
 Gravex::Gravex(QWidget *parent) : QWidget(parent)
 {
     // Every later step reads the options, and the tray icon must exist
     // before the socket can report a port it could not open.
     version = tr("1.0");
+    receiver = new Receiver;
     loadOptions();
     setFileCounter();
     createTrayIcon();
+    connect(receiver, &Receiver::arrived, this, &Gravex::announceArrival);
+    connect(receiver, &Receiver::warning, this, &Gravex::warn);
+    connect(receiver, &Receiver::todayChanged, trayIcon, &Tray::resultsChanged);
     createUdpSocket();
     buildOptionsWindow();
 
-    dataFile = new QFile;
-    debugFile = new QFile;
-    dataStream = new EncodedStream;
-    dataStream->setDevice(dataFile);
     // At the end of a Windows session the process is ended right after this
     // signal, before any destructor runs.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &Gravex::storeAndClose);
+    connect(qApp, &QCoreApplication::aboutToQuit, receiver, &Receiver::storeAndClose);
 
     setWindowIcon(QIcon(QStringLiteral(":/Gravex")));
     setWindowTitle(getAppName(true));
@@ -48,9 +46,9 @@ Gravex::Gravex(QWidget *parent) : QWidget(parent)
 
 Gravex::~Gravex()
 {
-    // The tray icon goes before the menu it shows, the sub-menu before the
-    // menu that holds it.
-    storeAndClose();
+    // What was read is stored before anything else goes. The tray icon goes
+    // before the menu it shows, the sub-menu before the menu that holds it.
+    delete receiver;
     delete statusWindow;
     delete gridLayout;
     delete languageLabel;
@@ -74,10 +72,6 @@ Gravex::~Gravex()
     delete quitAction;
     delete trayIcon;
     delete trayMenu;
-    delete udpSocket;
-    delete dataFile;
-    delete debugFile;
-    delete dataStream;
     delete settings;
     delete runSettings;
 }

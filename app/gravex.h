@@ -1,29 +1,24 @@
 #pragma once
 
-#include "files/datafiles.h"
-#include "files/syncqueue.h"
-#include "status/dayscan.h"
-#include "status/tally.h"
+#include "status/snapshot.h"
 
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 
 class QAction;
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
-class QFile;
+class QDateTime;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
 class QSettings;
-class QUdpSocket;
 
 class AutostartEntry;
-class EncodedStream;
+class Receiver;
 class StatusWindow;
 class Tray;
 
@@ -31,7 +26,9 @@ class Tray;
 using word = quint16;
 
 // The program's one main object: the options window and the owner of every
-// other piece. Its slots are implemented next to the subsystem they belong to:
+// other piece. Receiving and filing are the work of its receiver, which its
+// reception and filing slots hand on to. Its slots are implemented next to
+// the subsystem they belong to:
 //   app/        constructor, destructor, showWindow, quitApp, closeEvent
 //   i18n/       getLanguageString, getAppName
 //   reception/  createUdpSocket, receiveMessage, getMessageString, crc16
@@ -83,26 +80,12 @@ protected:
 private:
     // Steps of the slots above, kept out of the meta-object.
     void buildOptionsWindow();
-    void bindUdpSocket();
-    const QString &todaysDateFolder();
-    void makeDateFolder(const QString &dateFolder);
-    // A transfer's data file: the next accepted datagram opens one when none is.
-    bool newFile() const;
-    void openDataFile(const QString &dateFolder);
-    void storeLines();
-    bool reopenVanishedDataFile();
-    void closeDataFile();
-    void finishBatch();
-    bool syncWritten();
-    void storeAndClose();
-    void warnOfLoss(const QString &path);
-    void announceArrival();
+    // The receiver works by the options in force.
+    void passOptions();
+    void announceArrival(const QDateTime &time);
     void warn(const QString &text);
     // The status window and the data folder (status/).
     void startStatus();
-    void countToday(const QString &dateFolder);
-    void countTodayStep();
-    void followToday();
     void showStatus();
     void openDataFolder();
     void applyAllowedSenders(const QString &text);
@@ -131,47 +114,22 @@ private:
     QAction *quitAction = nullptr;
     QMenu *trayMenu = nullptr;
     QMenu *helpMenu = nullptr;
-    QFile *dataFile = nullptr;
-    QFile *debugFile = nullptr;
-    QUdpSocket *udpSocket = nullptr;
-    EncodedStream *dataStream = nullptr;
+    // The socket, the data and debug files and their stream are the receiver's.
+    Receiver *receiver = nullptr;
     QString filePath;
     QString version;
     // Set by loadOptions() before anything reads them.
     quint16 udpPort{};
-    qint64 fileCounter{};
     bool showTrayMessage{};
     bool autoLoad{};
     bool debug{};
     int language{};
     int loadedLanguage{};
+    QString allowedSenders;
 
-    // One buffer for every datagram read, kept for the socket's life.
-    QByteArray receiveBuffer;
-    datafiles::TodaysFolder todaysFolder;
-    // Today's folder was looked at in this batch of datagrams.
-    bool dateFolderChecked{};
-    datafiles::HeldDebugDump debugDump;
-    datafiles::SyncQueue syncQueue;
-    // The file the user was last warned of, until a write there succeeds:
-    // one warning for each time writing fails.
-    QString warnedFile;
-
-    // What the status window and the tool tip show.
     QAction *statusAction = nullptr;
     QAction *openFolderAction = nullptr;
     StatusWindow *statusWindow = nullptr;
-    status::Tally tally;
-    // Today's files already on disk, counted a few at a time.
-    status::DayScan dayScan;
-    QTimer dayScanTimer;
-    // Looks at the date now and then, for a day that began without traffic.
-    QTimer dayTimer;
-    QString allowedSenders;
-    // Why the UDP port is not open; empty while it is.
-    QString portProblem;
-    // Lines reached their file in this batch of datagrams: one notice at its end.
-    bool resultsStored{};
 
     friend struct GravexProbe;
 };

@@ -2,44 +2,107 @@
 
 #include "app/platform.h"
 
+#include <QCoreApplication>
 #include <QFileDevice>
+#include <QMutex>
+
+#include <memory>
 
 namespace datafiles {
+namespace {
+
+// Concurrent syncs let the disk serve them with one flush; more threads than
+// this add nothing.
+constexpr int syncThreads = 4;
+
+} // namespace
+
+// One pass's items on their way to the disk.
+struct SyncQueue::Batch
+{
+    Batch(QList<Item> items_, int tasks) : items(std::move(items_)), tasksLeft(tasks) {}
+    const QList<Item> items;
+    QMutex mutex;
+    int tasksLeft;
+    QStringList unsynced;
+};
+
+SyncQueue::SyncQueue()
+{
+    pool.setMaxThreadCount(syncThreads);
+}
 
 SyncQueue::~SyncQueue()
 {
-    sync();
+    sync([](const QStringList &) {});
+    finish();
 }
 
+// Only one data file is open at a time and a closed one is never opened
+// again, so a file added twice in a pass is the last one added.
 void SyncQueue::addFile(const QFileDevice &file)
 {
-    for (const File &queued : std::as_const(files)) {
-        if (queued.name == file.fileName())
-            return;
-    }
-    files.append({file.fileName(), platform::duplicateHandle(file)});
+    if (lastFile >= 0 && items[lastFile].name == file.fileName())
+        return;
+    lastFile = items.size();
+    items.append({file.fileName(), platform::duplicateHandle(file), false});
 }
 
+// A pass makes files in one folder, or in two around midnight: a folder
+// synced twice costs little.
 void SyncQueue::addFolder(const QString &folder)
 {
-    if (!folders.contains(folder))
-        folders.append(folder);
+    if (lastFolder >= 0 && items[lastFolder].name == folder)
+        return;
+    lastFolder = items.size();
+    items.append({folder, -1, true});
 }
 
-QStringList SyncQueue::sync()
+void SyncQueue::sync(Done done)
 {
-    QStringList unsynced;
-    for (const File &file : std::as_const(files)) {
-        if (file.handle == -1 || !platform::syncAndClose(file.handle))
-            unsynced.append(file.name);
+    if (items.isEmpty()) {
+        done({});
+        return;
     }
-    for (const QString &folder : std::as_const(folders)) {
-        if (!platform::syncFolder(folder))
-            unsynced.append(folder);
+    if (pending + items.size() > handleLimit)
+        finish();
+    // Each thread takes every n-th item, so a pass costs a few tasks however
+    // many files it wrote.
+    const int tasks = int(qMin<qsizetype>(syncThreads, items.size()));
+    const auto batch = std::make_shared<Batch>(std::move(items), tasks);
+    pending += int(batch->items.size());
+    for (int first = 0; first < tasks; ++first) {
+        pool.start([this, batch, first, tasks, done] {
+            QStringList unsynced;
+            for (qsizetype i = first; i < batch->items.size(); i += tasks) {
+                const Item &item = batch->items[i];
+                const bool synced = item.folder ? platform::syncFolder(item.name)
+                                                : item.handle != -1 && platform::syncAndClose(item.handle);
+                if (!synced)
+                    unsynced.append(item.name);
+            }
+            QMutexLocker locker(&batch->mutex);
+            batch->unsynced += unsynced;
+            if (--batch->tasksLeft > 0)
+                return;
+            // The last task of the batch tells the owner, in the owner's thread.
+            QMetaObject::invokeMethod(
+                this,
+                [this, batch, done] {
+                    pending -= int(batch->items.size());
+                    done(batch->unsynced);
+                },
+                Qt::QueuedConnection);
+        });
     }
-    files.clear();
-    folders.clear();
-    return unsynced;
+    items = {};
+    lastFile = lastFolder = -1;
+}
+
+void SyncQueue::finish()
+{
+    pool.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 } // namespace datafiles

@@ -73,4 +73,5 @@ void Gravex::selectDir()
         return;
     filePath = QDir::toNativeSeparators(dir.path());
     folderEdit->setText(filePath);
+    passOptions();
 }

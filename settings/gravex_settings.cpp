@@ -3,6 +3,7 @@
 
 #include "i18n/strings.h"
 #include "settings/autostart.h"
+#include "reception/receiver.h"
 #include "settings/options.h"
 
 #include <QCheckBox>
@@ -11,11 +12,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
-#include <QUdpSocket>
+#include "reception/receiver.h"
 
 void Gravex::loadOptions()
 {
-    fileCounter = 0;
     filePath = options::defaultDataFolder();
     udpPort = options::defaultUdpPort;
     showTrayMessage = options::defaultShowTrayMessage;
@@ -39,6 +39,17 @@ void Gravex::loadOptions()
         filePath = options::defaultDataFolder();
     if (!QDir(filePath).exists())
         QDir().mkdir(filePath);
+    passOptions();
+}
+
+void Gravex::passOptions()
+{
+    if (!receiver)
+        return;
+    receiver->setDataFolder(filePath);
+    receiver->setPort(udpPort);
+    receiver->setDebug(debug);
+    receiver->setLanguage(language);
 }
 
 void Gravex::applyOptions()
@@ -79,6 +90,7 @@ void Gravex::applyOptions()
     else
         runSettings->remove();
 
-    udpSocket->close();
-    bindUdpSocket();
+    passOptions();
+    if (receiver)
+        receiver->bindUdpSocket();
 }

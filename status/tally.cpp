@@ -83,31 +83,31 @@ void Tally::commit(const QString &file, qint64 nowMs, qsizetype lines)
         ++fileSerial;
     }
     qint64 left = lines < 0 ? std::numeric_limits<qint64>::max() : lines;
-    qint64 total = 0;
-    QStringList names;
+    Logged arrival{nowMs, {}, file, 0, {}, {}};
     for (const Run &run : std::as_const(staged)) {
         const qint64 n = qMin(run.records, left);
         if (n == 0)
             break;
         left -= n;
-        total += n;
-        Scale &scale = scales[scaleFor(run.scale)];
+        arrival.records += n;
+        const int index = scaleFor(run.scale);
+        Scale &scale = scales[index];
         scale.records += n;
         scale.lastMs = nowMs;
         if (std::exchange(scale.lastFile, fileSerial) != fileSerial)
             ++scale.transfers;
         if (run.sender >= 0 && !scale.senders.contains(run.sender))
             scale.senders.append(run.sender);
-        if (!names.contains(scale.text))
-            names.append(scale.text);
+        if (!arrival.scales.contains(index))
+            arrival.scales.append(index);
     }
     staged.clear();
-    if (total == 0)
+    if (arrival.records == 0)
         return;
-    storedCount += total;
-    today += total;
+    storedCount += arrival.records;
+    today += arrival.records;
     lastArrival = nowMs;
-    log({nowMs, {}, file, total, names});
+    log(std::move(arrival));
 }
 
 void Tally::discardStaged()
@@ -117,11 +117,18 @@ void Tally::discardStaged()
 
 void Tally::warning(const QString &text, qint64 nowMs)
 {
-    log({nowMs, text, {}, 0, {}});
+    log({nowMs, text, {}, 0, {}, {}});
 }
 
 void Tally::startDay(const QString &folder)
 {
+    // The events keep their scales by name once the scales of their day go.
+    for (Logged &event : events) {
+        if (!event.scales.isEmpty()) {
+            event.names = scaleNames(event);
+            event.scales.clear();
+        }
+    }
     dayFolder = folder;
     scales.clear();
     scaleByKey.clear();
@@ -163,9 +170,18 @@ Snapshot Tally::snapshot() const
         std::copy(std::begin(sender.rejected), std::end(sender.rejected), row.rejected);
         s.senders.append(row);
     }
-    for (auto it = events.crbegin(); it != events.crend(); ++it)
-        s.events.append({local(it->ms), it->warning, it->file, it->records, it->scales});
+    for (auto it = events.crbegin(); it != events.crend(); ++it) {
+        s.events.append({local(it->ms), it->warning, it->file, it->records, scaleNames(*it)});
+    }
     return s;
+}
+
+QStringList Tally::scaleNames(const Logged &event) const
+{
+    QStringList names = event.names;
+    for (int scale : event.scales)
+        names.append(scales[scale].text);
+    return names;
 }
 
 int Tally::senderFor(const QHostAddress &address)

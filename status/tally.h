@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QString>
+#include <QVarLengthArray>
 
 namespace status {
 
@@ -85,14 +86,17 @@ private:
         int sender;
         qint64 records;
     };
+    // An event as it happens; its scales become names only when shown.
     struct Logged
     {
         qint64 ms;
         QString warning;
         QString file;
         qint64 records;
-        QStringList scales;
+        QVarLengthArray<int, 2> scales;
+        QStringList names; // the scales', once their day is over
     };
+    QStringList scaleNames(const Logged &event) const;
 
     int senderFor(const QHostAddress &address);
     int scaleFor(quint64 key);

@@ -7,7 +7,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDesktopServices>
 #include <QMenu>
 #include <QMessageBox>
@@ -102,6 +101,5 @@ void Gravex::readmeApp()
 // A problem the user must know of: a data file not written, a port not opened.
 void Gravex::warn(const QString &text)
 {
-    tally.warning(text, QDateTime::currentMSecsSinceEpoch());
     trayIcon->warn(text);
 }

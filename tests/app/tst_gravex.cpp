@@ -94,7 +94,7 @@ private Q_SLOTS:
         QFETCH(int, answer);
         QFETCH(int, exitCode);
         Fixture f({{"Language", language ? "Russian" : "English"}});
-        f.probe->language() = language;
+        f.probe->setLanguage(language);
         f.probe->showWindow();
         ModalDriver driver(answer ? ModalDriver::press(QMessageBox::StandardButton(answer))
                                   : [](QWidget *w) { QTest::keyClick(w, Qt::Key_Escape); });
@@ -162,7 +162,7 @@ private Q_SLOTS:
         for (qint8 outside : {qint8(16), qint8(127), qint8(-1)})
             QCOMPARE(g.getLanguageString(outside), QString());
         QCOMPARE(g.getAppName(false), QString("Скальво"));
-        f.probe->language() = 1;
+        f.probe->setLanguage(1);
         QCOMPARE(g.getAppName(true), QString("Scalvanto"));
     }
 

@@ -96,7 +96,7 @@ private Q_SLOTS:
     {
         Fixture f({{"Language", "Russian"}});
         f.save({packet1of3});
-        f.probe->language() = 1; // as Apply leaves it
+        f.probe->setLanguage(1); // as Apply leaves it
         f.save({packet2of3, packet3of3, example});
         QCOMPARE(readFile(f.file("data_1.txt")),
                  russianHeader + lineOf(1) + "\r\n" + lineOf(2) + "\r\n" + lineOf(3) + "\r\n");
@@ -147,7 +147,7 @@ private Q_SLOTS:
         for (int n = 1; n <= 2100; ++n)
             createFile(QString("%1/data_%2.txt").arg(day).arg(n), "taken");
         createFile(day + "/data_02102.txt", "not the name of 2102");
-        f.probe->filePath() = QDir::toNativeSeparators(f.path("other"));
+        f.probe->setFilePath(QDir::toNativeSeparators(f.path("other")));
         f.save({example});
         f.save({example});
         QCOMPARE(readFile(day + "/data_2100.txt"), QByteArray("taken"));
@@ -163,7 +163,7 @@ private Q_SLOTS:
         Fixture f({{"Debug", true}});
         f.save({example, example});
         QVERIFY(QDir().mkpath(f.path("other")));
-        f.probe->filePath() = QDir::toNativeSeparators(f.path("other"));
+        f.probe->setFilePath(QDir::toNativeSeparators(f.path("other")));
         f.save({example});
         const QString day = f.path("other/") + QDate::currentDate().toString("dd.MM.yyyy");
         QCOMPARE(QDir(day).entryList(QDir::Files), QStringList({"data_1.txt", "debug_1.txt"}));
@@ -211,7 +211,7 @@ private Q_SLOTS:
         const QString folder = f.path(QString(140, 'a') + '/' + QString(140, 'b'));
         QVERIFY(folder.size() >= 300);
         QVERIFY(QDir().mkpath(folder));
-        f.probe->filePath() = QDir::toNativeSeparators(folder);
+        f.probe->setFilePath(QDir::toNativeSeparators(folder));
         for (const QByteArray &packet : {packet1of3, packet2of3, packet3of3})
             f.save({packet});
         const QString day = datafiles::dateFolderPath(folder, QDate::currentDate());
@@ -273,7 +273,7 @@ private Q_SLOTS:
         QFETCH(QString, badFolder);
         Fixture f;
         createFile(f.path("plain"), "not a folder");
-        f.probe->filePath() = QDir::toNativeSeparators(f.path(badFolder));
+        f.probe->setFilePath(QDir::toNativeSeparators(f.path(badFolder)));
         f.save({packet1of3, packet2of3});
         f.save({packet3of3});
         QVERIFY(!f.blinking());
@@ -282,7 +282,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(f.path("gone")));
 
         // Once the folder is back, the next transfer gets a file of its own.
-        f.probe->filePath() = QDir::toNativeSeparators(f.path("data"));
+        f.probe->setFilePath(QDir::toNativeSeparators(f.path("data")));
         f.save({example});
         QCOMPARE(f.filesOfToday().size(), 1);
         QCOMPARE(readFile(f.file(f.filesOfToday().value(0))), englishFile({1234}));

@@ -15,7 +15,7 @@ private Q_SLOTS:
         f.send({packet1of3, headerSwapped, QByteArray(), packet2of3, wrongCrc, packet3of3, example});
         QTRY_COMPARE(readFile(f.file("data_2.txt")), englishFile({1234}));
         QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2, 3}));
-        QVERIFY(f.blinking());
+        QTRY_VERIFY(f.blinking()); // once the files are on the disk
     }
 
     // One pass reads for a few milliseconds, then lets the event loop run;

@@ -6,6 +6,7 @@
 #include "sandbox.h"
 
 #include "app/gravex.h"
+#include "reception/receiver.h"
 #include "settings/options.h"
 #include "tray/tray.h"
 
@@ -53,14 +54,29 @@ struct GravexProbe
 {
     Gravex &g;
     void saveMessage(const QByteArray &m) { g.saveMessage(m); }
-    void finishBatch() { g.finishBatch(); }
+    // The end of a batch, and its files on the disk and announced.
+    void finishBatch()
+    {
+        g.receiver->finishBatch();
+        g.receiver->syncQueue.finish();
+    }
     void receiveMessage() { g.receiveMessage(); }
     void applyOptions() { g.applyOptions(); }
     void showWindow() { g.showWindow(); }
     void quitApp() { g.quitApp(); }
-    QString &filePath() { return g.filePath; }
-    int &language() { return g.language; }
-    QUdpSocket *udpSocket() { return g.udpSocket; }
+    // The data folder or the language changed as Apply changes them.
+    void setFilePath(const QString &folder)
+    {
+        g.filePath = folder;
+        g.passOptions();
+    }
+    void setLanguage(int language)
+    {
+        g.language = language;
+        g.passOptions();
+    }
+    const QString &filePath() const { return g.filePath; }
+    QUdpSocket *udpSocket() { return g.receiver->udpSocket; }
     QComboBox *languageBox() { return g.languageBox; }
     QLineEdit *folderEdit() { return g.folderEdit; }
     QLineEdit *portEdit() { return g.portEdit; }

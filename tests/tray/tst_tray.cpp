@@ -117,10 +117,10 @@ private Q_SLOTS:
         QTRY_COMPARE(balloon(), QString("Scalvo|X"));
         tray->announce(third);
         QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:15");
-        f.probe->language() = 0;
+        f.probe->setLanguage(0);
         tray->warn("Не удалось сохранить данные в файл:\nX");
         QTRY_COMPARE(balloon(), QString("Скальво|Не удалось сохранить данные в файл:\nX"));
-        f.probe->language() = 1;
+        f.probe->setLanguage(1);
         Q_EMIT tray->activated(QSystemTrayIcon::DoubleClick);
         QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:15");
     }

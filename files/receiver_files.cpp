@@ -1,0 +1,229 @@
+// Receiver: filing accepted datagrams, one numbered data file per transfer.
+//
+// The lines of a batch of datagrams are gathered and handed to the system
+// together: at the end of the batch, when a transfer ends, and before the
+// program ends. At the end of the batch every file written in it is synced
+// to the disk, and only then is the arrival announced; a data file only ever
+// grows by whole lines.
+#include "reception/receiver.h"
+
+#include "app/platform.h"
+#include "files/datafiles.h"
+#include "files/encodedstream.h"
+#include "i18n/strings.h"
+#include "reception/frame.h"
+#include "reception/recordline.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+// Opening a data file is tried again after making the day folder or moving
+// past a name taken meanwhile; more than that means the folder is unusable.
+constexpr int openAttempts = 3;
+constexpr auto dataFileMode = QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::NewOnly;
+} // namespace
+
+void Receiver::setFileCounter()
+{
+    const QString dateFolder = datafiles::dateFolderPath(dataFolder, QDate::currentDate());
+    if (!QFileInfo::exists(dateFolder))
+        QDir().mkdir(dateFolder);
+    fileCounter = datafiles::nextFileNumber(dateFolder);
+    countToday(dateFolder);
+}
+
+void Receiver::addFileHeader()
+{
+    dataStream->write(datafiles::header(language));
+}
+
+void Receiver::saveMessage(const QByteArray &message)
+{
+    if (!frame::hasValidPrefix(message)) {
+        tally.rejected(status::Frame);
+        return;
+    }
+
+    const QString &dateFolder = todaysDateFolder();
+    // A new transfer never takes the number of an existing data file (the
+    // data folder may have changed since the counter was set), so its debug
+    // dump and its data file share a number that is free.
+    if (newFile())
+        fileCounter = datafiles::firstFreeFileNumber(dateFolder, fileCounter);
+    if (debug)
+        debugDump.hold(*debugFile, datafiles::debugFilePath(dateFolder, fileCounter), message);
+
+    if (!frame::hasValidLength(message)) {
+        tally.rejected(status::Length);
+        return;
+    }
+    if (!frame::hasValidCrc(message)) {
+        tally.rejected(status::Crc);
+        return;
+    }
+    tally.accepted();
+
+    if (newFile())
+        openDataFile(dateFolder);
+    const QString text = recordline::renderAll(frame::recordData(message));
+    if (!text.isEmpty() && dataFile->isOpen()) {
+        dataStream->write(text);
+        dataStream->write(u"\r\n");
+        tally.stage(frame::recordData(message));
+    }
+    if (frame::endsTransfer(message))
+        closeDataFile();
+}
+
+// The folder of today's date. It is looked at once per batch of datagrams,
+// before any of them is dumped or filed: a folder deleted since is made
+// again, one level only (a data folder on a drive that is gone must not be
+// made again elsewhere), and a folder made anew restarts the numbering.
+const QString &Receiver::todaysDateFolder()
+{
+    if (todaysFolder.update(dataFolder, QDateTime::currentMSecsSinceEpoch()) || !dateFolderChecked) {
+        makeDateFolder(todaysFolder.path());
+        dateFolderChecked = true;
+    }
+    return todaysFolder.path();
+}
+
+void Receiver::makeDateFolder(const QString &dateFolder)
+{
+    const bool made = !QFileInfo(dateFolder).isDir() && QDir().mkdir(dateFolder);
+    if (made)
+        fileCounter = 1;
+    if (made || dateFolder != tally.day())
+        countToday(dateFolder);
+}
+
+bool Receiver::newFile() const
+{
+    return !dataFile->isOpen();
+}
+
+// Opens data file number fileCounter and writes its header. An existing
+// file is never opened, so never emptied; a file whose header could not be
+// written is taken away again, and the next datagram tries anew.
+void Receiver::openDataFile(const QString &dateFolder)
+{
+    for (int attempt = 0; attempt < openAttempts; ++attempt) {
+        dataFile->setFileName(datafiles::dataFilePath(dateFolder, fileCounter));
+        if (dataFile->open(dataFileMode))
+            break;
+        if (!QFileInfo(dateFolder).isDir()) {
+            makeDateFolder(dateFolder); // deleted within this batch
+        } else if (QFileInfo::exists(dataFile->fileName())) {
+            fileCounter = datafiles::firstFreeFileNumber(dateFolder, fileCounter + 1);
+        } else {
+            break;
+        }
+    }
+    if (!dataFile->isOpen()) {
+        warnOfLoss(dataFile->fileName());
+        return;
+    }
+    addFileHeader();
+    if (dataStream->flush() != EncodedStream::Flushed::All) {
+        dataFile->remove();
+        warnOfLoss(dataFile->fileName());
+        return;
+    }
+    syncQueue.addFolder(dateFolder);
+}
+
+// Hands the transfer's gathered lines to its file. They go only into the
+// file that is still at its path: if the file or its folder was deleted or
+// replaced meanwhile, the transfer goes on in a new file. Lines that did not
+// fit are lost and the user is told, once for each time writing fails.
+void Receiver::storeLines()
+{
+    if (!dataStream->hasPending())
+        return;
+    if (platform::hasLeftItsPath(*dataFile) && !reopenVanishedDataFile()) {
+        tally.discardStaged();
+        return;
+    }
+    qsizetype keptLines = 0;
+    const EncodedStream::Flushed flushed = dataStream->flush(&keptLines);
+    if (flushed != EncodedStream::Flushed::None) {
+        syncQueue.addFile(*dataFile);
+        resultsStored = true;
+    }
+    tally.commit(dataFile->fileName(), QDateTime::currentMSecsSinceEpoch(),
+                 flushed == EncodedStream::Flushed::All ? -1 : keptLines);
+    if (flushed == EncodedStream::Flushed::All)
+        warnedFile.clear();
+    else
+        warnOfLoss(dataFile->fileName());
+}
+
+// The next free file of today's folder, made again if need be, header first
+// (a name taken meanwhile is passed over when the file is opened).
+bool Receiver::reopenVanishedDataFile()
+{
+    const QByteArray lines = dataStream->takePending();
+    dataFile->close();
+    openDataFile(todaysDateFolder());
+    if (!dataFile->isOpen())
+        return false;
+    dataStream->restore(lines);
+    return true;
+}
+
+void Receiver::closeDataFile()
+{
+    storeLines();
+    dataFile->close();
+    ++fileCounter;
+}
+
+// The end of a batch of datagrams read in one go: what they brought is
+// handed to the system before the program waits for more, and announced once
+// it is on the disk.
+void Receiver::finishBatch()
+{
+    storeLines();
+    debugDump.write(*debugFile);
+    dateFolderChecked = false;
+    syncWritten(std::exchange(resultsStored, false));
+}
+
+// Every file written since the last time goes to the disk; once it is there
+// the records are announced, or the user hears which file is not.
+void Receiver::syncWritten(bool announce)
+{
+    syncQueue.sync([this, announce](const QStringList &unsynced) {
+        for (const QString &path : unsynced)
+            warnOfLoss(path);
+        if (announce && unsynced.isEmpty()) {
+            Q_EMIT arrived(QDateTime::currentDateTime());
+            Q_EMIT todayChanged();
+        }
+    });
+}
+
+// The program ends: nothing received stays behind in memory, and all of it
+// is on the disk before the program goes.
+void Receiver::storeAndClose()
+{
+    storeLines();
+    debugDump.write(*debugFile);
+    dataFile->close();
+    syncWritten(false);
+    syncQueue.finish();
+}
+
+// Records meant for `path` did not reach it, or the disk: the user hears of
+// it once, until writing there succeeds again.
+void Receiver::warnOfLoss(const QString &path)
+{
+    if (path == warnedFile)
+        return;
+    warnedFile = path;
+    warn(strings::saveFailedText(language, path));
+}
