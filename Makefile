@@ -34,29 +34,17 @@ test: build
 gui-check: build
 	sh tools/desktop.sh $(BUILD)/tools/screenshots/screenshots docs
 
-# CPU per datagram, zero-loss rate against a bare receiver, balloon storm,
-# tray menu during a flood and memory, each beside the revision
-# BENCH_BEFORE (built from `git archive` in $(BUILD)/bench-before; empty to
-# leave it out); writes bench/RESULTS.md. BENCH_ARGS=--quick for a short run,
-# BENCH_ARGS="--parts rate,memory" for some parts (cpu,rate,memory,storm,menu).
-BENCH_BEFORE ?= fd54c91
+# CPU per datagram, zero-loss rates against a bare receiver, syncing against
+# eatmydata, balloon storm, tray menu during a flood and memory; writes
+# bench/RESULTS.md. The bench targets are built only here (SCALVO_BENCH).
+# BENCH_ARGS=--quick for a short run, BENCH_ARGS="--parts rate,memory" for
+# some parts (cpu,rate,memory,storm,menu,sync).
 BENCH_ARGS ?=
-BEFORE_DIR = $(BUILD)/bench-before
 bench: build
-	@SCALVO_EXTRA_PACKAGES="valgrind xvfb trayer xdotool x11-utils libxcb1-dev" sh tools/install-deps.sh
+	@SCALVO_EXTRA_PACKAGES="valgrind xvfb trayer xdotool x11-utils libxcb1-dev eatmydata" sh tools/install-deps.sh
+	cmake -S . -B $(BUILD) -DSCALVO_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS) --target bench-driver bench-bare-receiver bench-sender bench_datagram
-	@if [ -n "$(BENCH_BEFORE)" ]; then \
-	    if [ ! -f $(BEFORE_DIR)/$(BENCH_BEFORE).stamp ]; then \
-	        rm -rf $(BEFORE_DIR) && mkdir -p $(BEFORE_DIR)/src && \
-	        git archive $(BENCH_BEFORE) | tar -x -C $(BEFORE_DIR)/src && \
-	        touch $(BEFORE_DIR)/$(BENCH_BEFORE).stamp || exit 1; \
-	    fi; \
-	    cp -p bench/CMakeLists.txt bench/bench_datagram.cpp $(BEFORE_DIR)/src/bench/ && \
-	    cmake -S $(BEFORE_DIR)/src -B $(BEFORE_DIR)/build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null && \
-	    cmake --build $(BEFORE_DIR)/build -j $(JOBS) --target Trelvant bench_datagram || exit 1; \
-	fi
-	tools/desktop.sh $(BUILD)/bench/bench-driver --build $(BUILD) \
-	    $(if $(BENCH_BEFORE),--before $(BEFORE_DIR)/build --before-name $(BENCH_BEFORE)) $(BENCH_ARGS)
+	tools/desktop.sh $(BUILD)/bench/bench-driver --build $(BUILD) $(BENCH_ARGS)
 
 # The datagram checks and record rendering under libFuzzer, for a bounded
 # time (FUZZ_SECONDS), against a decoder written apart from them; inputs that

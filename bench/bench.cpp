@@ -1,67 +1,81 @@
-// Measures Trelvant from outside and writes bench/RESULTS.md: the CPU cost of
-// one datagram (bench_datagram under callgrind), the highest paced rate at
-// which nothing is lost against a bare recvmmsg() receiver (scale-sim's
-// traffic, sent by bench-sender where scale-sim is too slow), debug dumps on and
-// off, a storm of one-datagram transfers with balloons on and off, how soon
-// the tray menu opens during a flood, and resident memory after a million
-// datagrams. Every figure is taken for each build given, so an earlier
-// revision stands beside the current one.
+// Measures Trelvant from outside and writes bench/RESULTS.md: the prose and
+// table heads of bench/report.md.in with the figures filled in. `parts` at
+// the end lists the measurements; the storm and the menu need a desktop with
+// a tray (run under tools/desktop.sh) and are left out elsewhere.
 //
-//   bench-driver --build DIR [--before DIR] [--before-name NAME] [--quick]
-//                [--parts cpu,rate,memory,storm,menu] [--results FILE]
-//
-// The storm and the menu need a desktop with a tray (run under
-// tools/desktop.sh); elsewhere they are left out.
+//   bench-driver --build DIR [--quick] [--parts cpu,rate,memory,storm,menu,sync]
+//                [--results FILE] [--rate-data DIR]
 #include "sandbox.h"
 
-#include <QAbstractNativeEventFilter>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QGuiApplication>
-#include <QImage>
-#include <QPixmap>
+#include <QRect>
 #include <QRegularExpression>
-#include <QScreen>
-#include <QSet>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
-#include <cmath>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 namespace {
 
-struct Build
+const QString stamp = "2024-03-07T08:09:05"; // the time in the records: same bytes every run
+constexpr int scales = 8;
+constexpr qint64 oneRecordBytes = 65; // 13 bytes of head, a 50-byte record, the CRC
+const char eatmydata[] = "/usr/lib/x86_64-linux-gnu/libeatmydata.so";
+using Values = QMap<QString, QString>;
+using Rows = QList<QStringList>;
+
+QString fill(QString text, const Values &values)
 {
-    QString name, dir;
-    QString trelvant() const { return dir + "/Trelvant"; }
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        text.replace("{{" + it.key() + "}}", it.value());
+    return text;
+}
+
+// Table rows in Markdown, below a head that the template holds.
+QString rows(const Rows &rows)
+{
+    QStringList lines;
+    for (const QStringList &r : rows)
+        lines << "| " + r.join(" | ") + " |";
+    return lines.join('\n');
+}
+
+// What the measurements read, and the report they add to.
+struct Bench
+{
+    QString build, rateData, tmp = QDir::tempPath();
+    bool quick = false;
+    Values blocks; // of the template, by name
+    Rows summary;  // figure, measured, goal, met
+    QString details;
+
+    QString tool(const QString &path) const { return build + path; }
+    void figure(const QString &what, const QString &value, const QString &goal = "-", const QString &met = "-")
+    {
+        summary << QStringList{what, value, goal, met};
+    }
+    void section(const char *block, Values values)
+    {
+        values.insert({{"scales", QString::number(scales)}, {"stamp", stamp}, {"tmp", tmp},
+                       {"rateData", rateData}, {"attempts", quick ? "1" : "3"}});
+        details += fill(blocks.value(block), values);
+    }
 };
 
-struct Config
-{
-    QList<Build> builds; // the earlier revision first, when there is one
-    QString sim, bare, sender, traffic;
-    QStringList parts;
-    bool quick = false;
-    bool desktop = false;
-    int scales = 8;
-} cfg;
-
-const QString stamp = "2024-03-07T08:09:05"; // the time in the records: same bytes every run
-constexpr qint64 oneRecordBytes = 65;        // 13 bytes of head, a 50-byte record, the CRC
-
-QString run(const QString &program, const QStringList &args, int timeoutMs = 900000)
+QString run(const QString &program, const QStringList &args)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
-    p.waitForFinished(timeoutMs);
+    p.waitForFinished(900000);
     return QString::fromLocal8Bit(p.readAll());
 }
 
@@ -76,20 +90,36 @@ QString readText(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
 }
 
-QString procFile(qint64 pid, const char *name)
+QString num(double v, int decimals = 0)
 {
-    return readText(QString("/proc/%1/%2").arg(pid).arg(name));
+    return QString::number(v, 'f', decimals);
+}
+
+QString mib(qint64 kib, bool sign = false)
+{
+    return (sign && kib >= 0 ? "+" : "") + num(kib / 1024.0, 1) + " MiB";
+}
+
+QString yes(bool met)
+{
+    return met ? "met" : "**not met**";
+}
+
+double median(QList<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? -1 : (v[(v.size() - 1) / 2] + v[v.size() / 2]) / 2;
 }
 
 qint64 rssKiB(qint64 pid)
 {
-    return firstMatch(procFile(pid, "status"), "^VmRSS:\\s+(\\d+)").toLongLong();
+    return firstMatch(readText(QString("/proc/%1/status").arg(pid)), "^VmRSS:\\s+(\\d+)").toLongLong();
 }
 
 // User and system time of a process so far, in seconds.
 double cpuSeconds(qint64 pid)
 {
-    const QString stat = procFile(pid, "stat");
+    const QString stat = readText(QString("/proc/%1/stat").arg(pid));
     const QStringList f = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     return f.size() > 12 ? (f[11].toDouble() + f[12].toDouble()) / double(sysconf(_SC_CLK_TCK)) : 0;
 }
@@ -102,28 +132,63 @@ struct Queue
 Queue socketQueue(quint16 port)
 {
     Queue q;
-    for (const char *table : {"/proc/net/udp", "/proc/net/udp6"}) {
-        QFile f(table);
-        f.open(QIODevice::ReadOnly);
-        for (const QByteArray &line : f.readAll().split('\n')) {
-            const QList<QByteArray> c = line.simplified().split(' ');
-            if (c.size() > 12 && c[1].split(':').value(1).toUInt(nullptr, 16) == port) {
-                q.bytes += c[4].split(':').value(1).toLongLong(nullptr, 16);
-                q.drops += c.last().toLongLong();
-            }
+    for (const QString &line : readText("/proc/net/udp").split('\n') + readText("/proc/net/udp6").split('\n')) {
+        const QStringList c = line.simplified().split(' ');
+        if (c.size() > 12 && c[1].section(':', 1).toUInt(nullptr, 16) == port) {
+            q.bytes += c[4].section(':', 1).toLongLong(nullptr, 16);
+            q.drops += c.last().toLongLong();
         }
     }
     return q;
 }
 
-// Trelvant in a sandbox of its own, or, without a program, the bare receiver.
+// Milliseconds to create, write 100 bytes to and close one file in the
+// temporary folder, where the sandboxes keep their data; with `sync`, also
+// made durable as Trelvant makes a new data file durable.
+QString fileCreation(bool sync = false)
+{
+    QTemporaryDir dir;
+    const int folder = open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+    QElapsedTimer t;
+    t.start();
+    const QByteArray line(100, 'x');
+    for (int i = 0; i < 500; ++i) {
+        const int f = open(QFile::encodeName(dir.filePath(QString::number(i))).constData(), O_WRONLY | O_CREAT, 0644);
+        if (write(f, line.constData(), 100) != 100 || (sync && (fdatasync(f) || fsync(folder))) || close(f))
+            return "failed";
+    }
+    close(folder);
+    return num(t.nsecsElapsed() / 1e6 / 500, 2) + " ms";
+}
+
+// Sandboxes made while it lives keep their files in `dir`.
+struct TempIn
+{
+    const QByteArray saved = qgetenv("TMPDIR");
+    explicit TempIn(const QString &dir) { qputenv("TMPDIR", QFile::encodeName(dir)); }
+    ~TempIn() { saved.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved); }
+};
+
+// ---------------------------------------------------------------- receivers and traffic
+
+// Trelvant, Trelvant with its syncs made no-ops, or the bare receiver.
+enum class Kind { Trelvant, NoSync, Bare, BareFiles };
+struct Target
+{
+    QString name;
+    Kind kind = Kind::Trelvant;
+    QVariantMap options;
+};
+
+// A receiver in a sandbox of its own, killed with it.
 struct Receiver
 {
+    const Bench &b;
+    const Target &t;
     Sandbox sandbox;
     QProcess process;
-    QString program;
 
-    Receiver(const QString &program_, const QVariantMap &options) : sandbox(options), program(program_) {}
+    Receiver(const Bench &bench, const Target &target) : b(bench), t(target), sandbox(target.options) {}
     ~Receiver()
     {
         process.kill();
@@ -131,243 +196,297 @@ struct Receiver
     }
     bool start()
     {
-        if (!program.isEmpty())
-            return sandbox.start(process, program);
-        process.start(cfg.bare, {QString::number(sandbox.port()), sandbox.home() + "/raw.bin"});
-        return process.waitForReadyRead(5000);
+        const QString port = QString::number(sandbox.port());
+        if (t.kind == Kind::Bare || t.kind == Kind::BareFiles) {
+            QDir().mkpath(sandbox.dataFolder());
+            process.start(b.tool("/bench/bench-bare-receiver"),
+                          t.kind == Kind::Bare ? QStringList{port, sandbox.home() + "/raw.bin"}
+                                               : QStringList{port, sandbox.dataFolder(), "--file-per-datagram"});
+            return process.waitForReadyRead(5000);
+        }
+        // Sandbox::start hands the program the driver's environment.
+        if (t.kind == Kind::NoSync)
+            qputenv("LD_PRELOAD", eatmydata);
+        const bool started = sandbox.start(process, b.tool("/Trelvant"));
+        qunsetenv("LD_PRELOAD");
+        if (!started)
+            qWarning("%s did not start", qPrintable(b.tool("/Trelvant")));
+        return started;
     }
-    qint64 pid() const { return process.processId(); }
+    // Record lines written, read here: sandbox.records() is slow over the
+    // tens of thousands of files that one-datagram transfers leave.
     qint64 records() const
     {
-        return program.isEmpty() ? QFileInfo(sandbox.home() + "/raw.bin").size() / oneRecordBytes
-                                 : sandbox.records().size();
+        if (t.kind == Kind::Bare)
+            return QFileInfo(sandbox.home() + "/raw.bin").size() / oneRecordBytes;
+        qint64 n = 0;
+        for (QDirIterator it(sandbox.dataFolder(), {"data_*.txt"}, QDir::Files, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            QFile f(it.next());
+            if (t.kind == Kind::BareFiles)
+                n += f.size() / oneRecordBytes;
+            else if (f.open(QIODevice::ReadOnly))
+                n += std::max<qint64>(f.readAll().count('\n') - 13, 0); // below a header of 13 lines
+        }
+        return n;
     }
     // Waits until the socket is empty and nothing more reaches the files.
     qint64 drained(qint64 expected) const
     {
         QElapsedTimer waited;
         waited.start();
-        for (qint64 last = -1; waited.elapsed() < 60000; QThread::msleep(250)) {
-            if (socketQueue(sandbox.port()).bytes > 0)
-                continue;
-            const qint64 n = records();
-            if (n >= expected || n == last)
+        for (qint64 last = -1, n; waited.elapsed() < 60000; last = n, QThread::msleep(250)) {
+            n = socketQueue(sandbox.port()).bytes > 0 ? -1 : records();
+            if (n >= expected || (n >= 0 && n == last))
                 return n;
-            last = n;
         }
         return records();
     }
 };
 
+QStringList simArgs(quint16 port, int packets, qint64 datagrams, int rate)
+{
+    const qint64 transfers = (datagrams + scales * packets - 1) / (scales * packets);
+    return {"--port", QString::number(port), "--scales", QString::number(scales),
+            "--packets", QString::number(packets), "--transfers", QString::number(transfers),
+            "--records", "1", "--rate", QString::number(rate), "--seed", "1", "--time", stamp};
+}
+
+// Datagrams sent and at what rate, from scale-sim or bench-sender.
 struct Sent
 {
     qint64 datagrams = 0;
     double rate = 0;
 };
-
-QStringList simArgs(quint16 port, int datagramsPerTransfer, qint64 datagrams, int rate)
+Sent send(const QString &program, const QStringList &args)
 {
-    const qint64 transfers = (datagrams + cfg.scales * datagramsPerTransfer - 1) / (cfg.scales * datagramsPerTransfer);
-    return {"--port", QString::number(port), "--scales", QString::number(cfg.scales), "--packets",
-            QString::number(datagramsPerTransfer), "--transfers", QString::number(transfers),
-            "--records", "1", "--rate", QString::number(rate), "--seed", "1", "--time", stamp};
+    const QString out = run(program, args);
+    return {firstMatch(out, "^datagrams:\\s+(\\d+)").toLongLong(), firstMatch(out, "^rate:\\s+(\\d+)").toDouble()};
 }
 
-Sent simulate(const QStringList &args)
+// 80000 datagrams of scale-sim's as hex lines for bench-sender, sent for
+// `seconds` at any rate and at least `minimum`, in whole rounds of the scales' transfers.
+struct Traffic
 {
-    const QString out = run(cfg.sim, args);
-    return {firstMatch(out, "^datagrams:\\s+(\\d+)").toLongLong(),
-            firstMatch(out, "^rate:\\s+(\\d+)").toDouble()};
+    QString file;
+    int round, seconds, minimum;
+};
+Traffic traffic(const Bench &b, const QTemporaryDir &dir, int packets, int seconds, int minimum)
+{
+    Traffic t{dir.filePath(QString("traffic-%1.hex").arg(packets)), scales * packets, seconds, minimum};
+    QProcess hex;
+    hex.setStandardOutputFile(t.file);
+    hex.start(b.tool("/tools/scale-sim/scale-sim"), simArgs(0, packets, 80000, 0).mid(2) << "--hex");
+    hex.waitForFinished();
+    return t;
 }
 
-QString mib(qint64 kib)
+// ---------------------------------------------------------------- paced rate
+
+// A rising series of paced runs against one receiver.
+struct Sweep
 {
-    return QString::number(kib / 1024.0, 'f', 1) + " MiB";
+    QString receiver;
+    Rows runs;
+    int held = 0;         // the highest rate at which a run lost nothing
+    bool limited = false; // the sender fell short of it
+    bool top = false;     // it is the highest rate tried: the limit lies above
+    QString text() const
+    {
+        return (top ? "≥ " : "") + QString::number(held) + (limited ? " (sender-limited)" : "");
+    }
+    double ratio(const Sweep &to) const { return double(held) / std::max(1, to.held); }
+};
+
+// One run at `rate` in a fresh sandbox, added to `s`.
+void pacedRun(const Bench &b, Sweep &s, const Target &target, const Traffic &traffic, int rate)
+{
+    Receiver r(b, target);
+    const bool started = r.start();
+    const double cpu0 = cpuSeconds(r.process.processId());
+    const qint64 wanted = std::max<qint64>(qint64(rate) * traffic.seconds, traffic.minimum);
+    const qint64 count = (wanted + traffic.round - 1) / traffic.round * traffic.round;
+    const Sent sent = !started ? Sent{} : send(b.tool("/bench/bench-sender"),
+        {QString::number(r.sandbox.port()), QString::number(rate), QString::number(count), traffic.file});
+    const qint64 written = r.drained(sent.datagrams);
+    const double cpuUs = (cpuSeconds(r.process.processId()) - cpu0) * 1e6 / std::max<qint64>(written, 1);
+    const bool limited = sent.rate < 0.97 * rate;
+    s.runs << QStringList{s.receiver, QString::number(rate), num(sent.rate) + (limited ? " (sender-limited)" : ""),
+                          QString::number(sent.datagrams), QString::number(written),
+                          QString::number(sent.datagrams - written),
+                          QString::number(socketQueue(r.sandbox.port()).drops), num(cpuUs, 1)};
+    qInfo("  %s at %d/s: %lld of %lld", qPrintable(s.receiver), rate, written, sent.datagrams);
+    if (sent.datagrams > 0 && written == sent.datagrams) {
+        s.held = rate;
+        s.limited = limited;
+    }
 }
 
-QString signedMib(qint64 kib)
+// Rising rates, the targets taking turns at each so that the machine's drift
+// weighs on all alike. A rate counts as held when one of up to three runs
+// loses nothing (other work on the machine only ever adds loss); a target's
+// series ends at the first rate that every run lost at.
+QList<Sweep> sweep(const Bench &b, const QList<Target> &targets, const Traffic &traffic, const QList<int> &rates)
 {
-    return (kib >= 0 ? "+" : "") + mib(kib);
+    QList<Sweep> s;
+    for (const Target &t : targets)
+        s << Sweep{t.name, {}};
+    for (int r = 0; r < rates.size(); ++r)
+        for (int i = 0; i < targets.size(); ++i)
+            for (int attempt = 0; attempt < (b.quick ? 1 : 3) && s[i].held == rates.value(r - 1); ++attempt)
+                pacedRun(b, s[i], targets[i], traffic, rates[r]);
+    for (Sweep &x : s)
+        x.top = x.held == rates.last();
+    return s;
 }
 
-// ---------------------------------------------------------------- CPU per datagram
+QList<int> fastRates(const Bench &b)
+{
+    if (b.quick)
+        return {50000, 100000, 150000, 200000, 250000, 300000};
+    return {20000,  40000,  60000,  80000,  100000, 120000, 140000, 160000, 180000,
+            200000, 225000, 250000, 275000, 300000, 350000, 400000, 500000};
+}
+
+// The highest zero-loss rate of each sweep against `reference`'s, and every run.
+std::pair<QString, QString> rateTables(const QList<Sweep> &sweeps, const Sweep &reference)
+{
+    Rows held, runs;
+    for (const Sweep &s : sweeps) {
+        held << QStringList{s.receiver, s.text(), num(s.ratio(reference), 2)};
+        runs += s.runs;
+    }
+    return {rows(held), rows(runs)};
+}
+
+// ---------------------------------------------------------------- the measurements
 
 // Figure per data row of bench_datagram, from Qt Test's RESULT lines.
-QMap<QString, double> benchResults(const QString &program, const QStringList &args)
+QMap<QString, double> benchResults(const Bench &b, const QStringList &args)
 {
     QMap<QString, double> figures;
     const QRegularExpression result("RESULT : \\S+:\"([^\"]+)\":\\s*\\n\\s*([\\d.,]+) ");
-    auto it = result.globalMatch(run(program, args));
-    while (it.hasNext()) {
+    for (auto it = result.globalMatch(run(b.tool("/bench/bench_datagram"), args)); it.hasNext();) {
         const auto m = it.next();
         figures[m.captured(1)] = m.captured(2).remove(',').toDouble();
     }
     return figures;
 }
 
-// ---------------------------------------------------------------- paced rate
-
-struct Run
+void cpu(Bench &b)
 {
-    int rate = 0;
-    Sent sent;
-    qint64 written = 0, drops = 0;
-    double cpuUs = 0; // receiver CPU per datagram written
-    bool lost() const { return written < sent.datagrams; }
-    bool senderLimited() const { return sent.rate < 0.97 * rate; }
-};
-
-struct Sweep
-{
-    QString receiver;
-    QList<Run> runs;
-    int held = 0; // the highest rate of the rising series at which a run lost nothing
-    bool heldSenderLimited = false;
-};
-
-Run pacedRun(const QString &program, const QVariantMap &options, int rate)
-{
-    Receiver r(program, options);
-    Run result;
-    result.rate = rate;
-    if (!r.start())
-        return result;
-    const double cpu0 = cpuSeconds(r.pid());
-    const qint64 transfers = (std::max<qint64>(qint64(rate) * (cfg.quick ? 1 : 2), cfg.quick ? 10000 : 30000) + 799) / 800;
-    const QString out = run(cfg.sender, {QString::number(r.sandbox.port()), QString::number(rate),
-                                         QString::number(transfers * 800), cfg.traffic});
-    result.sent = {firstMatch(out, "^datagrams:\\s+(\\d+)").toLongLong(), firstMatch(out, "^rate:\\s+(\\d+)").toDouble()};
-    result.written = r.drained(result.sent.datagrams);
-    result.drops = socketQueue(r.sandbox.port()).drops;
-    result.cpuUs = (cpuSeconds(r.pid()) - cpu0) * 1e6 / std::max<qint64>(result.written, 1);
-    return result;
-}
-
-// A rate counts as held when one of up to three runs loses nothing (other
-// work on the machine only ever adds loss); the series ends at the first
-// rate that every run lost at.
-Sweep sweep(const QString &receiver, const QString &program, const QVariantMap &options)
-{
-    const QList<int> rates = cfg.quick ? QList<int>{50000, 100000, 150000, 200000, 250000, 300000}
-                                       : QList<int>{20000, 40000, 60000, 80000, 100000, 120000, 140000,
-                                                    160000, 180000, 200000, 225000, 250000, 275000,
-                                                    300000, 350000, 400000, 500000};
-    Sweep s{receiver, {}, 0, false};
-    for (int rate : rates) {
-        bool held = false;
-        for (int attempt = 0; attempt < (cfg.quick ? 1 : 3) && !held; ++attempt) {
-            s.runs << pacedRun(program, options, rate);
-            held = !s.runs.last().lost();
-            qInfo("  %s at %d/s: %lld of %lld", qPrintable(receiver), rate, s.runs.last().written,
-                  s.runs.last().sent.datagrams);
-        }
-        if (!held)
-            break;
-        s.held = rate;
-        s.heldSenderLimited = s.runs.last().senderLimited();
+    const auto instructions = benchResults(b, {"-callgrind", "-iterations", b.quick ? "512" : "2560"});
+    const auto ms = benchResults(b, {"-minimumvalue", "200"});
+    Rows table;
+    for (auto it = instructions.cbegin(); it != instructions.cend(); ++it) {
+        table << QStringList{it.key(), num(it.value()), num(ms.value(it.key()) * 1e6)};
+        b.figure("Instructions per datagram: " + it.key(), num(it.value()));
     }
-    return s;
+    b.section("cpu", {{"rows", rows(table)}});
 }
 
-// ---------------------------------------------------------------- storm, menu, memory
-
-struct Storm
+void rate(Bench &b)
 {
-    Sent sent;
-    qint64 written = 0, rssRest = 0, rssAfter = 0, rssLater = 0;
-    double cpuAfter = 0;     // CPU seconds used in the 10 s after the burst
-    double restAfter = -1;   // seconds from the burst's end until at rest
-};
-
-// 2000 one-datagram transfers a second; "at rest" is a second in which the
-// process uses under 2 % of a core.
-Storm storm(const QString &program, bool balloons)
-{
-    Storm s;
-    Receiver r(program, {{"ShowTrayMessage", balloons}});
-    if (!r.start())
-        return s;
-    QThread::sleep(2);
-    s.rssRest = rssKiB(r.pid());
-    const int seconds = cfg.quick ? 3 : 10;
-    s.sent = simulate(simArgs(r.sandbox.port(), 1, 2000 * seconds, 2000));
-    s.rssAfter = rssKiB(r.pid());
-    QList<double> cpu; // every 100 ms from the burst's end
-    for (int tick = 0; tick <= 600; ++tick) {
-        cpu << cpuSeconds(r.pid());
-        if (tick == 100)
-            s.rssLater = rssKiB(r.pid());
-        const auto restAt = [&](int t) { return t + 10 < cpu.size() && cpu[t + 10] - cpu[t] < 0.02; };
-        if (s.restAfter < 0 && tick >= 10 && restAt(tick - 10))
-            s.restAfter = (tick - 10) / 10.0;
-        if (tick >= 100 && s.restAfter >= 0)
-            break;
-        QThread::msleep(100);
-    }
-    s.cpuAfter = cpu.value(100, cpu.last()) - cpu.first();
-    s.written = r.drained(s.sent.datagrams);
-    return s;
-}
-
-QRect trayGeometry()
-{
-    const QString tree = run("xwininfo", {"-root", "-tree"});
-    const auto m = QRegularExpression("\"trayer\"\\)\\s+(\\d+)x(\\d+)\\S*\\s+\\+(-?\\d+)\\+(-?\\d+)").match(tree);
-    return QRect(m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(), m.captured(2).toInt());
-}
-
-// Every window mapped on the X display, seen as the X server reports it (the
-// driver selects SubstructureNotify on the root window): a popup menu shows
-// up here the moment Trelvant maps it, with no polling in between.
-class MapWatch : public QAbstractNativeEventFilter
-{
-public:
-    MapWatch() : x(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection())
+    const QTemporaryDir dir;
+    const Traffic t = traffic(b, dir, 100, b.quick ? 1 : 2, b.quick ? 10000 : 30000);
+    const QVariantMap quiet{{"ShowTrayMessage", false}}, debug{{"ShowTrayMessage", false}, {"Debug", true}};
+    QList<Sweep> s;
     {
-        root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
-        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
-                              XCB_EVENT_MASK_PROPERTY_CHANGE; // the last two: what Qt selects itself
+        const TempIn shm(b.rateData);
+        s = sweep(b, {{"bare recvmmsg", Kind::Bare, {}}, {"Trelvant", Kind::Trelvant, quiet},
+                      {"Trelvant, debug on", Kind::Trelvant, debug}}, t, fastRates(b));
+    }
+    s += sweep(b, {{"Trelvant, data on disk", Kind::Trelvant, quiet}}, t, fastRates(b));
+    b.figure(QString("Zero-loss rate, notices off (bare recvmmsg: %1/s)").arg(s[0].text()),
+             QString("%1/s (%2 of bare)").arg(s[1].text(), num(s[1].ratio(s[0]), 2)), "≥ 0.9 of bare",
+             yes(s[1].ratio(s[0]) >= 0.9));
+    b.figure("Zero-loss rate, notices off, data on disk", s[3].text() + "/s");
+    b.figure("Zero-loss rate, debug on", QString("%1/s (%2 of debug off)").arg(s[2].text(), num(s[2].ratio(s[1]), 2)),
+             "≥ 0.5 of debug off", yes(s[2].ratio(s[1]) >= 0.5));
+    const auto [held, runs] = rateTables(s, s[0]);
+    b.section("rate", {{"seconds", QString::number(t.seconds)}, {"minimum", QString::number(t.minimum)},
+                       {"held", held}, {"runs", runs}});
+}
+
+void memory(Bench &b)
+{
+    const TempIn shm(b.rateData);
+    const Target target{"", Kind::Trelvant, {{"ShowTrayMessage", true}}};
+    Receiver r(b, target);
+    const qint64 datagrams = b.quick ? 200000 : 1000000;
+    qint64 rest = 0, after = 0, written = 0;
+    Sent sent;
+    if (r.start()) {
+        QThread::sleep(2);
+        rest = rssKiB(r.process.processId());
+        sent = send(b.tool("/tools/scale-sim/scale-sim"), simArgs(r.sandbox.port(), 100, datagrams, 50000));
+        written = r.drained(sent.datagrams);
+        after = rssKiB(r.process.processId());
+    }
+    b.figure(QString("VmRSS after %1 datagrams against rest").arg(b.quick ? "200,000" : "1,000,000"),
+             mib(after - rest, true), "within 5 MiB", yes(sent.datagrams && after - rest <= 5 * 1024));
+    b.section("memory", {{"datagrams", QString::number(datagrams)},
+                         {"row", rows({{mib(rest), mib(after), mib(after - rest, true),
+                                        QString("%1 of %2").arg(written).arg(sent.datagrams)}})}});
+}
+
+// 2000 one-datagram transfers a second, balloons off, then on: what is lost,
+// VmRSS at rest, right after the burst and 10 s later, the CPU used in those
+// 10 s, and when the program is at rest again (a second with under 0.02 s of CPU).
+void storm(Bench &b)
+{
+    Rows table;
+    qint64 lost[2] = {}, sent = 0, grown = 0;
+    double calm = -1; // seconds from the burst's end
+    for (const bool balloons : {false, true}) {
+        const Target target{"", Kind::Trelvant, {{"ShowTrayMessage", balloons}}};
+        Receiver r(b, target);
+        r.start();
+        QThread::sleep(2);
+        const qint64 pid = r.process.processId(), rest = rssKiB(pid);
+        const QStringList args = simArgs(r.sandbox.port(), 1, b.quick ? 6000 : 20000, 2000);
+        sent = send(b.tool("/tools/scale-sim/scale-sim"), args).datagrams;
+        const qint64 after = rssKiB(pid);
+        qint64 later = 0;
+        QList<double> cpu; // every 100 ms from the burst's end
+        calm = -1;
+        for (int tick = 0; tick <= 600 && (tick <= 100 || calm < 0); ++tick, QThread::msleep(100)) {
+            cpu << cpuSeconds(pid);
+            later = tick == 100 ? rssKiB(pid) : later;
+            if (calm < 0 && tick >= 10 && cpu[tick] - cpu[tick - 10] < 0.02)
+                calm = (tick - 10) / 10.0;
+        }
+        lost[balloons] = sent - r.drained(sent);
+        grown = std::max(after, later) - rest;
+        table << QStringList{balloons ? "on" : "off", QString::number(sent), QString::number(lost[balloons]),
+                             mib(rest), mib(after - rest, true), mib(later - rest, true),
+                             num(cpu.value(100, cpu.last()) - cpu.first(), 2), calm < 0 ? "> 60" : num(calm, 1)};
+    }
+    b.figure("Storm: datagrams lost, balloons on / off", QString("%1 / %2").arg(lost[1]).arg(lost[0]),
+             "on loses no more than off", yes(sent && lost[1] <= lost[0]));
+    b.figure("Storm, balloons on: VmRSS against rest (largest)", mib(grown, true), "within 10 MiB",
+             yes(grown <= 10 * 1024));
+    b.figure("Storm, balloons on: back at rest after the burst", table.last().last() + " s", "≤ 2 s",
+             yes(calm >= 0 && calm <= 2));
+    b.section("storm", {{"seconds", b.quick ? "3" : "10"}, {"rows", rows(table)}});
+}
+
+// The X display as its server reports it, on a connection of the driver's
+// own with SubstructureNotify selected on the root window: a popup menu is
+// seen the moment Trelvant maps it, with no polling in between.
+struct Display
+{
+    xcb_connection_t *x = xcb_connect(nullptr, nullptr);
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    xcb_atom_t type = atom("_NET_WM_WINDOW_TYPE"), tooltip = atom("_NET_WM_WINDOW_TYPE_TOOLTIP");
+
+    Display()
+    {
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         xcb_change_window_attributes(x, root, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(x);
-        qGuiApp->installNativeEventFilter(this);
     }
-    ~MapWatch() override { qGuiApp->removeNativeEventFilter(this); }
-
-    bool nativeEventFilter(const QByteArray &, void *message, qintptr *) override
-    {
-        const auto *e = static_cast<xcb_generic_event_t *>(message);
-        if ((e->response_type & 0x7F) == XCB_MAP_NOTIFY)
-            shown.insert(reinterpret_cast<const xcb_map_notify_event_t *>(e)->window);
-        if ((e->response_type & 0x7F) == XCB_UNMAP_NOTIFY)
-            shown.remove(reinterpret_cast<const xcb_unmap_notify_event_t *>(e)->window);
-        return false;
-    }
-
-    // The first window mapped from now on that is not a balloon (a tooltip
-    // window), within `ms`, or 0.
-    xcb_window_t nextMenu(int ms)
-    {
-        const QSet<xcb_window_t> before = shown;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            for (xcb_window_t w : shown - before)
-                if (!isTooltip(w))
-                    return w;
-        }
-        return 0;
-    }
-    bool waitHidden(xcb_window_t w, int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (shown.contains(w) && t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        return !shown.contains(w);
-    }
-
-private:
+    ~Display() { xcb_disconnect(x); }
     xcb_atom_t atom(const char *name)
     {
         auto *reply = xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, uint16_t(strlen(name)), name), nullptr);
@@ -375,408 +494,218 @@ private:
         free(reply);
         return a;
     }
-    bool isTooltip(xcb_window_t w)
+    // Balloons are tooltip windows.
+    bool isBalloon(xcb_window_t w)
     {
-        auto *reply = xcb_get_property_reply(
-            x, xcb_get_property(x, 0, w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 0, 16), nullptr);
+        auto *reply = xcb_get_property_reply(x, xcb_get_property(x, 0, w, type, XCB_ATOM_ATOM, 0, 16), nullptr);
         const auto *types = reply ? static_cast<const xcb_atom_t *>(xcb_get_property_value(reply)) : nullptr;
-        const xcb_atom_t tooltip = atom("_NET_WM_WINDOW_TYPE_TOOLTIP");
         const bool found = types && std::count(types, types + xcb_get_property_value_length(reply) / 4, tooltip);
         free(reply);
         return found;
     }
-
-    xcb_connection_t *x;
-    xcb_window_t root;
-    QSet<xcb_window_t> shown;
+    // The next window other than a balloon mapped within `ms`, or with
+    // `gone` that window unmapped; 0 if none.
+    xcb_window_t next(int ms, xcb_window_t gone = 0)
+    {
+        QElapsedTimer t;
+        for (t.start(); t.elapsed() < ms;) {
+            pollfd p{xcb_get_file_descriptor(x), POLLIN, 0};
+            poll(&p, 1, int(ms - t.elapsed()));
+            while (xcb_generic_event_t *e = xcb_poll_for_event(x)) {
+                const int kind = e->response_type & 0x7F;
+                const xcb_window_t w = reinterpret_cast<xcb_map_notify_event_t *>(e)->window; // where unmap's is
+                free(e);
+                if (gone ? kind == XCB_UNMAP_NOTIFY && w == gone : kind == XCB_MAP_NOTIFY && !isBalloon(w))
+                    return w;
+            }
+        }
+        return 0;
+    }
+    // Milliseconds from the right click on the icon (xdotool, whose start is
+    // counted) until its menu is mapped, or -1; the menu is closed again.
+    double openMenu(QPoint icon)
+    {
+        QElapsedTimer t;
+        t.start();
+        // Qt opens the menu on the press; "click" would add xdotool's own 100 ms after it.
+        run("xdotool", {"mousemove", QString::number(icon.x()), QString::number(icon.y()), "mousedown", "3"});
+        const xcb_window_t menu = next(10000);
+        const double ms = t.nsecsElapsed() / 1e6;
+        run("xdotool", {"mouseup", "3"});
+        for (int i = 0; menu && i < 20; ++i) {
+            run("xdotool", {"key", "Escape"});
+            if (next(500, menu))
+                break;
+        }
+        return menu ? ms : -1;
+    }
+    // The screen's pixels in `r`.
+    QByteArray pixels(QRect r)
+    {
+        auto *image = xcb_get_image_reply(x, xcb_get_image(x, XCB_IMAGE_FORMAT_Z_PIXMAP, root, int16_t(r.x()),
+            int16_t(r.y()), uint16_t(r.width()), uint16_t(r.height()), ~0u), nullptr);
+        const QByteArray bytes = image ? QByteArray(reinterpret_cast<const char *>(xcb_get_image_data(image)),
+                                                    xcb_get_image_data_length(image)) : QByteArray();
+        free(image);
+        return bytes;
+    }
 };
 
-// Milliseconds from the right click on the icon (xdotool, whose start is
-// counted) until its menu is mapped, or -1; the menu is closed again.
-double openMenu(MapWatch &watch, QPoint icon)
-{
-    QElapsedTimer t;
-    t.start();
-    // Qt opens the menu on the press; "click" would add xdotool's own 100 ms after it.
-    run("xdotool", {"mousemove", QString::number(icon.x()), QString::number(icon.y()), "mousedown", "3"});
-    const xcb_window_t menu = watch.nextMenu(10000);
-    const double ms = t.nsecsElapsed() / 1e6;
-    run("xdotool", {"mouseup", "3"});
-    for (int i = 0; menu && i < 20 && !watch.waitHidden(menu, 500); ++i)
-        run("xdotool", {"key", "Escape"});
-    return menu ? ms : -1;
-}
-
-struct Menu
-{
-    QList<double> ms, idle;
-    int missed = 0, floods = 0, blinkChanges = 0;
-    qint64 flooded = 0;
-    QRect icon;
-};
-
-// The icon's image is looked at every 100 ms for 4 s while scale-sim floods
+// The icon's pixels are looked at every 100 ms for 4 s while scale-sim floods
 // unpaced; then the menu is opened again and again until enough openings
 // were timed, a new flood starting whenever one ends.
-Menu menuDuringFlood(const QString &program)
+void menu(Bench &b)
 {
-    Menu m;
-    Receiver r(program, {{"ShowTrayMessage", true}});
-    if (!r.start())
-        return m;
-    QThread::sleep(1);
-    // A balloon covers the lower half of the icon: it is clicked and looked at above that.
-    m.icon = trayGeometry();
-    const QRect top(m.icon.x(), m.icon.y(), m.icon.width(), m.icon.height() * 2 / 5);
-    MapWatch watch;
-    for (int i = 0; i < 5; ++i) // without traffic: what the measuring itself takes
-        m.idle << openMenu(watch, top.center());
-    QProcess flood;
-    const QStringList floodArgs = simArgs(r.sandbox.port(), 100, 400000, 0);
-    const auto keepFlooding = [&] {
-        if (flood.state() == QProcess::NotRunning) {
-            flood.start(cfg.sim, floodArgs);
-            flood.waitForStarted();
-            ++m.floods;
+    const Target target{"", Kind::Trelvant, {{"ShowTrayMessage", true}}};
+    Receiver r(b, target);
+    QList<double> ms, idle;
+    int missed = 0, floods = 0, blinks = 0;
+    if (r.start()) {
+        QThread::sleep(1);
+        // A balloon covers the lower half of the icon: it is clicked and looked at above that.
+        const auto m = QRegularExpression("\"trayer\"\\)\\s+(\\d+)x(\\d+)\\S*\\s+\\+(-?\\d+)\\+(-?\\d+)")
+                           .match(run("xwininfo", {"-root", "-tree"}));
+        const QRect top(m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(),
+                        m.captured(2).toInt() * 2 / 5);
+        Display display;
+        for (int i = 0; i < 5; ++i) // without traffic: what the measuring itself takes
+            idle << display.openMenu(top.center());
+        QProcess flood;
+        const auto keepFlooding = [&] {
+            if (flood.state() == QProcess::NotRunning) {
+                flood.start(b.tool("/tools/scale-sim/scale-sim"), simArgs(r.sandbox.port(), 100, 400000, 0));
+                floods += flood.waitForStarted();
+            }
+        };
+        keepFlooding();
+        QThread::msleep(300);
+        QByteArray last;
+        for (int i = 0; i < 40; ++i, QThread::msleep(100)) {
+            keepFlooding();
+            const QByteArray now = display.pixels(top);
+            blinks += !last.isNull() && now != last;
+            last = now;
         }
+        QElapsedTimer total;
+        for (total.start(); ms.size() < (b.quick ? 8 : 25) && total.elapsed() < 120000; QThread::msleep(200)) {
+            keepFlooding();
+            const double opened = display.openMenu(top.center());
+            if (opened < 0)
+                ++missed;
+            else
+                ms << opened;
+        }
+        flood.kill();
+        flood.waitForFinished();
+    }
+    const double max = ms.isEmpty() ? -1 : *std::max_element(ms.begin(), ms.end());
+    b.figure("Tray menu open during an unpaced flood, median",
+             QString("%1 ms (max %2 ms)").arg(num(median(ms)), num(max)), "median < 100 ms",
+             yes(!ms.isEmpty() && median(ms) < 100));
+    b.figure("Icon image changes in 4 s of flood (blinking: about 5)", QString::number(blinks));
+    b.section("menu", {{"row", rows({{num(median(idle)), QString::number(ms.size()), QString::number(missed),
+                                      num(median(ms)), num(max), QString::number(blinks), QString::number(floods)}})}});
+}
+
+// Trelvant syncing against the same program under eatmydata, the data on the
+// disk: one-datagram transfers (a file and its sync each) beside the bare
+// receiver's file per datagram, then 100-datagram transfers.
+void sync(Bench &b)
+{
+    const QString create = fileCreation(), createSync = fileCreation(true);
+    const QTemporaryDir dir;
+    const Traffic one = traffic(b, dir, 1, b.quick ? 3 : 10, b.quick ? 3000 : 30000);
+    const Traffic many = traffic(b, dir, 100, b.quick ? 1 : 2, b.quick ? 10000 : 30000);
+    const QVariantMap quiet{{"ShowTrayMessage", false}};
+    const Target syncing{"Trelvant, syncing", Kind::Trelvant, quiet};
+    const Target eaten{"Trelvant under eatmydata", Kind::NoSync, quiet};
+    const QList<int> slow = b.quick ? QList<int>{500, 1000, 2000, 4000}
+                                    : QList<int>{500, 1000, 1500, 2000, 3000, 4000, 6000, 8000, 10000, 12000};
+    const Target bare{"bare, a file per datagram", Kind::BareFiles, {}};
+    const QList<Sweep> ones = sweep(b, {bare, syncing, eaten}, one, slow);
+    const QList<Sweep> manys = sweep(b, {syncing, eaten}, many, fastRates(b));
+    const auto compare = [&](const QString &what, const Sweep &on, const Sweep &off, double goal) {
+        b.figure(what, QString("%1/s against %2/s (%3)").arg(on.text(), off.text(), num(on.ratio(off), 2)),
+                 QString("with syncing ≥ %1 of without").arg(goal), yes(on.held && on.ratio(off) >= goal));
     };
-    keepFlooding();
-    QThread::msleep(300);
-    QImage last;
-    for (int i = 0; i < 40; ++i, QThread::msleep(100)) {
-        keepFlooding();
-        const QImage now = QGuiApplication::primaryScreen()
-                               ->grabWindow(0, top.x(), top.y(), top.width(), top.height())
-                               .toImage();
-        m.blinkChanges += !last.isNull() && now != last;
-        last = now;
-    }
-    QElapsedTimer total;
-    total.start();
-    while (m.ms.size() < (cfg.quick ? 8 : 25) && total.elapsed() < 120000) {
-        keepFlooding();
-        const double ms = openMenu(watch, top.center());
-        if (ms < 0)
-            ++m.missed;
-        else
-            m.ms << ms;
-        QThread::msleep(200);
-    }
-    flood.kill();
-    flood.waitForFinished();
-    m.flooded = qint64(m.floods) * 400000;
-    return m;
+    compare(QString("Zero-loss rate, one-datagram transfers, data on disk: syncing against eatmydata "
+                    "(bare, a file per datagram: %1/s)").arg(ones[0].text()), ones[1], ones[2], 0.5);
+    compare("Zero-loss rate, 100-datagram transfers, data on disk: syncing against eatmydata", manys[0],
+            manys[1], 0.8);
+    const auto [oneHeld, oneRuns] = rateTables(ones, ones[2]);
+    const auto [manyHeld, manyRuns] = rateTables(manys, manys[1]);
+    b.section("sync", {{"eatmydata", eatmydata}, {"create", create}, {"createSync", createSync},
+                       {"createEnd", fileCreation()}, {"createSyncEnd", fileCreation(true)},
+                       {"seconds", QString::number(one.seconds)}, {"minimum", QString::number(one.minimum)},
+                       {"manySeconds", QString::number(many.seconds)}, {"manyMinimum", QString::number(many.minimum)},
+                       {"oneHeld", oneHeld}, {"oneRuns", oneRuns}, {"manyHeld", manyHeld}, {"manyRuns", manyRuns}});
 }
 
-struct Memory
+// What can be measured, in the report's order; `tray`: only on a desktop with a tray.
+const struct Part
 {
-    qint64 rest = 0, after = 0, written = 0;
-    Sent sent;
-};
-
-Memory memoryAfterMillion(const QString &program)
-{
-    Memory m;
-    Receiver r(program, {{"ShowTrayMessage", true}});
-    if (!r.start())
-        return m;
-    QThread::sleep(2);
-    m.rest = rssKiB(r.pid());
-    m.sent = simulate(simArgs(r.sandbox.port(), 100, cfg.quick ? 200000 : 1000000, 50000));
-    m.written = r.drained(m.sent.datagrams);
-    m.after = rssKiB(r.pid());
-    return m;
-}
-
-// ---------------------------------------------------------------- the report
-
-QString table(const QStringList &header, const QList<QStringList> &rows)
-{
-    QString t = "| " + header.join(" | ") + " |\n|" + QString("---|").repeated(header.size()) + "\n";
-    for (const QStringList &r : rows)
-        t += "| " + r.join(" | ") + " |\n";
-    return t + "\n";
-}
-
-QString yes(bool met)
-{
-    return met ? "met" : "**not met**";
-}
-
-double median(QList<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.isEmpty() ? -1 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// Milliseconds to create, write 100 bytes to and close one file in the
-// temporary folder, where every sandbox keeps its data files.
-double fileCreationMs()
-{
-    QTemporaryDir dir;
-    QElapsedTimer t;
-    t.start();
-    for (int i = 0; i < 500; ++i) {
-        QFile f(dir.filePath(QString::number(i)));
-        f.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-        f.write(QByteArray(100, 'x'));
-    }
-    return t.nsecsElapsed() / 1e6 / 500;
-}
-
-QString machine(const QString &loadAtStart, double createAtStart)
-{
-    const QString cpuinfo = readText("/proc/cpuinfo");
-    const QString mem = readText("/proc/meminfo");
-    return table({"", ""}, {
-        {"CPU", QString("%1 × %2").arg(QThread::idealThreadCount()).arg(firstMatch(cpuinfo, "^model name\\s*:\\s*(.*)$"))},
-        {"Memory", mib(firstMatch(mem, "^MemTotal:\\s+(\\d+)").toLongLong())},
-        {"Kernel", QSysInfo::kernelVersion()},
-        {"net.core.rmem_max", readText("/proc/sys/net/core/rmem_max").trimmed() + " bytes"},
-        {"Qt", qVersion()},
-        {"Load average at start, at end", loadAtStart + "; " + readText("/proc/loadavg").section(' ', 0, 2)},
-        {"Creating a small file in " + QDir::tempPath() + ", at start, at end",
-         QString("%1 ms; %2 ms").arg(createAtStart, 0, 'f', 2).arg(fileCreationMs(), 0, 'f', 2)},
-        {"Checkout", run("git", {"-C", PROJECT_SOURCE_DIR, "describe", "--always", "--dirty"}).trimmed()},
-    });
-}
+    const char *name;
+    void (*measure)(Bench &);
+    bool tray;
+} parts[] = {{"cpu", cpu, false},    {"rate", rate, false}, {"memory", memory, false},
+             {"storm", storm, true}, {"menu", menu, true},  {"sync", sync, false}};
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    cfg.desktop = qEnvironmentVariableIsSet("DISPLAY");
-    if (!cfg.desktop)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addOptions({{"build", "Build folder of the current sources.", "dir", "build"},
-                       {"before", "Build folder of an earlier revision, measured beside it.", "dir"},
-                       {"before-name", "What to call the earlier revision.", "name", "before"},
-                       {"parts", "What to measure.", "list", "cpu,rate,memory,storm,menu"},
+    parser.addOptions({{"build", "Build folder of the sources.", "dir", "build"},
+                       {"parts", "What to measure.", "list", "cpu,rate,memory,storm,menu,sync"},
                        {"results", "Where the report goes.", "file", PROJECT_SOURCE_DIR "/bench/RESULTS.md"},
-                       {"rate-data", "Where the paced rate runs keep their files (a tmpfs keeps the disk, shared "
-                                     "with whatever else runs, out of the comparison).", "dir",
-                        QFileInfo("/dev/shm").isDir() ? "/dev/shm" : QDir::tempPath()},
+                       {"rate-data", "Where the paced rate and memory runs keep their files (a tmpfs keeps the "
+                                     "disk, shared with whatever else runs, out of the comparison).",
+                        "dir", QFileInfo("/dev/shm").isDir() ? "/dev/shm" : QDir::tempPath()},
                        {"quick", "Fewer rates, shorter runs, no repeats."}});
     parser.addHelpOption();
     parser.process(app);
-    const QString build = QFileInfo(parser.value("build")).absoluteFilePath();
-    if (parser.isSet("before"))
-        cfg.builds << Build{parser.value("before-name"), QFileInfo(parser.value("before")).absoluteFilePath()};
-    cfg.builds << Build{"now", build};
-    cfg.sim = build + "/tools/scale-sim/scale-sim";
-    cfg.bare = build + "/bench/bench-bare-receiver";
-    cfg.sender = build + "/bench/bench-sender";
-    cfg.parts = parser.value("parts").split(',');
-    cfg.quick = parser.isSet("quick");
-    const auto part = [&](const char *name) { return cfg.parts.contains(name); };
+    Bench b;
+    b.build = QFileInfo(parser.value("build")).absoluteFilePath();
+    b.rateData = parser.value("rate-data");
+    b.quick = parser.isSet("quick");
+    const QRegularExpression block("^<!-- (\\w+) -->\\n(.*?)(?=^<!-- |\\z)",
+                                   QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption);
+    for (auto it = block.globalMatch(readText(PROJECT_SOURCE_DIR "/bench/report.md.in")); it.hasNext();) {
+        const auto m = it.next();
+        b.blocks[m.captured(1)] = m.captured(2);
+    }
 
     QElapsedTimer took;
     took.start();
-    const QString loadAtStart = readText("/proc/loadavg").section(' ', 0, 2);
-    const double createAtStart = fileCreationMs();
+    const QString load = readText("/proc/loadavg").section(' ', 0, 2), create = fileCreation();
     const QString started = QDateTime::currentDateTimeUtc().toString("yyyy-MM-dd HH:mm 'UTC'");
-    QString summary, details;
-    QList<QStringList> goals; // figure, one column per build, goal, met
-    const auto figure = [&](const QString &what, const QStringList &values, const QString &goal, const QString &met) {
-        goals << (QStringList{what} + values + QStringList{goal, met});
-    };
-    QStringList names;
-    for (const Build &b : cfg.builds)
-        names << b.name;
-
-    qputenv("QT_QPA_PLATFORM", "offscreen"); // the programs run headless, until the desktop parts
-    if (part("cpu")) {
-        qInfo("CPU per datagram");
-        QList<QStringList> rows;
-        QList<QMap<QString, double>> instr, ns;
-        for (const Build &b : cfg.builds) {
-            const QString program = b.dir + "/bench/bench_datagram";
-            instr << benchResults(program, {"-callgrind", "-iterations", cfg.quick ? "512" : "2560"});
-            ns << benchResults(program, {"-minimumvalue", "200"});
+    for (const Part &p : parts) {
+        if (!parser.value("parts").split(',').contains(p.name))
+            continue;
+        if (p.tray && !qEnvironmentVariableIsSet("DISPLAY")) {
+            qInfo("%s: left out, no desktop with a tray (run under tools/desktop.sh)", p.name);
+            continue;
         }
-        for (const QString &row : instr.last().keys()) {
-            QStringList r{row};
-            for (int i = 0; i < cfg.builds.size(); ++i)
-                r << QString::number(instr[i].value(row), 'f', 0) << QString::number(ns[i].value(row) * 1e6, 'f', 0);
-            rows << r;
-            figure("Instructions per datagram: " + row, [&] { QStringList v; for (auto &m : instr) v << QString::number(m.value(row), 'f', 0); return v; }(), "-", "-");
-        }
-        QStringList header{"datagram"};
-        for (const QString &n : names)
-            header << n + " instructions" << n + " ns (wall clock)";
-        details += "## CPU per datagram\n\n`bench_datagram -callgrind -iterations N` (Qt Test runs itself under "
-                   "`valgrind --tool=callgrind` and counts only the QBENCHMARK loop): one datagram through "
-                   "`saveMessage()` per iteration, `finishBatch()` after every 256 (fd54c91: a receive pass "
-                   "ending in `finishWrites()`), notices off. Instructions are user space only and repeatable; "
-                   "the ns column is a native run (`-minimumvalue 200`, milliseconds per iteration × 10⁶), "
-                   "system calls included, and as noisy as the machine.\n\n" + table(header, rows);
+        qInfo("%s", p.name);
+        qputenv("QT_QPA_PLATFORM", p.tray ? "xcb" : "offscreen");
+        p.measure(b);
     }
 
-    if (part("rate")) {
-        qInfo("Zero-loss paced rate");
-        // The traffic, made once by scale-sim: 100 transfers of 100 one-record datagrams from each scale.
-        QTemporaryDir trafficDir;
-        cfg.traffic = trafficDir.filePath("traffic.hex");
-        QProcess hex;
-        hex.setStandardOutputFile(cfg.traffic);
-        hex.start(cfg.sim, simArgs(0, 100, 800 * 100, 0).mid(2) + QStringList{"--hex"});
-        hex.waitForFinished();
-        const QByteArray disk = qgetenv("TMPDIR");
-        qputenv("TMPDIR", QFile::encodeName(parser.value("rate-data")));
-        QList<Sweep> sweeps{sweep("bare recvmmsg", {}, {})};
-        for (const Build &b : cfg.builds) {
-            sweeps << sweep("Trelvant " + b.name, b.trelvant(), {{"ShowTrayMessage", false}});
-            sweeps << sweep("Trelvant " + b.name + ", debug on", b.trelvant(), {{"ShowTrayMessage", false}, {"Debug", true}});
-        }
-        qputenv("TMPDIR", disk);
-        for (const Build &b : cfg.builds)
-            sweeps << sweep("Trelvant " + b.name + ", data on disk", b.trelvant(), {{"ShowTrayMessage", false}});
-        QList<QStringList> runs, held;
-        for (const Sweep &s : sweeps) {
-            held << QStringList{s.receiver, QString::number(s.held) + (s.heldSenderLimited ? " (sender-limited)" : ""),
-                                QString::number(double(s.held) / std::max(1, sweeps[0].held), 'f', 2)};
-            for (const Run &r : s.runs)
-                runs << QStringList{s.receiver, QString::number(r.rate), QString::number(r.sent.rate, 'f', 0) + (r.senderLimited() ? " (sender-limited)" : ""),
-                                    QString::number(r.sent.datagrams), QString::number(r.written),
-                                    QString::number(r.sent.datagrams - r.written), QString::number(r.drops),
-                                    QString::number(r.cpuUs, 'f', 1)};
-        }
-        const auto heldBy = [&](int index, bool debug) { return sweeps[1 + 2 * index + (debug ? 1 : 0)].held; };
-        const int now = cfg.builds.size() - 1;
-        QStringList off, on;
-        for (int i = 0; i <= now; ++i) {
-            off << QString("%1/s (%2 of bare)").arg(heldBy(i, false)).arg(double(heldBy(i, false)) / std::max(1, sweeps[0].held), 0, 'f', 2);
-            on << QString("%1/s (%2 of debug off)").arg(heldBy(i, true)).arg(double(heldBy(i, true)) / std::max(1, heldBy(i, false)), 0, 'f', 2);
-        }
-        figure(QString("Zero-loss rate, notices off (bare recvmmsg: %1/s)").arg(sweeps[0].held), off,
-               "≥ 0.9 of bare, ≥ fd54c91",
-               yes(heldBy(now, false) >= 0.9 * sweeps[0].held && heldBy(now, false) >= heldBy(0, false)));
-        QStringList onDisk;
-        for (int i = 0; i <= now; ++i)
-            onDisk << QString("%1/s").arg(sweeps[1 + 2 * cfg.builds.size() + i].held);
-        figure("Zero-loss rate, notices off, data on disk", onDisk, "-", "-");
-        figure("Zero-loss rate, debug on", on, "≥ 0.5 of debug off", yes(heldBy(now, true) >= 0.5 * heldBy(now, false)));
-        details += QString("## Zero-loss paced rate\n\nOne-record datagrams, 100 to a transfer, %1 scales, made once by "
-                           "`scale-sim --scales %1 --packets 100 --records 1 --transfers 100 --seed 1 --time %2 --hex` "
-                           "(80000 datagrams) and sent by `bench-sender P R N traffic.hex` (sendmmsg, 64 a call, on a "
-                           "fixed schedule, cycling through the file; scale-sim itself tops out near 200000/s here): "
-                           "N for %3 s of traffic and at least %4 datagrams (the socket's 4 MiB buffer holds about "
-                           "10000). Receivers: `bench-bare-receiver P FILE`; Trelvant "
-                           "headless (`QT_QPA_PLATFORM=offscreen`), a fresh sandbox per run, ShowTrayMessage false, "
-                           "Debug as named. Every sandbox lives in %6 (`--rate-data`), except for the runs \"data on disk\" "
-                           "(%7): Trelvant creates a data file per 100 datagrams, the bare receiver one file in all, "
-                           "so the disk's file creation time (machine table), which the other users of this disk "
-                           "drive up and down, weighs on Trelvant alone. Written = record lines in the data files (bare: file size / 65 bytes). "
-                           "Rising rates; a rate is held when one of up to %5 runs loses nothing, and the series "
-                           "stops at the first rate every run lost at. \"sender-limited\": scale-sim achieved under "
-                           "97 % of the rate asked.\n\n")
-                       .arg(cfg.scales).arg(stamp).arg(cfg.quick ? 1 : 2).arg(cfg.quick ? 10000 : 30000).arg(cfg.quick ? 1 : 3)
-                       .arg(parser.value("rate-data"), QDir::tempPath())
-                   + table({"receiver", "highest zero-loss rate/s", "ratio to bare"}, held)
-                   + table({"receiver", "rate/s", "achieved/s", "sent", "written", "lost", "socket drops", "receiver CPU µs/datagram"}, runs);
-    }
-
-    if (part("memory")) {
-        qInfo("Memory after a million datagrams");
-        const QByteArray disk = qgetenv("TMPDIR");
-        qputenv("TMPDIR", QFile::encodeName(parser.value("rate-data")));
-        QList<QStringList> rows;
-        QStringList values;
-        bool met = true;
-        for (const Build &b : cfg.builds) {
-            const Memory m = memoryAfterMillion(b.trelvant());
-            rows << QStringList{b.name, mib(m.rest), mib(m.after), signedMib(m.after - m.rest),
-                                QString::number(m.written) + " of " + QString::number(m.sent.datagrams)};
-            values << signedMib(m.after - m.rest);
-            met = m.after - m.rest <= 5 * 1024;
-        }
-        qputenv("TMPDIR", disk);
-        figure("VmRSS after 1,000,000 datagrams against rest", values, "within 5 MiB", yes(met));
-        details += QString("## Resident memory\n\nTrelvant headless, ShowTrayMessage true, `scale-sim --scales %1 "
-                           "--packets 100 --records 1 --rate 50000` for %2 datagrams, data in the folder of the rate runs; "
-                           "VmRSS 2 s after start and once the socket is empty.\n\n").arg(cfg.scales).arg(cfg.quick ? 200000 : 1000000)
-                   + table({"build", "at rest", "after", "change", "records written"}, rows);
-    }
-
-    if (part("storm") && cfg.desktop) {
-        qInfo("Balloon storm");
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        QList<QStringList> rows;
-        QStringList loss, memory, rest;
-        bool lossMet = true, memMet = true, restMet = true;
-        for (const Build &b : cfg.builds) {
-            const Storm off = storm(b.trelvant(), false), on = storm(b.trelvant(), true);
-            for (const Storm *s : {&off, &on})
-                rows << QStringList{b.name, s == &on ? "on" : "off", QString::number(s->sent.datagrams),
-                                    QString::number(s->sent.datagrams - s->written), mib(s->rssRest),
-                                    signedMib(s->rssAfter - s->rssRest), signedMib(s->rssLater - s->rssRest),
-                                    QString::number(s->cpuAfter, 'f', 2),
-                                    s->restAfter < 0 ? "> 60" : QString::number(s->restAfter, 'f', 1)};
-            const qint64 lostOn = on.sent.datagrams - on.written, lostOff = off.sent.datagrams - off.written;
-            loss << QString("%1 / %2").arg(lostOn).arg(lostOff);
-            memory << signedMib(std::max(on.rssAfter, on.rssLater) - on.rssRest);
-            rest << (on.restAfter < 0 ? QString("> 60 s") : QString::number(on.restAfter, 'f', 1) + " s");
-            lossMet = lostOn <= lostOff;
-            memMet = std::max(on.rssAfter, on.rssLater) - on.rssRest <= 10 * 1024;
-            restMet = on.restAfter >= 0 && on.restAfter <= 2;
-        }
-        figure("Storm: datagrams lost, balloons on / off", loss, "on loses no more than off", yes(lossMet));
-        figure("Storm, balloons on: VmRSS against rest (largest)", memory, "within 10 MiB", yes(memMet));
-        figure("Storm, balloons on: back at rest after the burst", rest, "≤ 2 s", yes(restMet));
-        details += QString("## Balloon storm\n\nOn the virtual desktop with a tray (`tools/desktop.sh`), "
-                           "`QT_QPA_PLATFORM=xcb`: `scale-sim --scales %1 --packets 1 --records 1 --rate 2000` for "
-                           "%2 s, every datagram a transfer of its own (a data file each). VmRSS 2 s after start "
-                           "(rest), right after the burst and 10 s later; CPU seconds used in the 10 s after the "
-                           "burst; \"at rest\" = the first second after the burst's end in which the process used "
-                           "under 0.02 s of CPU.\n\n").arg(cfg.scales).arg(cfg.quick ? 3 : 10)
-                   + table({"build", "balloons", "sent", "lost", "VmRSS at rest", "right after", "10 s after",
-                            "CPU s in the 10 s after", "at rest after (s)"}, rows);
-    }
-
-    if (part("menu") && cfg.desktop) {
-        qInfo("Tray menu during a flood");
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        QList<QStringList> rows;
-        QStringList medians, blinks;
-        bool met = true;
-        for (const Build &b : cfg.builds) {
-            const Menu m = menuDuringFlood(b.trelvant());
-            const double max = m.ms.isEmpty() ? -1 : *std::max_element(m.ms.begin(), m.ms.end());
-            rows << QStringList{b.name, QString::number(median(m.idle), 'f', 0), QString::number(m.ms.size()),
-                                QString::number(m.missed), QString::number(median(m.ms), 'f', 0), QString::number(max, 'f', 0),
-                                QString::number(m.blinkChanges), QString::number(m.floods)};
-            medians << QString("%1 ms (max %2 ms)").arg(median(m.ms), 0, 'f', 0).arg(max, 0, 'f', 0);
-            blinks << QString::number(m.blinkChanges);
-            met = !m.ms.isEmpty() && median(m.ms) < 100;
-        }
-        figure("Tray menu open during an unpaced flood, median", medians, "median < 100 ms", yes(met));
-        figure("Icon image changes in 4 s of flood (blinking: about 5)", blinks, "-", "-");
-        details += QString("## Tray menu during an unpaced flood\n\nOn the virtual desktop, ShowTrayMessage true, "
-                           "while `scale-sim --scales %1 --packets 100 --records 1 --rate 0` sends 400000 datagrams "
-                           "as fast as it can (again whenever one flood ends): `xdotool mousemove X Y mousedown 3` on "
-                           "the icon (trayer's window, in its upper part: a balloon covers the lower) until the X server "
-                           "reports a new window mapped that is not a balloon (a tooltip window), then Escape. The "
-                           "time includes starting xdotool. \"idle\": five openings before the flood, what the "
-                           "measuring itself takes. During the flood, before the menu, the icon's pixels "
-                           "(its upper part) are grabbed every 100 ms for 4 s: an 800 ms blink changes them about 5 times.\n\n")
-                       .arg(cfg.scales)
-                   + table({"build", "idle: median ms", "openings timed", "menu not seen in 10 s", "median ms", "max ms",
-                            "icon changes in 4 s", "floods"}, rows);
-    }
-
-    summary = table(QStringList{"figure"} + names + QStringList{"goal", "met now"}, goals);
-    QString report = "# Receive path: measured figures\n\nWritten by `make bench` (`bench/bench.cpp`, run as `"
-                     + QString(argv[0]).section('/', -1) + " " + QCoreApplication::arguments().mid(1).join(' ')
-                     + "`) on " + started + "; the run took " + QString::number(took.elapsed() / 1000) + " s. "
-                     "Two shared cores carry sender, receiver and whatever else runs: rates are noisy, "
-                     "instruction counts are not.\n\n## Machine\n\n" + machine(loadAtStart, createAtStart)
-                     + "## Summary\n\n" + summary + details;
+    const QString report = fill(b.blocks.value("head"), {
+        {"command", QString(argv[0]).section('/', -1) + " " + QCoreApplication::arguments().mid(1).join(' ')},
+        {"started", started}, {"took", QString::number(took.elapsed() / 1000)},
+        {"cpu", QString("%1 × %2").arg(QThread::idealThreadCount())
+                    .arg(firstMatch(readText("/proc/cpuinfo"), "^model name\\s*:\\s*(.*)$"))},
+        {"memory", mib(firstMatch(readText("/proc/meminfo"), "^MemTotal:\\s+(\\d+)").toLongLong())},
+        {"kernel", QSysInfo::kernelVersion()}, {"rmem", readText("/proc/sys/net/core/rmem_max").trimmed()},
+        {"qt", qVersion()}, {"load", load + "; " + readText("/proc/loadavg").section(' ', 0, 2)},
+        {"tmp", b.tmp}, {"create", create + "; " + fileCreation()}, {"summary", rows(b.summary)},
+        {"checkout", run("git", {"-C", PROJECT_SOURCE_DIR, "describe", "--always", "--dirty"}).trimmed()}});
     QFile out(parser.value("results"));
     if (!out.open(QIODevice::WriteOnly))
         return 1;
-    out.write(report.toUtf8());
+    out.write((report + b.details + readText(PROJECT_SOURCE_DIR "/bench/earlier.md")).toUtf8());
     qInfo("Wrote %s", qPrintable(out.fileName()));
     return 0;
 }

@@ -1,45 +1,21 @@
-// The CPU cost of one datagram on the receive path, without a socket: the
-// main object is built in a throw-away home and each benchmark iteration
-// hands it one datagram through saveMessage(), ending a batch after every
-// 256 as the receiver does after one pass over its socket. The figure per
-// iteration is therefore one datagram with its share of the batch's end.
+// The CPU cost of one datagram on the receive path, without a socket: a
+// receiver files into a sandbox's data folder, and each benchmark iteration
+// hands it one datagram as a pass over the socket would, ending a batch after
+// every 256. The figure per iteration is therefore one datagram with its
+// share of the batch's end.
 //
-//   bench_datagram                       wall clock, adaptive iteration count
+//   bench_datagram                                 wall clock, adaptive iteration count
 //   bench_datagram -callgrind -iterations 2560     instructions (valgrind)
-#include "app/gravex.h"
 #include "reception/frame.h"
+#include "reception/receiver.h"
+#include "sandbox.h"
 
-#include <QApplication>
-#include <QDirIterator>
-#include <QSettings>
-#include <QTemporaryDir>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
 #include <QTest>
-#include <QUdpSocket>
-
-// The main object lets a struct of this name reach its private parts.
-struct GravexProbe
-{
-    Gravex &g;
-#ifdef BENCH_PASS_FLAG
-    // Revisions up to fd54c91: a pass sets `receiving` and ends in finishWrites().
-    void save(const QByteArray &d)
-    {
-        if (!g.receiving) {
-            g.receiving = true;
-            g.checkedDateFolder.clear();
-        }
-        g.saveMessage(d);
-    }
-    void endBatch()
-    {
-        g.receiving = false;
-        g.finishWrites();
-    }
-#else
-    void save(const QByteArray &d) { g.saveMessage(d); }
-    void endBatch() { g.finishBatch(); }
-#endif
-};
 
 namespace {
 
@@ -62,13 +38,6 @@ QByteArray datagram(int records, quint16 number, quint16 count)
     return d + le16(frame::crc16(QByteArrayView(d).sliced(frame::bodyOffset)));
 }
 
-quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
-
 } // namespace
 
 class BenchDatagram : public QObject
@@ -80,47 +49,47 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<bool>("debug");
-        QTest::newRow("1 record, mid-transfer") << datagram(1, 2, 60000) << false;
-        QTest::newRow("20 records, mid-transfer") << datagram(20, 2, 60000) << false;
-        QTest::newRow("1 record, one-datagram transfers") << datagram(1, 1, 1) << false;
-        QTest::newRow("1 record, mid-transfer, debug on") << datagram(1, 2, 60000) << true;
+        QTest::addColumn<QString>("allowed");
+        QTest::newRow("1 record, mid-transfer") << datagram(1, 2, 60000) << false << "";
+        QTest::newRow("20 records, mid-transfer") << datagram(20, 2, 60000) << false << "";
+        QTest::newRow("1 record, one-datagram transfers") << datagram(1, 1, 1) << false << "";
+        QTest::newRow("1 record, mid-transfer, debug on") << datagram(1, 2, 60000) << true << "";
+        // Ten entries, the sender matching the last.
+        QTest::newRow("1 record, mid-transfer, 10 allowed senders")
+            << datagram(1, 2, 60000) << false
+            << "10.0.0.0/8 172.16.0.0/12 192.168.0.0/24 192.168.2.0/24 192.168.3.0/24 "
+               "192.168.4.0/24 fd00::/8 2001:db8::/32 127.0.0.1 192.168.1.17";
     }
 
     void perDatagram()
     {
         QFETCH(QByteArray, datagram);
         QFETCH(bool, debug);
-        QTemporaryDir home;
-        qputenv("HOME", QFile::encodeName(home.path()));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.filePath(".config"));
-        {
-            QSettings options(home.filePath(".config/Ponderix.conf"), QSettings::IniFormat);
-            options.setValue("FilePath", home.filePath("data"));
-            options.setValue("UdpPort", freeUdpPort());
-            options.setValue("Language", "English");
-            options.setValue("ShowTrayMessage", false);
-            options.setValue("AutoLoad", false);
-            options.setValue("Debug", debug);
-        }
-        Gravex gravex;
-        GravexProbe probe{gravex};
+        QFETCH(QString, allowed);
+        const Sandbox sandbox;
+        QVERIFY(QDir().mkpath(sandbox.dataFolder()));
+        Receiver receiver;
+        receiver.setDataFolder(sandbox.dataFolder());
+        receiver.setLanguage(1);
+        receiver.setDebug(debug);
+        QVERIFY(receiver.setAllowedSenders(allowed));
+        receiver.setFileCounter();
+        const QHostAddress scale(QStringLiteral("::ffff:192.168.1.17"));
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
         int n = 0;
         QBENCHMARK {
-            probe.save(datagram);
+            receiver.take(datagram, scale, now);
             if (++n % batch == 0)
-                probe.endBatch();
+                receiver.finishBatch();
         }
-        probe.endBatch();
+        receiver.storeAndClose();
         // Every datagram left its line: the files hold at least 40 bytes a datagram.
         qint64 bytes = 0;
-        for (QDirIterator it(home.filePath("data"), {"data_*.txt"}, QDir::Files, QDirIterator::Subdirectories);
-             it.hasNext();)
-            bytes += QFileInfo(it.next()).size();
+        for (const QString &path : sandbox.dataFiles())
+            bytes += QFileInfo(path).size();
         QVERIFY2(bytes >= 40LL * n, qPrintable(QString("%1 bytes for %2 datagrams").arg(bytes).arg(n)));
     }
 };
 
-QTEST_MAIN(BenchDatagram)
+QTEST_GUILESS_MAIN(BenchDatagram)
 #include "bench_datagram.moc"
