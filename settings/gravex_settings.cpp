@@ -2,43 +2,29 @@
 #include "app/gravex.h"
 
 #include "i18n/strings.h"
-#include "settings/autostart.h"
 #include "reception/receiver.h"
+#include "settings/autostart.h"
 #include "settings/options.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
-#include "reception/receiver.h"
 
 void Gravex::loadOptions()
 {
-    filePath = options::defaultDataFolder();
-    udpPort = options::defaultUdpPort;
-    showTrayMessage = options::defaultShowTrayMessage;
-    autoLoad = options::defaultAutoLoad;
     settings = options::openStore();
     runSettings = new AutostartEntry;
-
-    filePath = settings->value(QLatin1String(options::filePathKey), filePath).toString();
-    udpPort = quint16(
-        settings->value(QLatin1String(options::udpPortKey), int(options::defaultUdpPort)).toInt());
-    showTrayMessage =
-        settings->value(QLatin1String(options::showTrayMessageKey), showTrayMessage).toBool();
-    autoLoad = settings->value(QLatin1String(options::autoLoadKey), autoLoad).toBool();
-    debug = settings->value(QLatin1String(options::debugKey), options::defaultDebug).toBool();
-    language = options::languageFromText(
-        settings->value(QLatin1String(options::languageKey), QStringLiteral("Russian")).toString());
+    const options::Values stored = options::load(*settings, options::defaultDataFolder());
+    filePath = stored.filePath;
+    udpPort = stored.udpPort;
+    showTrayMessage = stored.showTrayMessage;
+    autoLoad = stored.autoLoad;
+    debug = stored.debug;
+    language = stored.language;
     loadedLanguage = language;
-    allowedSenders = settings->value(QLatin1String(options::allowedSendersKey)).toString();
-
-    if (filePath.isEmpty())
-        filePath = options::defaultDataFolder();
-    if (!QDir(filePath).exists())
-        QDir().mkdir(filePath);
+    allowedSenders = stored.allowedSenders;
     passOptions();
 }
 
@@ -54,17 +40,10 @@ void Gravex::passOptions()
 
 void Gravex::applyOptions()
 {
-    // The field creates a folder that does not exist yet; an existing one
-    // becomes the data folder through Select..., which sets it directly.
-    const QString typedFolder = folderEdit->text();
-    QDir typed(typedFolder);
-    if (!typed.exists()) {
-        // Asked of the folder itself, so only an absolute path can be created.
-        if (typed.mkdir(typedFolder))
-            filePath = typedFolder;
-        else
-            folderEdit->setText(filePath);
-    }
+    bool folderNotMade = false;
+    filePath = options::appliedDataFolder(folderEdit->text(), filePath, &folderNotMade);
+    if (folderNotMade)
+        folderEdit->setText(filePath);
 
     udpPort = options::portFromText(portEdit->text());
     showTrayMessage = showTrayMessageCheck->isChecked();

@@ -1,6 +1,7 @@
 #include "settings/options.h"
 
 #include <QDir>
+#include <QSettings>
 #include <QVariant>
 
 namespace options {
@@ -22,6 +23,39 @@ QString defaultDataFolder()
     if (!folder.endsWith(separator))
         folder += separator;
     return folder + QLatin1String("WeightData");
+}
+
+Values load(const QSettings &store, const QString &defaultFolder)
+{
+    const auto stored = [&store](const char *key, const QVariant &fallback) {
+        return store.value(QLatin1String(key), fallback);
+    };
+    Values v;
+    v.filePath = stored(filePathKey, defaultFolder).toString();
+    v.udpPort = quint16(stored(udpPortKey, int(defaultUdpPort)).toInt());
+    v.showTrayMessage = stored(showTrayMessageKey, defaultShowTrayMessage).toBool();
+    v.autoLoad = stored(autoLoadKey, defaultAutoLoad).toBool();
+    v.debug = stored(debugKey, defaultDebug).toBool();
+    v.language = languageFromText(stored(languageKey, QStringLiteral("Russian")).toString());
+    v.allowedSenders = stored(allowedSendersKey, QString()).toString();
+    if (v.filePath.isEmpty())
+        v.filePath = defaultFolder;
+    if (!QDir(v.filePath).exists())
+        QDir().mkdir(v.filePath);
+    return v;
+}
+
+QString appliedDataFolder(const QString &typed, const QString &current, bool *notMade)
+{
+    *notMade = false;
+    QDir folder(typed);
+    if (folder.exists())
+        return current;
+    // Asked of the folder itself, so only an absolute path can be created.
+    if (folder.mkdir(typed))
+        return typed;
+    *notMade = true;
+    return current;
 }
 
 quint16 portFromText(const QString &text)

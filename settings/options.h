@@ -21,6 +21,28 @@ constexpr bool defaultShowTrayMessage = true;
 constexpr bool defaultAutoLoad = true;
 constexpr bool defaultDebug = false;
 
+// The stored options, each with its default where none is stored.
+struct Values
+{
+    QString filePath;
+    quint16 udpPort = defaultUdpPort;
+    bool showTrayMessage = defaultShowTrayMessage;
+    bool autoLoad = defaultAutoLoad;
+    bool debug = defaultDebug;
+    int language = 0;
+    QString allowedSenders;
+};
+
+// The options as stored. An empty or absent data folder is `defaultFolder`;
+// a data folder that does not exist is made, one level only.
+Values load(const QSettings &store, const QString &defaultFolder);
+
+// The data folder after Apply, given the folder field's text: a folder that
+// does not exist yet is made (one level) and becomes the data folder, or, if
+// that fails, `current` stays and `*notMade` is set; an existing folder is
+// taken only through Select..., so `current` stays.
+QString appliedDataFolder(const QString &typed, const QString &current, bool *notMade);
+
 // "Russian", exactly, is Russian (0); any other text is English (1).
 int languageFromText(const QString &text);
 QString languageText(int language);
