@@ -3,6 +3,7 @@
 
 #include "i18n/strings.h"
 #include "reception/receiver.h"
+#include "service/serviceclient.h"
 #include "settings/autostart.h"
 #include "status/statuswindow.h"
 #include "tray/tray.h"
@@ -20,24 +21,34 @@
 #include <QPushButton>
 #include <QSettings>
 
+namespace {
+// A running service answers at once; none there, the connection fails at once.
+constexpr int serviceAnswerMs = 1000;
+} // namespace
+
 Gravex::Gravex(QWidget *parent) : QWidget(parent)
 {
     // Every later step reads the options, and the tray icon must exist
     // before the socket can report a port it could not open.
     version = tr("1.0");
-    receiver = new Receiver;
+    // Where the service runs, it receives, and this program is its window.
+    service = new ServiceClient;
+    if (!service->connectNow(serviceAnswerMs))
+        receiver = new Receiver;
     loadOptions();
     setFileCounter();
     createTrayIcon();
-    connect(receiver, &Receiver::arrived, this, &Gravex::announceArrival);
-    connect(receiver, &Receiver::warning, this, &Gravex::warn);
-    connect(receiver, &Receiver::todayChanged, trayIcon, &Tray::resultsChanged);
+    if (receiver) {
+        connect(receiver, &Receiver::arrived, this, &Gravex::announceArrival);
+        connect(receiver, &Receiver::warning, this, &Gravex::warn);
+        connect(receiver, &Receiver::todayChanged, trayIcon, &Tray::resultsChanged);
+        // At the end of a Windows session the process is ended right after
+        // this signal, before any destructor runs.
+        connect(qApp, &QCoreApplication::aboutToQuit, receiver, &Receiver::storeAndClose);
+    }
+    followService();
     createUdpSocket();
     buildOptionsWindow();
-
-    // At the end of a Windows session the process is ended right after this
-    // signal, before any destructor runs.
-    connect(qApp, &QCoreApplication::aboutToQuit, receiver, &Receiver::storeAndClose);
 
     setWindowIcon(QIcon(QStringLiteral(":/Gravex")));
     setWindowTitle(getAppName(true));
@@ -49,6 +60,7 @@ Gravex::~Gravex()
     // What was read is stored before anything else goes. The tray icon goes
     // before the menu it shows, the sub-menu before the menu that holds it.
     delete receiver;
+    delete service;
     delete statusWindow;
     delete gridLayout;
     delete languageLabel;
@@ -60,6 +72,7 @@ Gravex::~Gravex()
     delete applyButton;
     delete closeButton;
     delete selectButton;
+    delete serviceNote;
     delete showTrayMessageCheck;
     delete autoLoadCheck;
     delete debugCheck;

@@ -3,6 +3,7 @@
 #include "status/snapshot.h"
 
 #include <QString>
+#include <QVariantMap>
 #include <QWidget>
 
 class QAction;
@@ -19,6 +20,7 @@ class QSettings;
 
 class AutostartEntry;
 class Receiver;
+class ServiceClient;
 class StatusWindow;
 class Tray;
 
@@ -35,7 +37,10 @@ using word = quint16;
 //   files/      setFileCounter, addFileHeader, saveMessage
 //   settings/   loadOptions, applyOptions, selectDir
 //   tray/       createTrayIcon, aboutGravex, aboutQt, licenseApp, readmeApp
-// and, beside them, status/ holds what the status window shows.
+// and, beside them, status/ holds what the status window shows, and
+// app/gravex_service.cpp the tray program as the window of the service:
+// while the service receives, the main object has no receiver of its own and
+// shows what the service says.
 class Gravex : public QWidget
 {
     Q_OBJECT
@@ -87,8 +92,15 @@ private:
     // The status window and the data folder (status/).
     void startStatus();
     void showStatus();
+    void refreshStatus();
     void openDataFolder();
     void applyAllowedSenders(const QString &text);
+    // The service (app/gravex_service.cpp).
+    void followService();
+    void handOver();
+    void showServiceOptions(const QVariantMap &options);
+    void serviceRefused(const QVariantMap &why);
+    QString whoMayChangeText(const QString &who);
 
     QSettings *settings = nullptr;
     AutostartEntry *runSettings = nullptr;
@@ -130,6 +142,12 @@ private:
     QAction *statusAction = nullptr;
     QAction *openFolderAction = nullptr;
     StatusWindow *statusWindow = nullptr;
+
+    // The line to the service, which, while it runs, receives instead.
+    ServiceClient *service = nullptr;
+    status::Snapshot serviceStatus;
+    // Above the options window's fields, while they are the service's.
+    QLabel *serviceNote = nullptr;
 
     friend struct GravexProbe;
 };

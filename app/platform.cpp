@@ -13,15 +13,30 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <QLocalSocket>
+
 #ifdef Q_OS_WIN
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <io.h>
 #include <windows.h>
+
+#include <cstdio>
+#include <thread>
 #else
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <vector>
+
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <pwd.h>
 #include <linux/sock_diag.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -202,6 +217,132 @@ QString instanceServerName(const QString &)
     return QLatin1String("Trelvant-") + qEnvironmentVariable("USERNAME");
 }
 
+// --- the service on Windows
+
+QString serviceSocketName()
+{
+    return QStringLiteral("Trelvant-service");
+}
+
+QString serviceDataFolder()
+{
+    return QDir::toNativeSeparators(qEnvironmentVariable("ProgramData") +
+                                    QLatin1String("/Scalvanto/WeightData"));
+}
+
+// Elevated administrators only: under User Account Control an
+// administrator's ordinary programs carry the Administrators group for deny
+// only, so CheckTokenMembership() says no until the program runs elevated.
+QString whoMayChange(QLocalSocket &peer)
+{
+    const QString administrators = QStringLiteral("administrators");
+    const auto pipe = reinterpret_cast<HANDLE>(peer.socketDescriptor());
+    if (!ImpersonateNamedPipeClient(pipe))
+        return administrators;
+    BOOL member = FALSE;
+    HANDLE token = nullptr;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+        PSID group = nullptr;
+        if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
+                                     0, 0, 0, 0, 0, 0, &group)) {
+            if (!CheckTokenMembership(token, group, &member))
+                member = FALSE;
+            FreeSid(group);
+        }
+        CloseHandle(token);
+    }
+    RevertToSelf();
+    return member ? QString() : administrators;
+}
+
+void logWarning(const QString &text)
+{
+    // The source is registered by the installer, with Trelvant.exe's message
+    // table: message 1 is the text itself.
+    static const HANDLE source = RegisterEventSourceW(nullptr, L"Trelvant");
+    const std::wstring message = text.toStdWString();
+    const wchar_t *strings[] = {message.c_str()};
+    if (!source || !ReportEventW(source, EVENTLOG_WARNING_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr))
+        fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+namespace {
+
+const wchar_t serviceName[] = L"Trelvant";
+SERVICE_STATUS_HANDLE serviceStatus = nullptr;
+HANDLE serviceStarted = nullptr; // the dispatcher called serviceMain, or gave up
+HANDLE serviceStopped = nullptr; // the program is done: serviceMain may return
+DWORD dispatcherError = 0;
+
+void report(DWORD state, DWORD exitCode = 0)
+{
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    status.dwWin32ExitCode = exitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = exitCode;
+    status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 10000;
+    SetServiceStatus(serviceStatus, &status);
+}
+
+// Called in the dispatcher's thread: the program's own thread ends its event
+// loop, stores what was read, and reports the stop itself.
+DWORD WINAPI control(DWORD code, DWORD, void *, void *)
+{
+    if (code == SERVICE_CONTROL_STOP || code == SERVICE_CONTROL_SHUTDOWN) {
+        report(SERVICE_STOP_PENDING);
+        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        return NO_ERROR;
+    }
+    return code == SERVICE_CONTROL_INTERROGATE ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+void WINAPI serviceMain(DWORD, wchar_t **)
+{
+    serviceStatus = RegisterServiceCtrlHandlerExW(serviceName, control, nullptr);
+    report(SERVICE_START_PENDING);
+    SetEvent(serviceStarted);
+    WaitForSingleObject(serviceStopped, INFINITE);
+}
+
+} // namespace
+
+int runAsService(const std::function<int()> &body)
+{
+    // The dispatcher keeps its thread until the service stops; the program's
+    // event loop runs in the main thread, as Qt wants it.
+    serviceStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    serviceStopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread dispatcher([] {
+        SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t *>(serviceName), serviceMain}, {nullptr, nullptr}};
+        if (!StartServiceCtrlDispatcherW(table))
+            dispatcherError = GetLastError();
+        SetEvent(serviceStarted);
+    });
+    WaitForSingleObject(serviceStarted, INFINITE);
+    if (dispatcherError != 0) { // not started by the service manager: run as it is
+        dispatcher.join();
+        return body();
+    }
+    report(SERVICE_RUNNING);
+    const int code = body();
+    report(SERVICE_STOPPED, DWORD(code));
+    SetEvent(serviceStopped);
+    dispatcher.join();
+    return code;
+}
+
+void stopTakingDatagrams(qintptr socket)
+{
+    sockaddr_in6 nowhere{};
+    nowhere.sin6_family = AF_INET6;
+    nowhere.sin6_addr = in6addr_loopback;
+    nowhere.sin6_port = htons(1);
+    ::connect(SOCKET(socket), reinterpret_cast<const sockaddr *>(&nowhere), sizeof nowhere);
+}
+
 #else
 
 bool hasLeftItsPath(const QFileDevice &file)
@@ -287,6 +428,78 @@ QString instanceServerName(const QString &runtimeFolder)
 {
     // A full path: the socket lies in the user's own runtime folder.
     return runtimeFolder + QLatin1String("/Trelvant.socket");
+}
+
+// --- the service elsewhere
+
+QString serviceSocketName()
+{
+    const QString folder = qEnvironmentVariable("RUNTIME_DIRECTORY", QStringLiteral("/run/trelvant"));
+    // systemd may list several folders; the first is the service's own.
+    return folder.section(QLatin1Char(':'), 0, 0) + QLatin1String("/trelvant.socket");
+}
+
+QString serviceDataFolder()
+{
+    return options::defaultDataFolder();
+}
+
+QString whoMayChange(QLocalSocket &peer)
+{
+    const gid_t serviceGroup = ::getegid();
+    const group *named = ::getgrgid(serviceGroup);
+    const QString who = QLatin1String("group:") +
+                        (named ? QString::fromLocal8Bit(named->gr_name) : QString::number(serviceGroup));
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(int(peer.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+        return who;
+    if (credentials.uid == 0 || credentials.uid == ::geteuid() || credentials.gid == serviceGroup)
+        return {};
+    const passwd *account = ::getpwuid(credentials.uid);
+    if (!account)
+        return who;
+    int count = 64;
+    std::vector<gid_t> groups(count);
+    if (::getgrouplist(account->pw_name, account->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(count);
+        ::getgrouplist(account->pw_name, account->pw_gid, groups.data(), &count);
+    }
+    groups.resize(count);
+    return std::find(groups.begin(), groups.end(), serviceGroup) != groups.end() ? QString() : who;
+}
+
+void logWarning(const QString &text)
+{
+    // One line an entry: the journal makes an entry of every line.
+    std::fprintf(stderr, "%s\n", QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')).toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+int runAsService(const std::function<int()> &body)
+{
+    return body();
+}
+
+void stopTakingDatagrams(qintptr socket)
+{
+    // Connected to a peer that never sends, it matches no datagram any more;
+    // the system hands them to the other socket on the port.
+    sockaddr_in6 nowhere{};
+    nowhere.sin6_family = AF_INET6;
+    nowhere.sin6_addr = in6addr_loopback;
+    nowhere.sin6_port = htons(1);
+    sockaddr_storage own{};
+    socklen_t size = sizeof own;
+    if (::getsockname(int(socket), reinterpret_cast<sockaddr *>(&own), &size) == 0 && own.ss_family == AF_INET) {
+        sockaddr_in nowhere4{};
+        nowhere4.sin_family = AF_INET;
+        nowhere4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        nowhere4.sin_port = htons(1);
+        ::connect(int(socket), reinterpret_cast<const sockaddr *>(&nowhere4), sizeof nowhere4);
+        return;
+    }
+    ::connect(int(socket), reinterpret_cast<const sockaddr *>(&nowhere), sizeof nowhere);
 }
 
 #endif

@@ -2,7 +2,10 @@
 
 #include <QString>
 
+#include <functional>
+
 class QFileDevice;
+class QLocalSocket;
 
 // What differs between Windows and other systems, beyond the stored options
 // and the start at login (options.h, autostart.h), all of it implemented in
@@ -44,5 +47,33 @@ void handleTerminationRequests();
 QString runtimeFolder();
 QString instanceLockPath();
 QString instanceServerName(const QString &runtimeFolder);
+
+// The service, which receives while nobody is signed in.
+
+// Where it listens for the tray programs that watch it: a socket in its
+// runtime folder ($RUNTIME_DIRECTORY, which systemd sets for it, else
+// /run/trelvant), a named pipe on Windows.
+QString serviceSocketName();
+// Its data folder when it was given none: WeightData in the service
+// account's home on Linux, %ProgramData%\Scalvanto\WeightData on Windows.
+QString serviceDataFolder();
+// Empty when the program at the other end of the service's socket may
+// change the service's options; else who may: "group:NAME" (the members of
+// the service's group, and root) on Linux, "administrators" (elevated) on
+// Windows. Ask once the peer has sent something.
+QString whoMayChange(QLocalSocket &peer);
+// Where the system keeps services' logs: standard error, which the journal
+// takes, on Linux; the application event log on Windows.
+void logWarning(const QString &text);
+// Runs `body` as a service: on Windows, when the service manager started the
+// program, it speaks the service control protocol around it (a stop request
+// ends the event loop, the exit code is reported); otherwise, and elsewhere,
+// `body` just runs.
+int runAsService(const std::function<int()> &body);
+
+// Makes the UDP socket take no new datagrams, while another program's socket
+// on the same port goes on taking them; those already waiting can still be
+// read.
+void stopTakingDatagrams(qintptr socket);
 
 } // namespace platform

@@ -76,6 +76,19 @@ const Row phrases[phraseCount] = {
      "Сохранённый список разрешённых отправителей неверен (%1): принимаются все отправители"},
     {"Last results %1, %2 records today", "Последние результаты %1, записей сегодня: %2"},
     {"No results today", "Сегодня результатов нет"},
+    {"The service that receives the weighings cannot be reached: it has stopped or does not answer.",
+     "Служба, принимающая взвешивания, недоступна: она остановлена или не отвечает."},
+    {"The service receives the weighings.", "Взвешивания принимает служба."},
+    {"These are the options of the service that receives the weighings.",
+     "Это настройки службы, принимающей взвешивания."},
+    {"Only members of the group %1 may change the service's options.",
+     "Изменять настройки службы могут только члены группы %1."},
+    {"Only administrators may change the service's options: start Scalvanto as administrator "
+     "to change them.",
+     "Изменять настройки службы могут только администраторы: чтобы изменить их, запустите "
+     "Скальванто от имени администратора."},
+    {"Tray programs cannot reach the service at %1: %2",
+     "Программы в области уведомлений не могут связаться со службой по адресу %1: %2"},
 };
 
 QString tr(const char *text)

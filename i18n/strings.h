@@ -73,6 +73,13 @@ enum Phrase {
     StoredListInvalid, // %1 the entry
     LastResults,    // %1 the time, %2 the records
     NoResultsToday,
+    // The tray program as the window of the service.
+    ServiceGone,
+    ServiceReceives,
+    ServiceOptions,
+    OnlyGroupMayChange, // %1 the group
+    OnlyAdministratorsMayChange,
+    ServiceUnreachable, // %1 where, %2 why
     phraseCount
 };
 QString phrase(int language, Phrase which);

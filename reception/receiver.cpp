@@ -1,6 +1,7 @@
 // The socket and reading datagrams off it.
 #include "reception/receiver.h"
 
+#include "app/platform.h"
 #include "files/encodedstream.h"
 #include "i18n/strings.h"
 
@@ -108,6 +109,18 @@ void Receiver::receiveMessage()
            (size = udpSocket->readDatagram(receiveBuffer.data(), maxDatagramBytes, &sender)) >= 0)
         take(QByteArray::fromRawData(receiveBuffer.constData(), size), sender, now);
     finishBatch();
+}
+
+void Receiver::handOver()
+{
+    if (udpSocket && udpSocket->state() == QAbstractSocket::BoundState) {
+        platform::stopTakingDatagrams(udpSocket->socketDescriptor());
+        while (udpSocket->hasPendingDatagrams())
+            receiveMessage();
+    }
+    storeAndClose();
+    if (udpSocket)
+        udpSocket->close();
 }
 
 void Receiver::take(const QByteArray &datagram, const QHostAddress &sender, qint64 nowMs)

@@ -65,6 +65,10 @@ public:
     void finishBatch();
     // The end: what was read is stored and on the disk.
     void storeAndClose();
+    // Another program has a socket on the port and receives from now on:
+    // this one takes no new datagrams, reads those already waiting, stores
+    // and closes.
+    void handOver();
 
     status::Snapshot statusSnapshot();
     qint64 recordsToday() const { return tally.recordsToday(); }

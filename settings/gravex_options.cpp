@@ -2,6 +2,7 @@
 #include "app/gravex.h"
 
 #include "i18n/strings.h"
+#include "service/serviceclient.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -61,6 +62,8 @@ void Gravex::buildOptionsWindow()
     connect(applyButton, &QPushButton::clicked, this, &Gravex::applyOptions);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(selectButton, &QPushButton::clicked, this, &Gravex::selectDir);
+    if (!receiver)
+        showServiceOptions(service->options());
 }
 
 // The chosen folder becomes the data folder at once; Apply stores it.

@@ -3,6 +3,7 @@
 
 #include "i18n/strings.h"
 #include "reception/receiver.h"
+#include "service/serviceclient.h"
 #include "settings/autostart.h"
 #include "settings/options.h"
 
@@ -25,7 +26,10 @@ void Gravex::loadOptions()
     language = stored.language;
     loadedLanguage = language;
     allowedSenders = stored.allowedSenders;
-    passOptions();
+    if (receiver)
+        passOptions();
+    else
+        showServiceOptions(service->options());
 }
 
 void Gravex::passOptions()
@@ -38,23 +42,32 @@ void Gravex::passOptions()
     receiver->setLanguage(language);
 }
 
+// While the service receives, the data folder, the port and the debug dumps
+// are its options: they go to it, if this user may change them, and are not
+// stored here. The others are this program's own.
 void Gravex::applyOptions()
 {
-    bool folderNotMade = false;
-    filePath = options::appliedDataFolder(folderEdit->text(), filePath, &folderNotMade);
-    if (folderNotMade)
-        folderEdit->setText(filePath);
+    const QString typedFolder = folderEdit->text();
+    if (receiver) {
+        bool folderNotMade = false;
+        filePath = options::appliedDataFolder(typedFolder, filePath, &folderNotMade);
+        if (folderNotMade)
+            folderEdit->setText(filePath);
+    }
 
     udpPort = options::portFromText(portEdit->text());
     showTrayMessage = showTrayMessageCheck->isChecked();
     autoLoad = autoLoadCheck->isChecked();
     debug = debugCheck->isChecked();
 
-    settings->setValue(QLatin1String(options::filePathKey), filePath);
-    settings->setValue(QLatin1String(options::udpPortKey), int(udpPort));
+    if (receiver) {
+        settings->setValue(QLatin1String(options::filePathKey), filePath);
+        settings->setValue(QLatin1String(options::udpPortKey), int(udpPort));
+    }
     settings->setValue(QLatin1String(options::showTrayMessageKey), showTrayMessage);
     settings->setValue(QLatin1String(options::autoLoadKey), autoLoad);
-    settings->setValue(QLatin1String(options::debugKey), debug);
+    if (receiver)
+        settings->setValue(QLatin1String(options::debugKey), debug);
 
     language = languageBox->currentIndex() != 0 ? 1 : 0;
     settings->setValue(QLatin1String(options::languageKey), options::languageText(language));
@@ -69,7 +82,14 @@ void Gravex::applyOptions()
     else
         runSettings->remove();
 
-    passOptions();
-    if (receiver)
+    if (receiver) {
+        passOptions();
         receiver->bindUdpSocket();
+    } else if (service->whoMayChange().isEmpty()) {
+        service->applyOptions({{QStringLiteral("filePath"), filePath},
+                               {QStringLiteral("typedFolder"), typedFolder},
+                               {QStringLiteral("udpPort"), udpPort},
+                               {QStringLiteral("debug"), debug},
+                               {QStringLiteral("language"), language}});
+    }
 }

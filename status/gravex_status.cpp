@@ -4,6 +4,7 @@
 
 #include "i18n/strings.h"
 #include "reception/receiver.h"
+#include "service/serviceclient.h"
 #include "settings/options.h"
 #include "status/statuswindow.h"
 #include "tray/tray.h"
@@ -23,20 +24,37 @@ void Gravex::startStatus()
     trayIcon->resultsChanged();
 }
 
+// The receiver's figures, or the service's as it last sent them.
 status::Snapshot Gravex::statusSnapshot()
 {
-    return receiver ? receiver->statusSnapshot() : status::Snapshot();
+    return receiver ? receiver->statusSnapshot() : serviceStatus;
 }
 
 QString Gravex::toolTipText()
 {
-    const qint64 last = receiver ? receiver->lastArrivalMs() : 0;
+    if (!receiver && !service->isConnected())
+        return getAppName(true) + QLatin1Char('\n') + strings::phrase(language, strings::ServiceGone);
+    const qint64 last = receiver ? receiver->lastArrivalMs() : service->lastArrivalMs();
+    const qint64 records = receiver ? receiver->recordsToday() : service->recordsToday();
     const QString results =
         last > 0 ? strings::phrase(language, strings::LastResults)
                        .arg(QDateTime::fromMSecsSinceEpoch(last).toString(QStringLiteral("hh:mm:ss")))
-                       .arg(receiver->recordsToday())
+                       .arg(records)
                  : strings::phrase(language, strings::NoResultsToday);
     return getAppName(true) + QLatin1Char('\n') + results;
+}
+
+// Where the figures come from, while they are the service's.
+void Gravex::refreshStatus()
+{
+    if (receiver) {
+        statusWindow->display(receiver->statusSnapshot());
+        statusWindow->showSource({});
+        return;
+    }
+    service->requestStatus();
+    statusWindow->showSource(strings::phrase(
+        language, service->isConnected() ? strings::ServiceReceives : strings::ServiceGone));
 }
 
 // Shows the status window, made when first asked for, or brings it to the front.
@@ -47,8 +65,7 @@ void Gravex::showStatus()
             language, getAppName(true) + QLatin1String(" - ") +
                           strings::phrase(language, strings::StatusCommand));
         statusWindow->setAllowedSenders(allowedSenders);
-        connect(statusWindow, &StatusWindow::refreshWanted, this,
-                [this] { statusWindow->display(statusSnapshot()); });
+        connect(statusWindow, &StatusWindow::refreshWanted, this, &Gravex::refreshStatus);
         connect(statusWindow, &StatusWindow::allowedSendersApplied, this,
                 &Gravex::applyAllowedSenders);
     }
@@ -68,6 +85,10 @@ void Gravex::openDataFolder()
 // A list that does not parse changes nothing; the window says which entry.
 void Gravex::applyAllowedSenders(const QString &text)
 {
+    if (!receiver) { // the service answers, and the window shows it then
+        service->applyAllowedSenders(text);
+        return;
+    }
     QString bad;
     if (!receiver->setAllowedSenders(text, &bad)) {
         statusWindow->showEntryProblem(strings::phrase(language, strings::BadEntry).arg(bad));

@@ -64,6 +64,10 @@ StatusWindow::StatusWindow(int language_, const QString &title) : language(langu
     setWindowTitle(title);
     setWindowIcon(QIcon(QStringLiteral(":/Gravex")));
     auto *layout = new QVBoxLayout(this);
+    source = createValue("source");
+    source->setWordWrap(true);
+    source->hide();
+    layout->addWidget(source);
     layout->addWidget(createReception());
     layout->addWidget(createTables(), 1);
     layout->addWidget(createAllowedSenders());
@@ -209,6 +213,12 @@ void StatusWindow::showEntryProblem(const QString &text)
 {
     entryProblem->setText(text);
     entryProblem->setVisible(!text.isEmpty());
+}
+
+void StatusWindow::showSource(const QString &text)
+{
+    source->setText(text);
+    source->setVisible(!text.isEmpty());
 }
 
 void StatusWindow::showEvent(QShowEvent *event)

@@ -26,6 +26,8 @@ public:
     void setAllowedSenders(const QString &text);
     // Why the field's text was not applied; empty once it was.
     void showEntryProblem(const QString &text);
+    // Who receives, when it is not this program; empty: this program.
+    void showSource(const QString &text);
 
 Q_SIGNALS:
     void refreshWanted();
@@ -45,6 +47,7 @@ private:
 
     int language;
     QTimer refresh;
+    QLabel *source = nullptr;
     QLabel *port = nullptr;
     QLabel *buffer = nullptr;
     QLabel *received = nullptr;

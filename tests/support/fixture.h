@@ -107,7 +107,7 @@ struct Fixture
         : sandbox(asNewUser(options))
     {
         const QProcessEnvironment env = sandbox.environment();
-        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "RUNTIME_DIRECTORY"})
             qputenv(name, QFile::encodeName(env.value(name)));
         if (!withOptions)
             store([](QSettings &s) { s.clear(); });

@@ -96,6 +96,8 @@ QProcessEnvironment Sandbox::environment() const
     env.insert("HOME", home());
     env.insert("XDG_CONFIG_HOME", home() + "/.config");
     env.insert("XDG_RUNTIME_DIR", home());
+    // Where a service would listen: never the machine's own service.
+    env.insert("RUNTIME_DIRECTORY", home() + "/service");
     if (!env.contains("QT_QPA_PLATFORM"))
         env.insert("QT_QPA_PLATFORM", "offscreen");
     return env;
@@ -122,11 +124,11 @@ bool Sandbox::handTo(QProcess &process, const char *user)
 }
 #endif
 
-bool Sandbox::start(QProcess &process, const QString &program, bool waitReady) const
+bool Sandbox::start(QProcess &process, const QString &program, bool waitReady, const QStringList &arguments) const
 {
     process.setProcessEnvironment(environment());
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, {});
+    process.start(program, arguments);
     if (!process.waitForStarted())
         return false;
     const QDeadlineTimer ready(readyMs);

@@ -35,7 +35,8 @@ public:
     // Starts the program in the sandbox and, with `waitReady`, waits until it
     // files datagrams: a record-less transfer is sent until its data file
     // (a header and no line) appears.
-    bool start(QProcess &process, const QString &program, bool waitReady = true) const;
+    bool start(QProcess &process, const QString &program, bool waitReady = true,
+               const QStringList &arguments = {}) const;
     void send(const QByteArray &datagram) const;
     // Waits until the program has handled what was sent to it so far: two
     // turns of its event loop, seen through its instance socket (which

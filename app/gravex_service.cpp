@@ -1,0 +1,118 @@
+// Gravex as the window of the service: while the service runs, it receives,
+// and the tray program shows its arrivals, warnings, status and options. A
+// tray program that receives itself when the service starts hands reception
+// over to it.
+#include "app/gravex.h"
+
+#include "i18n/strings.h"
+#include "reception/receiver.h"
+#include "service/serviceclient.h"
+#include "status/statuswindow.h"
+#include "tray/tray.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+// What the service says counts only while it receives instead of this program.
+void Gravex::followService()
+{
+    connect(service, &ServiceClient::connected, this, [this] {
+        if (receiver && service->serviceReceiving()) {
+            handOver();
+        } else if (!receiver) {
+            showServiceOptions(service->options());
+            trayIcon->resultsChanged();
+        }
+    });
+    connect(service, &ServiceClient::disconnected, this, [this] {
+        if (receiver)
+            return;
+        warn(strings::phrase(language, strings::ServiceGone));
+        trayIcon->resultsChanged();
+    });
+    connect(service, &ServiceClient::arrived, this, [this](const QDateTime &time) {
+        if (!receiver)
+            announceArrival(time);
+    });
+    connect(service, &ServiceClient::warning, this, [this](const QString &text) {
+        if (!receiver)
+            warn(text);
+    });
+    connect(service, &ServiceClient::todayChanged, this, [this] {
+        if (!receiver)
+            trayIcon->resultsChanged();
+    });
+    connect(service, &ServiceClient::optionsReceived, this, [this](const QVariantMap &options) {
+        if (!receiver)
+            showServiceOptions(options);
+    });
+    connect(service, &ServiceClient::statusReceived, this, [this](const status::Snapshot &snapshot) {
+        serviceStatus = snapshot;
+        if (!receiver && statusWindow)
+            statusWindow->display(snapshot);
+    });
+    connect(service, &ServiceClient::refused, this, &Gravex::serviceRefused);
+}
+
+// The service has its socket: this program stops taking datagrams, files
+// what it had read, and is the service's window from now on. A transfer under
+// way goes on in the service's next file.
+void Gravex::handOver()
+{
+    receiver->handOver();
+    delete std::exchange(receiver, nullptr);
+    showServiceOptions(service->options());
+    trayIcon->resultsChanged();
+}
+
+// The options window shows the service's options, which only some may
+// change; the others see why not.
+void Gravex::showServiceOptions(const QVariantMap &options)
+{
+    filePath = options.value(QStringLiteral("filePath")).toString();
+    udpPort = quint16(options.value(QStringLiteral("udpPort")).toUInt());
+    debug = options.value(QStringLiteral("debug")).toBool();
+    allowedSenders = options.value(QStringLiteral("allowedSenders")).toString();
+    if (!folderEdit) // the window is not built yet
+        return;
+    if (!serviceNote) { // above the fields
+        serviceNote = new QLabel(this);
+        serviceNote->setObjectName(QStringLiteral("serviceNote"));
+        serviceNote->setWordWrap(true);
+        gridLayout->addWidget(serviceNote, 0, 1, 1, 4);
+    }
+    if (options.value(QStringLiteral("folderNotMade"), true).toBool())
+        folderEdit->setText(filePath);
+    portEdit->setText(QString::number(udpPort));
+    debugCheck->setChecked(debug);
+    const QString who = service->whoMayChange();
+    for (QWidget *field : {static_cast<QWidget *>(folderEdit), static_cast<QWidget *>(selectButton),
+                           static_cast<QWidget *>(portEdit), static_cast<QWidget *>(debugCheck)})
+        field->setEnabled(who.isEmpty());
+    serviceNote->setText(strings::phrase(language, strings::ServiceOptions) +
+                         (who.isEmpty() ? QString() : QLatin1Char('\n') + whoMayChangeText(who)));
+    serviceNote->show();
+    if (statusWindow) {
+        statusWindow->setAllowedSenders(allowedSenders);
+        statusWindow->showEntryProblem({});
+    }
+}
+
+void Gravex::serviceRefused(const QVariantMap &why)
+{
+    const QString bad = why.value(QStringLiteral("badEntry")).toString();
+    const QString text = !bad.isEmpty() ? strings::phrase(language, strings::BadEntry).arg(bad)
+                                        : whoMayChangeText(why.value(QStringLiteral("whoMayChange")).toString());
+    if (statusWindow)
+        statusWindow->showEntryProblem(text);
+}
+
+QString Gravex::whoMayChangeText(const QString &who)
+{
+    if (who.startsWith(QLatin1String("group:")))
+        return strings::phrase(language, strings::OnlyGroupMayChange).arg(who.mid(6));
+    return strings::phrase(language, strings::OnlyAdministratorsMayChange);
+}

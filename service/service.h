@@ -1,0 +1,60 @@
+#pragma once
+
+#include "reception/receiver.h"
+#include "service/protocol.h"
+#include "settings/options.h"
+
+#include <QHash>
+#include <QLocalServer>
+#include <QObject>
+
+#include <memory>
+
+class QLocalSocket;
+class QSettings;
+
+// The program as a service, for when nobody is signed in: the same
+// receiving and filing with no window. Its options are those stored for the
+// account it runs under. What it must tell goes to the system's log and to
+// every tray program watching it over its local socket; a watcher may ask
+// for the status and the options, and change the options if the system says
+// its user may.
+class Service : public QObject
+{
+    Q_OBJECT
+
+public:
+    Service();
+    ~Service() override;
+
+    // Receives on the port of the options and listens for watchers.
+    void start();
+
+private:
+    void welcome();
+    void read(QLocalSocket *watcher);
+    void handle(QLocalSocket *watcher, const protocol::Message &message);
+    void applyOptions(QLocalSocket *watcher, const QVariantMap &request);
+    void applyAllowedSenders(QLocalSocket *watcher, const QString &text);
+    QVariantMap optionValues() const;
+    QVariantMap today() const;
+    void tell(protocol::Kind kind, const QVariantMap &values);
+    void warn(const QString &text);
+
+    struct Watcher
+    {
+        QByteArray buffer;
+        bool greeted = false;
+        QString whoMayChange; // empty: this one may
+    };
+
+    std::unique_ptr<QSettings> settings;
+    options::Values values;
+    Receiver receiver;
+    QLocalServer server;
+    QHash<QLocalSocket *, Watcher> watchers;
+};
+
+// What main() does for `Trelvant --service`, once the application object
+// exists. Returns the process's exit code.
+int runService();

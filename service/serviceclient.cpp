@@ -1,0 +1,135 @@
+#include "service/serviceclient.h"
+
+#include "app/platform.h"
+
+#include <QDeadlineTimer>
+
+ServiceClient::ServiceClient()
+{
+    retry.setInterval(retryMs);
+    connect(&retry, &QTimer::timeout, this, &ServiceClient::tryConnecting);
+    connect(&socket, &QLocalSocket::connected, this, [this] { protocol::send(&socket, protocol::GetOptions); });
+    connect(&socket, &QLocalSocket::readyRead, this, &ServiceClient::read);
+    connect(&socket, &QLocalSocket::disconnected, this, &ServiceClient::lost);
+    connect(&socket, &QLocalSocket::errorOccurred, this, [this] {
+        if (socket.state() == QLocalSocket::UnconnectedState)
+            lost();
+    });
+}
+
+// The socket says it disconnects as it goes: nobody is left to hear it.
+ServiceClient::~ServiceClient()
+{
+    socket.disconnect(this);
+}
+
+bool ServiceClient::connectNow(int waitMs)
+{
+    const QDeadlineTimer deadline(waitMs);
+    tryConnecting();
+    if (socket.waitForConnected(int(deadline.remainingTime()))) {
+        while (!greeted && socket.waitForReadyRead(int(deadline.remainingTime())))
+            ;
+    }
+    return greeted;
+}
+
+void ServiceClient::tryConnecting()
+{
+    retry.start();
+    if (socket.state() == QLocalSocket::UnconnectedState)
+        socket.connectToServer(platform::serviceSocketName());
+}
+
+bool ServiceClient::serviceReceiving() const
+{
+    return hello.value(QStringLiteral("receiving")).toBool();
+}
+
+QString ServiceClient::whoMayChange() const
+{
+    return hello.value(QStringLiteral("whoMayChange")).toString();
+}
+
+void ServiceClient::requestStatus()
+{
+    if (greeted)
+        protocol::send(&socket, protocol::GetStatus);
+}
+
+void ServiceClient::applyOptions(const QVariantMap &request)
+{
+    if (greeted)
+        protocol::send(&socket, protocol::ApplyOptions, request);
+}
+
+void ServiceClient::applyAllowedSenders(const QString &text)
+{
+    if (greeted)
+        protocol::send(&socket, protocol::ApplyAllowedSenders, {{QStringLiteral("text"), text}});
+}
+
+void ServiceClient::read()
+{
+    buffer += socket.readAll();
+    QList<protocol::Message> messages;
+    if (!protocol::takeMessages(buffer, &messages)) {
+        socket.abort();
+        return;
+    }
+    for (const protocol::Message &m : messages)
+        handle(m);
+}
+
+void ServiceClient::handle(const protocol::Message &m)
+{
+    switch (m.kind) {
+    case protocol::Hello:
+        if (m.values.value(QStringLiteral("version")).toInt() != protocol::version) {
+            socket.abort();
+            return;
+        }
+        hello = today = m.values;
+        break;
+    case protocol::Options:
+        serviceOptions = m.values;
+        // The options follow the hello: only then is everything known.
+        if (!std::exchange(greeted, true)) {
+            retry.stop();
+            Q_EMIT connected();
+        }
+        Q_EMIT optionsReceived(m.values);
+        break;
+    case protocol::Arrival:
+        today = m.values;
+        Q_EMIT arrived(QDateTime::fromMSecsSinceEpoch(m.values.value(QStringLiteral("time")).toLongLong()));
+        Q_EMIT todayChanged();
+        break;
+    case protocol::Today:
+        today = m.values;
+        Q_EMIT todayChanged();
+        break;
+    case protocol::Warning:
+        Q_EMIT warning(m.values.value(QStringLiteral("text")).toString());
+        break;
+    case protocol::Status: {
+        status::Snapshot snapshot;
+        if (status::deserialize(m.values.value(QStringLiteral("snapshot")).toByteArray(), &snapshot))
+            Q_EMIT statusReceived(snapshot);
+        break;
+    }
+    case protocol::Refused:
+        Q_EMIT refused(m.values);
+        break;
+    default:
+        break;
+    }
+}
+
+void ServiceClient::lost()
+{
+    buffer.clear();
+    retry.start();
+    if (std::exchange(greeted, false))
+        Q_EMIT disconnected();
+}
