@@ -25,7 +25,13 @@ Service::Service() : settings(options::openStore())
     connect(qApp, &QCoreApplication::aboutToQuit, &receiver, &Receiver::storeAndClose);
 }
 
-Service::~Service() = default;
+// The watchers' sockets say they disconnect as the server deletes them:
+// nobody is left to hear it.
+Service::~Service()
+{
+    for (QLocalSocket *watcher : watchers.keys())
+        watcher->disconnect(this);
+}
 
 void Service::start()
 {

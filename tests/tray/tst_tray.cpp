@@ -3,6 +3,7 @@
 // closing the window to the tray.
 #include "datagrams.h"
 #include "fixture.h"
+#include "service.h"
 
 #include <QLabel>
 
@@ -123,6 +124,22 @@ private Q_SLOTS:
         f.probe->setLanguage(1);
         Q_EMIT tray->activated(QSystemTrayIcon::DoubleClick);
         QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:15");
+    }
+
+    // The tray program as the window of a service: the service's arrival
+    // raises the balloon.
+    void serviceArrival()
+    {
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("needs a system tray");
+        ServiceProcess service;
+        QVERIFY(service.start());
+        Fixture f;
+        service.follow();
+        f.start();
+        service.sandbox.send(example);
+        QTRY_VERIFY(balloon().startsWith("Scalvo|New results of weighing have arrived \n"));
+        QVERIFY(f.blinking());
     }
 
     // With a tray to return to, closing only hides the window.

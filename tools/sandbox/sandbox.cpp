@@ -65,6 +65,8 @@ Sandbox::Sandbox(const QVariantMap &options)
 #endif
     else
         data = QDir::fromNativeSeparators(all.value("FilePath").toString());
+    service = home() + "/service";
+    QDir().mkpath(service);
     auto s = store(home());
     s->clear();
     for (auto it = all.cbegin(); it != all.cend(); ++it)
@@ -90,6 +92,11 @@ Sandbox::~Sandbox()
 #endif
 }
 
+QVariant Sandbox::stored(const QString &key) const
+{
+    return store(home())->value(key);
+}
+
 QProcessEnvironment Sandbox::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -97,7 +104,7 @@ QProcessEnvironment Sandbox::environment() const
     env.insert("XDG_CONFIG_HOME", home() + "/.config");
     env.insert("XDG_RUNTIME_DIR", home());
     // Where a service would listen: never the machine's own service.
-    env.insert("RUNTIME_DIRECTORY", home() + "/service");
+    env.insert("RUNTIME_DIRECTORY", service);
     if (!env.contains("QT_QPA_PLATFORM"))
         env.insert("QT_QPA_PLATFORM", "offscreen");
     return env;

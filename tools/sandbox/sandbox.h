@@ -20,9 +20,15 @@ public:
     Sandbox &operator=(const Sandbox &) = delete;
 
     QString home() const { return dir.path(); }
+    // Where a service started here listens; a program started in another
+    // sandbox that follows this one finds it there.
+    QString serviceFolder() const { return service; }
+    void followService(const Sandbox &other) { service = other.service; }
     QString dataFolder() const { return data; }
     quint16 port() const { return udpPort; }
     QProcessEnvironment environment() const;
+    // An option as stored in the sandbox now.
+    QVariant stored(const QString &key) const;
     // Leaves the home, its data and the stored options behind.
     void keep(bool on);
 
@@ -53,6 +59,7 @@ public:
 private:
     QTemporaryDir dir;
     QString data;
+    QString service;
     quint16 udpPort = 0;
     bool kept = false;
 };

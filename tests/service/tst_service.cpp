@@ -1,0 +1,191 @@
+// The service as its watchers see it: a real `Trelvant --service` in a
+// sandbox of its own, watched from this process, from a process of another
+// account, and by the tray program; and reception handed over to it by a
+// tray program that was receiving.
+#include "datagrams.h"
+#include "fixture.h"
+#include "i18n/strings.h"
+#include "service.h"
+#include "service/serviceclient.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString trelvant = QStringLiteral(TRELVANT_PATH);
+
+QString serviceGone()
+{
+    return strings::phrase(strings::english, strings::ServiceGone);
+}
+
+} // namespace
+
+class TestService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // A watcher hears arrivals, asks for the status, and changes the port,
+    // which the service binds at once; a stop request ends it with 0.
+    void watcherHearsAndChanges()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        service.follow();
+        ServiceClient client;
+        QVERIFY(client.connectNow(5000));
+        QVERIFY(client.serviceReceiving());
+        QCOMPARE(client.whoMayChange(), QString()); // the service's own account
+        QSignalSpy arrived(&client, &ServiceClient::arrived);
+        service.sandbox.send(example);
+        QTRY_COMPARE(arrived.count(), 1);
+        QCOMPARE(client.recordsToday(), 1);
+
+        QSignalSpy status(&client, &ServiceClient::statusReceived);
+        client.requestStatus();
+        QTRY_COMPARE(status.count(), 1);
+        QCOMPARE(status.value(0).value(0).value<status::Snapshot>().reception.stored, 1);
+
+        const quint16 next = freeUdpPort();
+        QSignalSpy options(&client, &ServiceClient::optionsReceived);
+        QVariantMap request = client.options();
+        request.insert("typedFolder", request.value("filePath"));
+        request.insert("udpPort", next);
+        client.applyOptions(request);
+        QTRY_COMPARE(options.count(), 1);
+        QCOMPARE(options.value(0).value(0).toMap().value("udpPort").toUInt(), uint(next));
+        QUdpSocket().writeDatagram(example, QHostAddress::LocalHost, next);
+        QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>({lineOf(1234), lineOf(1234)}));
+
+#ifdef Q_OS_UNIX
+        QSignalSpy gone(&client, &ServiceClient::disconnected);
+        ::kill(pid_t(service.process.processId()), SIGTERM);
+        QVERIFY(service.process.waitForFinished(10000));
+        QCOMPARE(service.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.process.exitCode(), 0);
+        QTRY_COMPARE(gone.count(), 1);
+#endif
+    }
+
+#ifdef Q_OS_LINUX
+    // Anyone may watch; only the service's group (and root) may change.
+    void othersMayOnlyWatch()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to run a watcher as another account");
+        ServiceProcess service;
+        QVERIFY(service.start());
+        // The way to the socket, for an account that may not read the home.
+        QVERIFY(QFile::setPermissions(service.sandbox.home(), QFile::ReadOwner | QFile::WriteOwner |
+                                          QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+        const auto watch = [&](bool asNobody, quint16 port) {
+            QProcess watcher;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("RUNTIME_DIRECTORY", service.sandbox.serviceFolder());
+            watcher.setProcessEnvironment(env);
+            if (asNobody) {
+                watcher.setChildProcessModifier([] {
+                    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                        ::_exit(126);
+                });
+            }
+            watcher.start(SERVICE_WATCHER_PATH, {QString::number(port)});
+            watcher.waitForFinished(10000);
+            return QString::fromLocal8Bit(watcher.readAllStandardOutput());
+        };
+        const quint16 next = freeUdpPort();
+        QCOMPARE(watch(true, next), QString("may change: group:root\nrefused: group:root\n"));
+        service.sandbox.send(example);
+        QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
+        QCOMPARE(watch(false, next), QString("may change: yes\nport: %1\n").arg(next));
+    }
+#endif
+
+#ifndef Q_OS_WIN // a service and a tray program of one account share one registry key there
+    // The tray program that finds the service running binds no port and is
+    // the service's window: its arrivals, its status, its options (changed
+    // by Apply), and word at once when it is gone.
+    void trayProgramIsItsWindow()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        Fixture f;
+        service.follow();
+        f.start(); // finds the service
+        QUdpSocket probe; // the tray program's own port is free
+        QVERIFY(probe.bind(QHostAddress::Any, f.sandbox.port(), QUdpSocket::DontShareAddress));
+        QCOMPARE(f.probe->portEdit()->text(), QString::number(service.sandbox.port()));
+
+        service.sandbox.send(example);
+        QTRY_VERIFY(f.blinking());
+        f.probe->trayMenu()->actions().value(1)->trigger(); // Status
+        QWidget *window = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            window = w->objectName() == "status" ? w : window;
+        QTRY_COMPARE(window->findChild<QLabel *>("stored")->text(), QString("1"));
+        QCOMPARE(window->findChild<QLabel *>("source")->text(),
+                 strings::phrase(strings::english, strings::ServiceReceives));
+
+        const quint16 next = freeUdpPort();
+        f.probe->portEdit()->setText(QString::number(next));
+        f.probe->applyOptions();
+        QCOMPARE(Fixture::stored("UdpPort").toInt(), int(f.sandbox.port())); // not stored here
+        QTRY_COMPARE(service.sandbox.stored("UdpPort").toInt(), int(next));
+
+        service.process.kill();
+        QTRY_COMPARE(shownWarning(), serviceGone());
+        QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(serviceGone()));
+    }
+
+    // A tray program receiving when the service starts hands reception over:
+    // of a paced stream through the hand-over, every line is filed once, by
+    // the one or the other.
+    void handOver()
+    {
+        ServiceProcess service;
+        Sandbox tray({{"UdpPort", service.sandbox.port()}});
+        tray.followService(service.sandbox);
+        QProcess program;
+        QVERIFY(tray.start(program, trelvant));
+        QProcess sim;
+        const QString expected = tray.home() + "/expected.txt";
+        sim.start(SCALE_SIM_PATH, {"--port", QString::number(tray.port()), "--scales", "2", "--packets", "10",
+                                   "--transfers", "100", "--rate", "500", "--expect", expected});
+        QTRY_VERIFY(!tray.records().isEmpty());
+        QVERIFY(service.start());
+        QVERIFY(sim.waitForFinished(30000));
+        QFile file(expected);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> sent = file.readAll().split('\n');
+        sent.removeLast();
+        for (QByteArray &line : sent)
+            line.chop(1);
+        std::sort(sent.begin(), sent.end());
+        const auto filed = [&] {
+            QList<QByteArray> all = tray.records() + service.sandbox.records();
+            std::sort(all.begin(), all.end());
+            return all;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(filed(), sent, 20000);
+        QVERIFY(!service.sandbox.records().isEmpty());
+        // The tray program no longer takes any.
+        const qsizetype inTray = tray.records().size();
+        service.sandbox.send(example);
+        QTRY_VERIFY(service.sandbox.records().contains(lineOf(1234)));
+        QCOMPARE(tray.records().size(), inTray);
+        program.kill();
+        program.waitForFinished();
+    }
+#endif
+};
+
+QTEST_MAIN(TestService)
+#include "tst_service.moc"

@@ -1,0 +1,23 @@
+#pragma once
+
+// A real `Trelvant --service` in a sandbox of its own, for the tests of what
+// watches it; ended when it goes.
+#include "sandbox.h"
+
+#include <QFile>
+
+struct ServiceProcess
+{
+    Sandbox sandbox;
+    QProcess process;
+
+    explicit ServiceProcess(const QVariantMap &options = {}) : sandbox(options) {}
+    ~ServiceProcess()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    bool start() { return sandbox.start(process, QStringLiteral(TRELVANT_PATH), true, {"--service"}); }
+    // The clients and main objects this process makes from now on find it.
+    void follow() const { qputenv("RUNTIME_DIRECTORY", QFile::encodeName(sandbox.serviceFolder())); }
+};
