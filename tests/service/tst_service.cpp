@@ -8,6 +8,7 @@
 #include "service.h"
 #include "service/serviceclient.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
@@ -74,6 +75,23 @@ private Q_SLOTS:
         QTRY_COMPARE(gone.count(), 1);
 #endif
     }
+
+#ifdef Q_OS_UNIX
+    // What the user must hear of goes where the system keeps services' logs.
+    void warningsToTheLog()
+    {
+        ServiceProcess service;
+        service.process.setProcessChannelMode(QProcess::MergedChannels);
+        QVERIFY(service.start());
+        QVERIFY(QDir(service.sandbox.dataFolder()).removeRecursively());
+        QFile(service.sandbox.dataFolder()).open(QIODevice::WriteOnly); // a plain file in its place
+        service.sandbox.send(example);
+        const QByteArray warning =
+            "Data could not be saved to the file: " + QFile::encodeName(service.sandbox.dataFolder()) + '/';
+        QByteArray log;
+        QTRY_VERIFY((log += service.process.readAll()).contains(warning));
+    }
+#endif
 
 #ifdef Q_OS_LINUX
     // Anyone may watch; only the service's group (and root) may change.

@@ -134,7 +134,9 @@ bool Sandbox::handTo(QProcess &process, const char *user)
 bool Sandbox::start(QProcess &process, const QString &program, bool waitReady, const QStringList &arguments) const
 {
     process.setProcessEnvironment(environment());
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The program's complaints go to the caller's log, unless it reads them.
+    if (process.processChannelMode() == QProcess::SeparateChannels)
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
     if (!process.waitForStarted())
         return false;
