@@ -5,6 +5,7 @@
 // and ends with its exit code.
 //
 //   trelvant-sandbox --info FILE [--keep] [--option KEY=VALUE]... PROGRAM
+//   trelvant-sandbox --free-port        prints a UDP port free now
 //
 // --keep leaves the home, its data and the stored options behind; an empty
 // FilePath leaves the data in the default folder.
@@ -14,15 +15,22 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addOptions({{"info", "Where to write pid, port and data folder.", "file"},
                        {"keep", "Leave the home and the options behind."},
-                       {"option", "A stored option.", "key=value"}});
+                       {"option", "A stored option.", "key=value"},
+                       {"free-port", "Print a UDP port that is free now, and end."}});
     parser.addPositionalArgument("program", "The program to run.");
     parser.process(app);
+    if (parser.isSet("free-port")) {
+        std::printf("%u\n", unsigned(freeUdpPort()));
+        return 0;
+    }
     QVariantMap options;
     for (const QString &option : parser.values("option"))
         options.insert(option.section('=', 0, 0), option.section('=', 1));
