@@ -20,6 +20,9 @@
 #include <ws2tcpip.h>
 #include <io.h>
 #include <windows.h>
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <thread>
@@ -224,10 +227,15 @@ QString serviceSocketName()
     return QStringLiteral("Trelvant-service");
 }
 
+// The folder the installer made for it ($APPDATA for all users there).
 QString serviceDataFolder()
 {
-    return QDir::toNativeSeparators(qEnvironmentVariable("ProgramData") +
-                                    QLatin1String("/Scalvanto/WeightData"));
+    wchar_t *programData = nullptr;
+    QString folder = QStringLiteral("C:/ProgramData");
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData)))
+        folder = QString::fromWCharArray(programData);
+    CoTaskMemFree(programData);
+    return QDir::toNativeSeparators(folder + QLatin1String("/Scalvanto/WeightData"));
 }
 
 // Elevated administrators only: under User Account Control an

@@ -22,10 +22,6 @@ namespace {
 
 const QString trelvant = QStringLiteral(TRELVANT_PATH);
 
-QString serviceGone()
-{
-    return strings::phrase(strings::english, strings::ServiceGone);
-}
 
 } // namespace
 
@@ -128,6 +124,8 @@ private Q_SLOTS:
 #endif
 
 #ifndef Q_OS_WIN // a service and a tray program of one account share one registry key there
+    static QString serviceGone() { return strings::phrase(strings::english, strings::ServiceGone); }
+
     // The tray program that finds the service running binds no port and is
     // the service's window: its arrivals, its status, its options (changed
     // by Apply), and word at once when it is gone.

@@ -87,6 +87,67 @@ echo "== the installer"
     ok "uninstalled; the data file, the options and the Run value stay"
 )
 installer_rc=$?
-[ "$tests_rc" = 0 ] && [ "$installer_rc" = 0 ] && echo "windows-test: all passed" && exit 0
+
+echo "== the service"
+(
+    fail() { echo "FAIL $*"; exit 1; }
+    ok() { echo "ok   $*"; }
+    reg() { wine reg "$@" 2>/dev/null | tr -d '\r'; }
+    sc() { wine sc "$@" 2>/dev/null | tr -d '\r'; }
+    work=$build/service
+    rm -rf "$work" && mkdir -p "$work"
+    use_prefix "$work/wine" "$build" "$build/tools/sandbox"
+    # Wine's service manager ends the services of a prefix with its last
+    # ordinary process, unless the server stays.
+    wineserver -p
+    trap 'wineserver -k 2>/dev/null' EXIT
+    port=$("$linux/tools/sandbox/trelvant-sandbox" --free-port)
+    options='HKCU\Software\Ponderix'
+    reg add "$options" /v UdpPort /t REG_DWORD /d "$port" /f >/dev/null
+    reg add "$options" /v Language /d English /f >/dev/null
+    wine "$build"/Scalvanto-*-win64-setup.exe /S /SERVICE && wineserver -w || fail "setup.exe /S /SERVICE"
+    # What sc qc would say (wine's sc knows no qc).
+    config=$(reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Trelvant')
+    grep -q 'ImagePath.*Trelvant.exe" --service' <<<"$config" && grep -q 'Start *REG_DWORD *0x2$' <<<"$config" &&
+        grep -q 'ObjectName.*LocalService' <<<"$config" || { echo "$config"; fail "the service is not as asked"; }
+    reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Trelvant' /v EventMessageFile |
+        grep -q 'Trelvant.exe' || fail "no event log source Trelvant"
+    ok "the service Trelvant: Trelvant.exe --service, automatic start, LocalService; its event log source"
+    # Under wine the installer's own start does not outlive its session.
+    sc query Trelvant | grep -q RUNNING || sc start Trelvant >/dev/null
+    data="$WINEPREFIX/drive_c/ProgramData/Scalvanto/WeightData"
+    for _ in $(seq 100); do ss -uan | grep -q ":$port " && break; sleep 0.1; done
+    "$linux/tools/scale-sim/scale-sim" --example --port "$port" >/dev/null
+    filed() { cmp -s "$src/tests/data/example-english.txt" "$(ls "$data"/*/data_*.txt 2>/dev/null | sort -V | tail -1)"; }
+    for _ in $(seq 100); do filed && break; sleep 0.1; done
+    filed && ok "the service filed the example in C:\\ProgramData\\Scalvanto\\WeightData" || fail "the service filed no example"
+    sc stop Trelvant >/dev/null
+    for _ in $(seq 100); do sc query Trelvant | grep -q STOPPED && break; sleep 0.1; done
+    state=$(sc query Trelvant)
+    grep -q STOPPED <<<"$state" && grep -q 'WIN32_EXIT_CODE *: 0 ' <<<"$state" && grep -q 'SERVICE_EXIT_CODE *: 0 ' <<<"$state" ||
+        { echo "$state"; fail "the service did not stop with 0"; }
+    ok "sc stop: the service stored what it read and stopped with exit code 0"
+
+    # A warning goes to the event log (wine shows what is reported when asked).
+    reg add "$options" /v FilePath /d 'C:\nowhere\at\all' /f >/dev/null
+    WINEDEBUG=warn+eventlog timeout 20 wine "C:\\Program Files\\Scalvanto\\Trelvant.exe" --service 2>"$work/eventlog.log" &
+    console=$!
+    for _ in $(seq 100); do ss -uan | grep -q ":$port " && break; sleep 0.1; done
+    "$linux/tools/scale-sim/scale-sim" --example --port "$port" >/dev/null
+    for _ in $(seq 100); do grep -q 'ReportEventW L"Data could not be saved' "$work/eventlog.log" && break; sleep 0.1; done
+    kill $console 2>/dev/null; wait $console 2>/dev/null
+    grep -q 'ReportEventW L"Data could not be saved' "$work/eventlog.log" ||
+        fail "the warning did not reach the event log"
+    ok "a warning reached the event log (ReportEventW)"
+    reg delete "$options" /v FilePath /f >/dev/null
+
+    wine "$WINEPREFIX/drive_c/Program Files/Scalvanto/Uninstall.exe" /S && wineserver -w || fail "Uninstall.exe /S"
+    sc query Trelvant | grep -q RUNNING && fail "the service runs after uninstalling"
+    wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Trelvant' >/dev/null 2>&1 && fail "the service is still registered"
+    filed || fail "the service's data went with the program"
+    ok "uninstalled: the service is gone, its data stays"
+)
+service_rc=$?
+[ "$tests_rc" = 0 ] && [ "$installer_rc" = 0 ] && [ "$service_rc" = 0 ] && echo "windows-test: all passed" && exit 0
 echo "windows-test: FAILED"
 exit 1
