@@ -3,7 +3,7 @@
 // the end lists the measurements; the storm and the menu need a desktop with
 // a tray (run under tools/desktop.sh) and are left out elsewhere.
 //
-//   bench-driver --build DIR [--quick] [--parts cpu,rate,memory,storm,menu,sync,start]
+//   bench-driver --build DIR [--quick] [--parts cpu,rate,memory,storm,menu,sync,start,handover]
 //                [--results FILE] [--rate-data DIR]
 #include "sandbox.h"
 
@@ -649,16 +649,20 @@ void sync(Bench &b)
                        {"oneHeld", oneHeld}, {"oneRuns", oneRuns}, {"manyHeld", manyHeld}, {"manyRuns", manyRuns}});
 }
 
-// Whether a UDP socket is bound to `port`.
+// How many UDP sockets are bound to `port`.
+int sockets(quint16 port)
+{
+    int n = 0;
+    for (const char *table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        for (const QString &line : readText(table).split('\n'))
+            n += line.simplified().section(' ', 1, 1).section(':', 1).toUInt(nullptr, 16) == port;
+    }
+    return n;
+}
+
 bool bound(quint16 port)
 {
-    for (const char *table : {"/proc/net/udp", "/proc/net/udp6"}) {
-        for (const QString &line : readText(table).split('\n')) {
-            if (line.simplified().section(' ', 1, 1).section(':', 1).toUInt(nullptr, 16) == port)
-                return true;
-        }
-    }
-    return false;
+    return sockets(port) > 0;
 }
 
 // Trelvant started with a day folder of many data files, which it counts
@@ -711,6 +715,51 @@ void start(Bench &b)
     b.section("start", {{"files", QString::number(files)}, {"datagrams", QString::number(datagrams)}});
 }
 
+// A tray program receives a paced stream when the service starts on its
+// port: how soon the tray program lets the port go (one socket left on it),
+// and what is lost of the stream, which they file between them.
+void handover(Bench &b)
+{
+    const int runs = b.quick ? 1 : 3, rate = 1000, datagrams = b.quick ? 6000 : 10000;
+    Rows table;
+    qint64 lostAll = 0;
+    for (int run = 1; run <= runs; ++run) {
+        const Target target{"", Kind::Trelvant, {{"ShowTrayMessage", false}}};
+        Receiver tray(b, target);
+        Sandbox service({{"UdpPort", int(tray.sandbox.port())}, {"ShowTrayMessage", false}});
+        tray.sandbox.followService(service);
+        QProcess serviceProcess;
+        if (!tray.start())
+            continue;
+        QProcess sim;
+        sim.start(b.tool("/tools/scale-sim/scale-sim"), simArgs(tray.sandbox.port(), 100, datagrams, rate));
+        QThread::sleep(3);
+        QElapsedTimer t;
+        t.start();
+        service.start(serviceProcess, b.tool("/Trelvant"), false, {"--service"});
+        while (sockets(tray.sandbox.port()) < 2 && t.elapsed() < 10000)
+            QThread::msleep(1);
+        while (sockets(tray.sandbox.port()) > 1 && t.elapsed() < 10000)
+            QThread::msleep(1);
+        const qint64 handedMs = t.elapsed();
+        sim.waitForFinished(120000);
+        const qint64 sent = firstMatch(QString::fromLocal8Bit(sim.readAll()), "^datagrams:\\s+(\\d+)").toLongLong();
+        qint64 filed = -1;
+        for (qint64 last = -2; filed != last; QThread::msleep(500))
+            last = std::exchange(filed, tray.records() + service.records().size());
+        serviceProcess.kill();
+        serviceProcess.waitForFinished();
+        lostAll += sent - filed;
+        table << QStringList{QString::number(run), QString::number(sent), QString::number(tray.records()),
+                             QString::number(filed - tray.records()), QString::number(sent - filed),
+                             QString::number(handedMs)};
+    }
+    b.figure(QString("Hand-over to the service, %1 datagrams/s: lines lost in %2 runs").arg(rate).arg(runs),
+             QString::number(lostAll), "none", yes(!table.isEmpty() && lostAll == 0));
+    b.section("handover", {{"rate", QString::number(rate)}, {"datagrams", QString::number(datagrams)},
+                           {"rows", rows(table)}});
+}
+
 // What can be measured, in the report's order; `tray`: only on a desktop with a tray.
 const struct Part
 {
@@ -719,7 +768,7 @@ const struct Part
     bool tray;
 } parts[] = {{"cpu", cpu, false},    {"rate", rate, false}, {"memory", memory, false},
              {"storm", storm, true}, {"menu", menu, true},  {"sync", sync, false},
-             {"start", start, false}};
+             {"start", start, false},   {"handover", handover, false}};
 
 } // namespace
 
@@ -728,7 +777,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addOptions({{"build", "Build folder of the sources.", "dir", "build"},
-                       {"parts", "What to measure.", "list", "cpu,rate,memory,storm,menu,sync,start"},
+                       {"parts", "What to measure.", "list", "cpu,rate,memory,storm,menu,sync,start,handover"},
                        {"results", "Where the report goes.", "file", PROJECT_SOURCE_DIR "/bench/RESULTS.md"},
                        {"rate-data", "Where the paced rate and memory runs keep their files (a tmpfs keeps the "
                                      "disk, shared with whatever else runs, out of the comparison).",
@@ -776,7 +825,7 @@ int main(int argc, char **argv)
     QFile out(parser.value("results"));
     if (!out.open(QIODevice::WriteOnly))
         return 1;
-    out.write((report + b.details + readText(PROJECT_SOURCE_DIR "/bench/earlier.md")).toUtf8());
+    out.write((report + b.details + "\n" + readText(PROJECT_SOURCE_DIR "/bench/earlier.md")).toUtf8());
     qInfo("Wrote %s", qPrintable(out.fileName()));
     return 0;
 }
