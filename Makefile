@@ -32,6 +32,7 @@ test: build
 # The pictures in docs/, made by tools/screenshots on a virtual desktop with
 # a tray; fails when one cannot be made.
 gui-check: build
+	cmake --build $(BUILD) -j $(JOBS) --target screenshots
 	sh tools/desktop.sh $(BUILD)/tools/screenshots/screenshots docs
 
 # CPU per datagram, zero-loss rates against a bare receiver, syncing against

@@ -34,6 +34,15 @@ void Gravex::buildOptionsWindow()
     folderLabel = new QLabel(getLanguageString(strings::DataFolder), this);
     portLabel = new QLabel(getLanguageString(strings::UdpPort), this);
 
+    // Names to find them by, for tests and tools, whatever the members are called.
+    const std::pair<QObject *, const char *> names[] = {
+        {languageBox, "language"},   {folderEdit, "folder"},       {portEdit, "port"},
+        {applyButton, "apply"},      {closeButton, "close"},       {selectButton, "select"},
+        {showTrayMessageCheck, "notify"}, {autoLoadCheck, "autoStart"}, {debugCheck, "debug"},
+        {languageLabel, "languageLabel"}, {folderLabel, "folderLabel"}, {portLabel, "portLabel"}};
+    for (const auto &[object, name] : names)
+        object->setObjectName(QLatin1String(name));
+
     portEdit->setInputMask(portMask);
     folderEdit->setText(filePath);
     portEdit->setText(QStringLiteral("%1").arg(udpPort));

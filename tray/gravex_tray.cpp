@@ -40,6 +40,13 @@ void Gravex::createTrayIcon()
     statusAction = new QAction(strings::phrase(language, strings::StatusCommand), this);
     openFolderAction = new QAction(strings::phrase(language, strings::OpenDataFolder), this);
 
+    const std::pair<QObject *, const char *> names[] = {
+        {helpMenu, "help"},          {aboutQtAction, "aboutQt"}, {showWindowAction, "options"},
+        {aboutAction, "about"},      {licenseAction, "license"}, {readmeAction, "readme"},
+        {quitAction, "quit"},        {statusAction, "status"},   {openFolderAction, "openDataFolder"}};
+    for (const auto &[object, name] : names)
+        object->setObjectName(QLatin1String(name));
+
     connect(showWindowAction, &QAction::triggered, this, &Gravex::showWindow);
     connect(aboutQtAction, &QAction::triggered, this, &Gravex::aboutQt);
     connect(aboutAction, &QAction::triggered, this, &Gravex::aboutGravex);

@@ -336,8 +336,8 @@ private Q_SLOTS:
     void quittingKeepsEveryLine()
     {
         Fixture f({{"Debug", true}});
-        f.probe->saveMessage(packet1of3);
-        f.probe->saveMessage(packet2of3);
+        QMetaObject::invokeMethod(f.gravex.get(), "saveMessage", Q_ARG(QByteArray, packet1of3));
+        QMetaObject::invokeMethod(f.gravex.get(), "saveMessage", Q_ARG(QByteArray, packet2of3));
         f.gravex.reset();
         QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2}));
         QCOMPARE(readFile(f.file("debug_1.txt")), packet2of3);

@@ -33,7 +33,7 @@ private Q_SLOTS:
         for (int i = 0; i < count; ++i)
             flood << twenty;
         f.send(flood);
-        f.probe->receiveMessage();
+        QMetaObject::invokeMethod(f.gravex.get(), "receiveMessage");
         const auto lines = [&] { return readFile(f.file("data_1.txt")).count('\n') - 13; };
         QVERIFY2(lines() < 20 * count, "one pass read the whole flood");
         QTRY_COMPARE_WITH_TIMEOUT(lines(), 20 * count, 30000);
@@ -59,7 +59,7 @@ private Q_SLOTS:
         Fixture f({{"UdpPort", port}});
         QVERIFY2(shownWarning().startsWith(warning), qPrintable(shownWarning()));
         QCOMPARE(f.probe->udpSocket()->state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(f.probe->portEdit()->text(), QString::number(quint16(port.toInt())));
+        QCOMPARE(f.find<QLineEdit>("port")->text(), QString::number(quint16(port.toInt())));
     }
 
     // Apply closes the socket and binds it again, to the port in the window.
@@ -67,8 +67,8 @@ private Q_SLOTS:
     {
         Fixture f;
         const quint16 next = freeUdpPort();
-        f.probe->portEdit()->setText(QString::number(next));
-        f.probe->applyOptions();
+        f.find<QLineEdit>("port")->setText(QString::number(next));
+        f.apply();
         QCOMPARE(f.port(), next);
         f.send({example}, next);
         QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));

@@ -138,11 +138,11 @@ private Q_SLOTS:
         f.start(); // finds the service
         QUdpSocket probe; // the tray program's own port is free
         QVERIFY(probe.bind(QHostAddress::Any, f.sandbox.port(), QUdpSocket::DontShareAddress));
-        QCOMPARE(f.probe->portEdit()->text(), QString::number(service.sandbox.port()));
+        QCOMPARE(f.find<QLineEdit>("port")->text(), QString::number(service.sandbox.port()));
 
         service.sandbox.send(example);
         QTRY_VERIFY(f.blinking());
-        f.probe->trayMenu()->actions().value(1)->trigger(); // Status
+        f.command("status");
         QWidget *window = nullptr;
         for (QWidget *w : QApplication::topLevelWidgets())
             window = w->objectName() == "status" ? w : window;
@@ -151,8 +151,8 @@ private Q_SLOTS:
                  strings::phrase(strings::english, strings::ServiceReceives));
 
         const quint16 next = freeUdpPort();
-        f.probe->portEdit()->setText(QString::number(next));
-        f.probe->applyOptions();
+        f.find<QLineEdit>("port")->setText(QString::number(next));
+        f.apply();
         QCOMPARE(Fixture::stored("UdpPort").toInt(), int(f.sandbox.port())); // not stored here
         QTRY_COMPARE(service.sandbox.stored("UdpPort").toInt(), int(next));
 

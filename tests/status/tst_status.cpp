@@ -16,13 +16,13 @@ namespace {
 
 QAction *command(Fixture &f, int index)
 {
-    return f.probe->trayMenu()->actions().value(index);
+    return f.trayMenu()->actions().value(index);
 }
 
 // The status window, opened from the tray menu, with figures as they are now.
 QWidget *statusWindow(Fixture &f)
 {
-    command(f, 1)->trigger();
+    f.command("status");
     QWidget *window = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets())
         window = w->objectName() == "status" ? w : window;
@@ -205,8 +205,8 @@ private Q_SLOTS:
         Fixture f;
         f.send({example});
         QTRY_COMPARE(f.filesOfToday(), QStringList{"data_1.txt"});
-        f.probe->portEdit()->setText("0");
-        f.probe->applyOptions();
+        f.find<QLineEdit>("port")->setText("0");
+        f.apply();
         const QString day = QDate::currentDate().toString("dd.MM.yyyy");
         QCOMPARE(timesNow(rows(statusWindow(f), "events"), 0),
                  QStringList({"now|UDP port 0 could not be opened: not a valid port number",

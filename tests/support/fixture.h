@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -49,22 +50,18 @@ inline void closeWarnings()
     }
 }
 
-// Test access to the main object's private parts.
+// What tests reach of the main object that is not a widget of its own: the
+// receiver's batch and socket, option members changed as Apply or Select...
+// change them, and the tray icon's blink timer.
 struct GravexProbe
 {
     Gravex &g;
-    void saveMessage(const QByteArray &m) { g.saveMessage(m); }
     // The end of a batch, and its files on the disk and announced.
     void finishBatch()
     {
         g.receiver->finishBatch();
         g.receiver->syncQueue.finish();
     }
-    void receiveMessage() { g.receiveMessage(); }
-    void applyOptions() { g.applyOptions(); }
-    void showWindow() { g.showWindow(); }
-    void quitApp() { g.quitApp(); }
-    // The data folder or the language changed as Apply changes them.
     void setFilePath(const QString &folder)
     {
         g.filePath = folder;
@@ -76,15 +73,8 @@ struct GravexProbe
         g.passOptions();
     }
     const QString &filePath() const { return g.filePath; }
+    bool receives() const { return g.receiver != nullptr; }
     QUdpSocket *udpSocket() { return g.receiver->udpSocket; }
-    QComboBox *languageBox() { return g.languageBox; }
-    QLineEdit *folderEdit() { return g.folderEdit; }
-    QLineEdit *portEdit() { return g.portEdit; }
-    QCheckBox *autoLoadCheck() { return g.autoLoadCheck; }
-    QPushButton *selectButton() { return g.selectButton; }
-    QPushButton *closeButton() { return g.closeButton; }
-    QAction *showWindowAction() { return g.showWindowAction; }
-    QMenu *trayMenu() { return g.trayMenu; }
     Tray *trayIcon() { return g.trayIcon; }
     static QTimer *blinkTimer(Tray *t) { return t->blinkTimer; }
     static void tick(Tray *t) { t->blinkTrayIcon(); }
@@ -146,6 +136,19 @@ struct Fixture
         return s->value(key);
     }
 
+    // A widget of the options window, or an action of the tray menu, by its name.
+    template <typename T> T *find(const char *name) const
+    {
+        T *found = gravex->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("no %s named %s", T::staticMetaObject.className(), name);
+        return found;
+    }
+    QMenu *trayMenu() const { return probe->trayIcon()->contextMenu(); }
+    // What the user does with the options window and the tray menu.
+    void apply() const { find<QPushButton>("apply")->click(); }
+    void command(const char *name) const { find<QAction>(name)->trigger(); }
+
     QString path(const QString &relative) const { return sandbox.home() + '/' + relative; }
     QString today() const { return path("data/" + QDate::currentDate().toString("dd.MM.yyyy")); }
     // A file in today's folder under the data folder "data".
@@ -153,11 +156,12 @@ struct Fixture
     QStringList filesOfToday() const { return QDir(today()).entryList(QDir::Files); }
     quint16 port() { return probe->udpSocket()->localPort(); }
 
-    // One batch of datagrams, as one pass of the receiver hands them over.
+    // One batch of datagrams, as one pass of the receiver hands them over,
+    // each through the main object's slot.
     void save(const QByteArrayList &datagrams)
     {
         for (const QByteArray &d : datagrams)
-            probe->saveMessage(d);
+            QMetaObject::invokeMethod(gravex.get(), "saveMessage", Q_ARG(QByteArray, d));
         probe->finishBatch();
     }
     void send(const QByteArrayList &datagrams, quint16 to = 0)

@@ -55,7 +55,6 @@ private Q_SLOTS:
         QTimer *timer = GravexProbe::blinkTimer(tray);
         QVERIFY(!timer->isActive() && shows(tray, ":/Gravex"));
         tray->announce(first);
-        QCOMPARE(timer->interval(), 800);
         QVERIFY(shows(tray, ":/Gravex")); // the image changes only on the first tick
         for (const char *image : {":/NewMessage", ":/Gravex", ":/NewMessage"}) {
             GravexProbe::tick(tray);
@@ -148,9 +147,9 @@ private Q_SLOTS:
         Fixture f;
         if (!QSystemTrayIcon::isSystemTrayAvailable())
             QSKIP("needs a system tray");
-        f.probe->showWindow();
+        f.command("options");
         QVERIFY(!f.gravex->close());
-        QVERIFY(f.gravex->isHidden() && !f.probe->showWindowAction()->isChecked());
+        QVERIFY(f.gravex->isHidden() && !f.find<QAction>("options")->isChecked());
     }
 };
 

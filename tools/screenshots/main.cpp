@@ -100,9 +100,9 @@ QPixmap grabModal(const std::function<void()> &open)
 }
 
 // The tray menu, popped up at the icon as a right-click does, with Help open.
-QPixmap trayMenu(GravexProbe &p, const QRect &icon)
+QPixmap trayMenu(const Fixture &f, const QRect &icon)
 {
-    QMenu *menu = p.trayMenu();
+    QMenu *menu = f.trayMenu();
     menu->popup(icon.center());
     waitShown(menu, "the tray menu");
     QMenu *help = nullptr;
@@ -162,10 +162,10 @@ void removeDataFolder()
 // The options window, the program's own widget, as "Options" shows it.
 QPixmap optionsWindow(Fixture &f)
 {
-    f.probe->showWindow();
+    f.command("options");
     waitShown(f.gravex.get(), "the options window");
     const QPixmap shot = f.gravex->grab();
-    f.probe->showWindow();
+    f.command("options");
     return shot;
 }
 
@@ -184,7 +184,7 @@ QPixmap statusWindow(Fixture &f)
     f.sendFrom(QHostAddress("127.0.0.3"), {example});
     if (!QTest::qWaitFor([&] { return f.gravex->statusSnapshot().reception.received == 7; }, 5000))
         throw Failure{"the traffic for the status window did not arrive"};
-    f.probe->trayMenu()->actions().value(1)->trigger();
+    f.command("status");
     StatusWindow *window = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets())
         window = w->objectName() == "status" ? qobject_cast<StatusWindow *>(w) : window;
@@ -210,14 +210,14 @@ void english()
     Fixture f({{"UdpPort", port()}, {"FilePath", dataFolder()}, {"AllowedSenders", "127.0.0.1 127.0.0.2"}});
     save(optionsWindow(f), "options-en.png");
     save(grabModal([&] { QMetaObject::invokeMethod(f.gravex.get(), "aboutGravex"); }), "about.png");
-    save(grabModal([&] { f.probe->quitApp(); }), "quit-confirm.png");
+    save(grabModal([&] { f.command("quit"); }), "quit-confirm.png");
 
     Tray *tray = f.probe->trayIcon();
     const QRect icon = dockedIcon(tray);
     const QPixmap rest = screen(icon.adjusted(-8, -8, 8, 8));
     save(rest.scaled(rest.size() * 3, Qt::IgnoreAspectRatio, Qt::FastTransformation),
          "tray-rest.png");
-    save(trayMenu(*f.probe, icon), "tray-menu.png");
+    save(trayMenu(f, icon), "tray-menu.png");
 
     // New results: the balloon, and the icon's first blink into the alert
     // image, held there for the picture. A fixed time keeps the picture the
@@ -241,7 +241,7 @@ void russian()
     Fixture f({{"UdpPort", port()}, {"FilePath", dataFolder()}, {"Language", "Russian"},
                {"AllowedSenders", "127.0.0.1 127.0.0.2"}});
     save(optionsWindow(f), "options-ru.png");
-    save(trayMenu(*f.probe, dockedIcon(f.probe->trayIcon())), "tray-menu-ru.png");
+    save(trayMenu(f, dockedIcon(f.probe->trayIcon())), "tray-menu-ru.png");
     save(statusWindow(f), "status-ru.png");
 }
 
