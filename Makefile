@@ -54,9 +54,9 @@ FUZZ_SECONDS ?= 60
 fuzz:
 	@SCALVO_EXTRA_PACKAGES="clang libclang-rt-14-dev" sh tools/install-deps.sh
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DSCALVO_FUZZ=ON
-	cmake --build build-fuzz --target fuzz-datagram -j $(JOBS)
+	cmake --build build-fuzz --target fuzz-datagram tst_fuzzreplay -j $(JOBS)
 	mkdir -p build-fuzz/corpus build-fuzz/seeds
-	perl -ne 'next if /^#/ || !/\S/; s/\s//g; open(my $$f, ">", "build-fuzz/seeds/" . ++$$n) or die; print $$f pack("H*", $$_)' tests/fuzz/seeds.hex
+	build-fuzz/tests/tst_fuzzreplay --write-seeds build-fuzz/seeds
 	build-fuzz/tests/fuzz-datagram -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds
 
 # Every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -11,6 +11,7 @@
 #   bash packaging/check.sh [BUILD_DIR]        (make package-check)
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
+. "$src/tools/check-lib.sh"
 build=$(cd "${1:-$src/build}" && pwd)
 sudo=()
 [ "$(id -u)" = 0 ] || sudo=(sudo -n)
@@ -34,9 +35,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-ok() { echo "ok   $*"; }
-wait_for() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
 
 cmake --build "$build" --target Trelvant scale-sim trelvant-sandbox >/dev/null
 rm -f "$build"/trelvant_*.deb
@@ -70,8 +68,7 @@ wait_for test -s "$work/info" || { cat "$work/trelvant.log" >&2; fail "/usr/bin/
 info() { sed -n "s/^$1 //p" "$work/info"; }
 pid=$(info pid) data=$(info data)
 "$build/tools/scale-sim/scale-sim" --example --port "$(info port)" >/dev/null
-filed() { cmp -s "$src/tests/data/example-english.txt" "$(ls "$data"/*/data_*.txt | sort -V | tail -1)"; }
-wait_for filed || { cat -A "$data"/*/* >&2 || true; fail "no data file with the header and the example's line"; }
+wait_for filed "$data" || { cat -A "$data"/*/* >&2 || true; fail "no data file with the header and the example's line"; }
 options=$(cat "$data/../.config/Ponderix.conf")
 kill "$pid" && wait "$sandbox" || fail "/usr/bin/trelvant ended with $? on SIGTERM"
 pid=""
@@ -96,10 +93,9 @@ as_service=("${sudo[@]}" setpriv --reuid="$(unit_value User)" --regid="$(unit_va
     2>"$work/service.log" &
 service_pid=$!
 service_data=/var/lib/trelvant/WeightData
-filed_by_service() { cmp -s "$src/tests/data/example-english.txt" "$(ls "$service_data"/*/data_*.txt 2>/dev/null | sort -V | tail -1)"; }
 wait_for test -S /run/trelvant/trelvant.socket || { cat "$work/service.log" >&2; fail "the service does not listen"; }
 "$build/tools/scale-sim/scale-sim" --example --port "$port" >/dev/null
-wait_for filed_by_service || { cat "$work/service.log" >&2; fail "the service filed no data file with the example"; }
+wait_for filed "$service_data" || { cat "$work/service.log" >&2; fail "the service filed no data file with the example"; }
 [ "$(stat -c %U "$(ls "$service_data"/*/data_*.txt | tail -1)")" = trelvant ] || fail "the service's data file is not its account's"
 "${sudo[@]}" kill -TERM "$service_pid" && wait "$service_pid" || fail "the service ended with $? on SIGTERM"
 service_pid=""
@@ -110,8 +106,8 @@ installed=""
 for f in /usr/bin/trelvant /usr/lib/trelvant /usr/share/applications/trelvant.desktop "$unit"; do
     if [ -e "$f" ] || [ -L "$f" ]; then fail "$f is still there after the removal"; fi
 done
-filed || fail "the data file changed or went with the package"
+filed "$data" || fail "the data file changed or went with the package"
 [ "$(cat "$data/../.config/Ponderix.conf")" = "$options" ] || fail "the options changed or went with the package"
 rm -rf "$(dirname "$data")"
-filed_by_service || fail "the service's data went with the package"
+filed "$service_data" || fail "the service's data went with the package"
 ok "removed; the data file and the options stay, and the service's data"

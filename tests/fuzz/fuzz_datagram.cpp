@@ -2,7 +2,7 @@
 // network. The receiver's acceptance checks and record rendering must agree
 // with the separate decoder in datagramcheck.cpp; a disagreement, a crash or
 // a sanitizer report ends the run with the input saved. Built and run by
-// tests/fuzz/run.sh (make fuzz).
+// make fuzz, which starts it from the seeds of tests/fuzz/seeds.hex.
 
 #include "datagramcheck.h"
 

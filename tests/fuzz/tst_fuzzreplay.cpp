@@ -1,6 +1,9 @@
 // The datagram fuzzer's comparison as an ordinary test: the seeds and a
 // fixed, seeded series of mutations of them go through the same check as
-// under libFuzzer (make fuzz runs it open-ended).
+// under libFuzzer (make fuzz runs it open-ended). It also writes the seeds
+// out, a file each, as libFuzzer takes them:
+//
+//   tst_fuzzreplay --write-seeds FOLDER
 #include "datagramcheck.h"
 
 #include <QFile>
@@ -70,5 +73,18 @@ private Q_SLOTS:
     }
 };
 
-QTEST_APPLESS_MAIN(TestFuzzReplay)
+int main(int argc, char **argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "--write-seeds") == 0) {
+        int n = 0;
+        for (const QByteArray &seed : seeds()) {
+            QFile file(QFile::decodeName(argv[2]) + '/' + QString::number(++n));
+            if (!file.open(QIODevice::WriteOnly) || file.write(seed) != seed.size())
+                return 1;
+        }
+        return n > 0 ? 0 : 1;
+    }
+    TestFuzzReplay test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_fuzzreplay.moc"

@@ -10,18 +10,15 @@
 # scale-sim --example byte for byte, closes it as Windows asks a program to,
 # uninstalls silently, and checks what must go and what must stay.
 set -uo pipefail
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-winpath() { echo "Z:${1//\//\\}"; }
-# A prefix is made once (wineboot takes a while).
-use_prefix() {
-    export WINEPREFIX=$1 WINEPATH="$(winpath "$2/deploy");$(winpath "$3")"
-    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
-}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../tools/windows/wine-env.sh"
+. "$here/../../tools/check-lib.sh"
+# The installed program shows its windows on a virtual display of its own
+# (wine brings its own tray); the test programs run offscreen.
+[ -n "${SCALVO_DESKTOP:-}" ] || exec "$here/../../tools/desktop.sh" --no-tray bash "$0" "$@"
 
 build=$(cd "${1:?usage: wine-test.sh BUILD LINUX_BUILD}" && pwd)
 linux=$(cd "${2:?usage: wine-test.sh BUILD LINUX_BUILD}" && pwd)
-src=$(cd "$(dirname "$0")/../.." && pwd)
 rm -rf "$build/wine" "$build/test-results"
 echo "== the test programs under wine"
 ctest --test-dir "$build" --output-on-failure
@@ -29,17 +26,11 @@ tests_rc=$?
 
 echo "== the installer"
 (
-    fail() { echo "FAIL $*"; exit 1; }
-    ok() { echo "ok   $*"; }
     reg() { wine reg "$@" 2>/dev/null | tr -d '\r'; }
     work=$build/installer
     rm -rf "$work" && mkdir -p "$work"
-    Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" 2>/dev/null &
-    xvfb=$!
-    trap 'kill $xvfb 2>/dev/null; wineserver -k 2>/dev/null' EXIT
-    until [ -s "$work/display" ]; do sleep 0.1; done
-    export DISPLAY=":$(cat "$work/display")"
-    use_prefix "$work/wine" "$build" "$build/tools/sandbox"
+    trap 'wineserver -k 2>/dev/null' EXIT
+    use_prefix "$work/wine" "$build/deploy" "$build/tools/sandbox"
     dir="$WINEPREFIX/drive_c/Program Files/Scalvanto"
     link="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Scalvanto.lnk"
     uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Scalvanto'
@@ -71,9 +62,7 @@ echo "== the installer"
     [ -s "$work/info" ] || { cat "$work/log"; fail "the installed Trelvant.exe files no datagram"; }
     data=$(winepath -u "$(sed -n 's/^data //p' "$work/info" | tr -d '\r')")
     "$linux/tools/scale-sim/scale-sim" --example --port "$(sed -n 's/^port //p' "$work/info" | tr -d '\r')" >/dev/null
-    filed() { cmp -s "$src/tests/data/example-english.txt" "$(ls "$data"/*/data_*.txt | sort -V | tail -1)"; }
-    for _ in $(seq 100); do filed && break; sleep 0.1; done
-    filed && ok "${data#*/dosdevices/}: the example's bytes" || fail "no data file with the example"
+    wait_for filed "$data" && ok "${data#*/dosdevices/}: the example's bytes" || fail "no data file with the example"
     wine taskkill /IM Trelvant.exe >/dev/null 2>&1
     wait $sandbox && ok "Trelvant.exe closed on taskkill with exit code 0" || fail "Trelvant.exe ended with $?"
 
@@ -82,7 +71,7 @@ echo "== the installer"
         fail "Uninstall.exe /S"
     netsh_ran "$work/uninstall.log" delete "" || fail "the uninstaller did not ask netsh to remove the firewall rule"
     [ ! -e "$dir" ] && [ ! -e "$link" ] && ! reg query "$uninstall" >/dev/null || fail "the uninstaller left the program"
-    filed && reg query "$options" /v UdpPort | grep -q UdpPort && reg query "$run" /v Ponderix | grep -q Ponderix ||
+    filed "$data" && reg query "$options" /v UdpPort | grep -q UdpPort && reg query "$run" /v Ponderix | grep -q Ponderix ||
         fail "the uninstaller took the data file, the options or the Run value"
     ok "uninstalled; the data file, the options and the Run value stay"
 )
@@ -90,13 +79,11 @@ installer_rc=$?
 
 echo "== the service"
 (
-    fail() { echo "FAIL $*"; exit 1; }
-    ok() { echo "ok   $*"; }
     reg() { wine reg "$@" 2>/dev/null | tr -d '\r'; }
     sc() { wine sc "$@" 2>/dev/null | tr -d '\r'; }
     work=$build/service
     rm -rf "$work" && mkdir -p "$work"
-    use_prefix "$work/wine" "$build" "$build/tools/sandbox"
+    use_prefix "$work/wine" "$build/deploy" "$build/tools/sandbox"
     # Wine's service manager ends the services of a prefix with its last
     # ordinary process, unless the server stays.
     wineserver -p
@@ -116,11 +103,10 @@ echo "== the service"
     # Under wine the installer's own start does not outlive its session.
     sc query Trelvant | grep -q RUNNING || sc start Trelvant >/dev/null
     data="$WINEPREFIX/drive_c/ProgramData/Scalvanto/WeightData"
-    for _ in $(seq 100); do ss -uan | grep -q ":$port " && break; sleep 0.1; done
+    wait_for sh -c "ss -uan | grep -q ':$port '"
     "$linux/tools/scale-sim/scale-sim" --example --port "$port" >/dev/null
-    filed() { cmp -s "$src/tests/data/example-english.txt" "$(ls "$data"/*/data_*.txt 2>/dev/null | sort -V | tail -1)"; }
-    for _ in $(seq 100); do filed && break; sleep 0.1; done
-    filed && ok "the service filed the example in C:\\ProgramData\\Scalvanto\\WeightData" || fail "the service filed no example"
+    wait_for filed "$data" && ok "the service filed the example in C:\\ProgramData\\Scalvanto\\WeightData" ||
+        fail "the service filed no example"
     sc stop Trelvant >/dev/null
     for _ in $(seq 100); do sc query Trelvant | grep -q STOPPED && break; sleep 0.1; done
     state=$(sc query Trelvant)
@@ -144,7 +130,7 @@ echo "== the service"
     wine "$WINEPREFIX/drive_c/Program Files/Scalvanto/Uninstall.exe" /S && wineserver -w || fail "Uninstall.exe /S"
     sc query Trelvant | grep -q RUNNING && fail "the service runs after uninstalling"
     wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Trelvant' >/dev/null 2>&1 && fail "the service is still registered"
-    filed || fail "the service's data went with the program"
+    filed "$data" || fail "the service's data went with the program"
     ok "uninstalled: the service is gone, its data stays"
 )
 service_rc=$?

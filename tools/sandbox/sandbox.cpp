@@ -1,6 +1,9 @@
 #include "sandbox.h"
 
 #include "app/platform.h"
+#include "datagrams.h"
+#include "files/datafiles.h"
+#include "i18n/strings.h"
 #include "settings/options.h"
 
 #include <QDeadlineTimer>
@@ -24,12 +27,12 @@ namespace {
 
 constexpr int readyMs = 15000;
 constexpr int resendMs = 100;
-constexpr int headerLines = 13;
 
-// A transfer of one datagram whose one record has PLU 0: accepted, no line.
-const QByteArray recordless = QByteArray::fromHex(
-    "F855CE3A000208010001003200D2040000000000000B0C050E03090200000000000001070300000000"
-    "EE110000E204000000000000000000000000000000006DAD");
+// The lines of a data file's header, however long the program makes it.
+int headerLines()
+{
+    return int(datafiles::header(strings::english).count(QLatin1Char('\n')));
+}
 
 std::unique_ptr<QSettings> store(const QString &home)
 {
@@ -144,7 +147,7 @@ bool Sandbox::start(QProcess &process, const QString &program, bool waitReady, c
     while (waitReady && dataFiles().isEmpty()) {
         if (ready.hasExpired() || process.state() != QProcess::Running)
             return false;
-        send(recordless);
+        send(pluZero); // a transfer that makes a data file and writes no line
         QThread::msleep(resendMs);
     }
     return true;
@@ -190,7 +193,7 @@ QList<QByteArray> Sandbox::records() const
         QFile file(path);
         file.open(QIODevice::ReadOnly);
         const QList<QByteArray> all = file.readAll().split('\n');
-        for (qsizetype i = headerLines; i + 1 < all.size(); ++i)
+        for (qsizetype i = headerLines(); i + 1 < all.size(); ++i)
             lines << all.at(i).chopped(1);
     }
     return lines;
@@ -203,10 +206,11 @@ QString Sandbox::damagedFile() const
         file.open(QIODevice::ReadOnly);
         const QByteArray bytes = file.readAll();
         const QList<QByteArray> lines = bytes.split('\n');
-        bool whole = bytes.endsWith("\r\n") && lines.size() > headerLines;
+        const int header = headerLines();
+        bool whole = bytes.endsWith("\r\n") && lines.size() > header;
         for (qsizetype i = 0; whole && i + 1 < lines.size(); ++i)
             whole = lines.at(i).endsWith('\r') && lines.at(i).count('\r') == 1 &&
-                    (i < headerLines || lines.at(i).count(';') == 9);
+                    (i < header || lines.at(i).count(';') == 9);
         if (!whole)
             return path;
     }

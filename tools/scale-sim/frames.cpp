@@ -5,14 +5,14 @@
 namespace scalesim {
 namespace {
 
-constexpr quint16 kPolynomial = 0x1021;
-constexpr char kHeader[] = {'\xF8', '\x55', '\xCE'};
-constexpr char kMessageType = 0x02;
-constexpr char kMessageSubtype = 0x08;
-constexpr int kBodyLengthOffset = 3;
-constexpr int kBodyOffset = 5;
-constexpr int kCrcSize = 2;
-constexpr int kShortFrameSize = 64;
+constexpr quint16 polynomial = 0x1021;
+constexpr char frameHeader[] = {'\xF8', '\x55', '\xCE'};
+constexpr char messageType = 0x02;
+constexpr char messageSubtype = 0x08;
+constexpr int bodyLengthOffset = 3;
+constexpr int bodyOffset = 5;
+constexpr int crcSize = 2;
+constexpr int shortFrameSize = 64;
 
 // Table entry for t: the remainder of t * x^16, computed bit by bit as the
 // scales' firmware describes it.
@@ -23,7 +23,7 @@ std::array<quint16, 256> makeCrcTable()
         quint16 a = 0;
         quint16 x = quint16(t << 8);
         for (int bit = 0; bit < 8; ++bit) {
-            a = ((x ^ a) & 0x8000) ? quint16((a << 1) ^ kPolynomial) : quint16(a << 1);
+            a = ((x ^ a) & 0x8000) ? quint16((a << 1) ^ polynomial) : quint16(a << 1);
             x = quint16(x << 1);
         }
         table[std::size_t(t)] = a;
@@ -52,16 +52,16 @@ quint16 getLe16(const QByteArray &in, int offset)
 QByteArray assemble(quint16 packetNumber, quint16 packetCount, const QByteArray &recordData)
 {
     QByteArray frame;
-    frame.reserve(recordData.size() + kFrameOverhead);
-    frame.append(kHeader, sizeof kHeader);
-    putLe(frame, quint32(recordData.size() + kBodyOverhead), 2);
-    frame.append(kMessageType);
-    frame.append(kMessageSubtype);
+    frame.reserve(recordData.size() + frameOverhead);
+    frame.append(frameHeader, sizeof frameHeader);
+    putLe(frame, quint32(recordData.size() + bodyOverhead), 2);
+    frame.append(messageType);
+    frame.append(messageSubtype);
     putLe(frame, packetNumber, 2);
     putLe(frame, packetCount, 2);
     putLe(frame, quint32(recordData.size()), 2);
     frame.append(recordData);
-    putLe(frame, crc16(frame.mid(kBodyOffset)), kCrcSize);
+    putLe(frame, crc16(frame.mid(bodyOffset)), crcSize);
     return frame;
 }
 
@@ -86,7 +86,7 @@ quint16 crc16(const QByteArray &data)
 QByteArray encodeRecord(const Record &r)
 {
     QByteArray out;
-    out.reserve(kRecordSize);
+    out.reserve(recordSize);
     putLe(out, quint32(r.transactionNumber), 4);
     putLe(out, 0, 2); // unused
     putLe(out, quint16(r.recordStatus), 2);
@@ -99,14 +99,14 @@ QByteArray encodeRecord(const Record &r)
     putLe(out, quint32(r.plu), 4);
     putLe(out, quint32(r.price), 4);
     putLe(out, quint32(r.weight), 4);
-    out.append(kRecordSize - out.size(), '\0'); // unused tail
+    out.append(recordSize - out.size(), '\0'); // unused tail
     return out;
 }
 
 QByteArray buildFrame(quint16 packetNumber, quint16 packetCount, const QVector<Record> &records)
 {
     QByteArray recordData;
-    recordData.reserve(records.size() * kRecordSize);
+    recordData.reserve(records.size() * recordSize);
     for (const Record &r : records)
         recordData.append(encodeRecord(r));
     return assemble(packetNumber, packetCount, recordData);
@@ -126,14 +126,14 @@ QByteArray corruptFrame(const QByteArray &frame, Corruption kind)
         std::swap(out[0], out[1]);
         break;
     case Corruption::TooShort: {
-        const int dataBytes = kShortFrameSize - kFrameOverhead;
+        const int dataBytes = shortFrameSize - frameOverhead;
         out =
-            assemble(getLe16(frame, 7), getLe16(frame, 9), frame.mid(kRecordDataOffset, dataBytes));
+            assemble(getLe16(frame, 7), getLe16(frame, 9), frame.mid(recordDataOffset, dataBytes));
         break;
     }
     case Corruption::LengthMismatch:
         // bodyLength lies outside the body, so the CRC stays right.
-        setLe16(out, kBodyLengthOffset, quint16(getLe16(out, kBodyLengthOffset) + 1));
+        setLe16(out, bodyLengthOffset, quint16(getLe16(out, bodyLengthOffset) + 1));
         break;
     }
     return out;

@@ -14,16 +14,16 @@
 
 namespace scalesim {
 
-constexpr int kRecordSize = 50;
+constexpr int recordSize = 50;
 // Header 3, bodyLength 2, type 2, packet numbering 4, recordDataLength 2, CRC 2.
-constexpr int kFrameOverhead = 15;
+constexpr int frameOverhead = 15;
 // Body bytes outside the record data: type 2, packet numbering 4, recordDataLength 2.
-constexpr int kBodyOverhead = 8;
-constexpr int kRecordDataOffset = 13;
+constexpr int bodyOverhead = 8;
+constexpr int recordDataOffset = 13;
 // The receiver reads recordDataLength as signed 16-bit, so more records never pass.
-constexpr int kMaxRecords = (32767 - kBodyOverhead) / kRecordSize;
+constexpr int maxRecords = (32767 - bodyOverhead) / recordSize;
 // Records that still fit one Ethernet frame without IP fragmentation.
-constexpr int kRecordsPerEthernetFrame = (1472 - kFrameOverhead) / kRecordSize;
+constexpr int recordsPerEthernetFrame = (1472 - frameOverhead) / recordSize;
 
 struct Record
 {
@@ -50,7 +50,7 @@ enum class Corruption {
     TooShort,       // 64 bytes, otherwise consistent and with a right CRC
     LengthMismatch, // bodyLength one more than recordDataLength + 8
 };
-constexpr int kCorruptionKinds = 4;
+constexpr int corruptionKinds = 4;
 
 quint16 crc16(const QByteArray &data);
 

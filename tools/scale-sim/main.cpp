@@ -23,18 +23,18 @@ using namespace scalesim;
 
 namespace {
 
-constexpr quint16 kDefaultPort = 5001;
-constexpr int kSendAttempts = 200; // a full socket buffer clears within a few ms
-constexpr auto kSendRetryPause = std::chrono::milliseconds(1);
-constexpr int kExitBadUsage = 2;
-constexpr int kExitSendFailed = 1;
+constexpr quint16 defaultPort = 5001;
+constexpr int sendAttempts = 200; // a full socket buffer clears within a few ms
+constexpr auto sendRetryPause = std::chrono::milliseconds(1);
+constexpr int exitBadUsage = 2;
+constexpr int exitSendFailed = 1;
 
 struct Totals
 {
     qint64 datagrams = 0;
     qint64 valid = 0;
     qint64 corrupt = 0;
-    qint64 corruptByKind[kCorruptionKinds + 1] = {};
+    qint64 corruptByKind[corruptionKinds + 1] = {};
     qint64 records = 0; // plu != 0 in valid datagrams
     qint64 transfers = 0;
     qint64 failed = 0;
@@ -66,10 +66,10 @@ public:
                    std::size_t(line.size());
         }
         QUdpSocket &socket = *sockets[std::size_t(scale)];
-        for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
+        for (int attempt = 0; attempt < sendAttempts; ++attempt) {
             if (socket.writeDatagram(bytes, address, targetPort) == bytes.size())
                 return true;
-            std::this_thread::sleep_for(kSendRetryPause);
+            std::this_thread::sleep_for(sendRetryPause);
         }
         std::fprintf(stderr, "scale-sim: send failed: %s\n", qPrintable(socket.errorString()));
         return false;
@@ -85,7 +85,7 @@ private:
 [[noreturn]] void usageError(const QString &message)
 {
     std::fprintf(stderr, "scale-sim: %s\n", qPrintable(message));
-    std::exit(kExitBadUsage);
+    std::exit(exitBadUsage);
 }
 
 qint64 intOption(const QCommandLineParser &parser, const QString &name, qint64 low, qint64 high)
@@ -129,7 +129,7 @@ void printTotals(FILE *to, const Totals &t, double seconds)
     std::fprintf(to, "  corrupt:          %lld", t.corrupt);
     if (t.corrupt > 0) {
         const char *separator = " (";
-        for (int k = 1; k <= kCorruptionKinds; ++k) {
+        for (int k = 1; k <= corruptionKinds; ++k) {
             std::fprintf(to, "%s%s %lld", separator, corruptionName(Corruption(k)),
                          t.corruptByKind[k]);
             separator = ", ";
@@ -165,9 +165,9 @@ int main(int argc, char *argv[])
             o.setDefaultValue(QString::fromLatin1(defaultValue));
         parser.addOption(o);
     };
-    const QByteArray defaultPort = QByteArray::number(kDefaultPort);
+    const QByteArray portText = QByteArray::number(defaultPort);
     opt("host", "Receiver address (default 127.0.0.1).", "address", "127.0.0.1");
-    opt("port", "Receiver UDP port (default 5001).", "port", defaultPort.constData());
+    opt("port", "Receiver UDP port (default 5001).", "port", portText.constData());
     opt("scales", "Number of simulated scales, one socket each.", "n", "1");
     opt("transfers", "Transfers per scale.", "n", "1");
     opt("packets", "Datagrams per transfer.", "n", "1");
@@ -188,7 +188,7 @@ int main(int argc, char *argv[])
     plan.scales = int(intOption(parser, QStringLiteral("scales"), 1, 10000));
     plan.transfers = int(intOption(parser, QStringLiteral("transfers"), 0, 100000000));
     plan.packets = int(intOption(parser, QStringLiteral("packets"), 1, 65535));
-    plan.records = int(intOption(parser, QStringLiteral("records"), 1, kMaxRecords));
+    plan.records = int(intOption(parser, QStringLiteral("records"), 1, maxRecords));
     plan.seed = quint64(intOption(parser, QStringLiteral("seed"), 0, LLONG_MAX));
     plan.corruptPercent = percentOption(parser, QStringLiteral("corrupt"));
     plan.emptyPluPercent = percentOption(parser, QStringLiteral("empty-plu"));
@@ -208,11 +208,11 @@ int main(int argc, char *argv[])
     const double rate = parser.value(QStringLiteral("rate")).toDouble(&rateOk);
     if (!rateOk || rate < 0)
         usageError(QStringLiteral("--rate wants a number of datagrams per second, 0 or more"));
-    if (plan.records > kRecordsPerEthernetFrame)
+    if (plan.records > recordsPerEthernetFrame)
         std::fprintf(stderr,
                      "scale-sim: warning: more than %d records make datagrams larger "
                      "than one Ethernet frame\n",
-                     kRecordsPerEthernetFrame);
+                     recordsPerEthernetFrame);
 
     const bool hex = parser.isSet(QStringLiteral("hex"));
     const bool example = parser.isSet(QStringLiteral("example"));
@@ -273,5 +273,5 @@ int main(int argc, char *argv[])
     expect.close();
 
     printTotals(hex ? stderr : stdout, totals, double(elapsed.nsecsElapsed()) / 1e9);
-    return totals.failed > 0 ? kExitSendFailed : 0;
+    return totals.failed > 0 ? exitSendFailed : 0;
 }

@@ -5,21 +5,21 @@
 namespace scalesim {
 namespace {
 
-constexpr quint64 kGolden = 0x9E3779B97F4A7C15ULL;
-constexpr quint32 kSerialRange = 100000; // five decimal digits
-constexpr qint32 kFirstTransactionMax = 100000;
-constexpr qint32 kGroupMax = 12;
-constexpr qint32 kOperatorMax = 9;
-constexpr qint32 kPluMax = 9999;
-constexpr qint32 kPriceMin = 100;
-constexpr qint32 kPriceMax = 999999;
-constexpr qint32 kWeightMin = 5;
-constexpr qint32 kWeightMax = 150000;
+constexpr quint64 golden = 0x9E3779B97F4A7C15ULL;
+constexpr quint32 serialRange = 100000; // five decimal digits
+constexpr qint32 firstTransactionMax = 100000;
+constexpr qint32 groupMax = 12;
+constexpr qint32 operatorMax = 9;
+constexpr qint32 pluMax = 9999;
+constexpr qint32 priceMin = 100;
+constexpr qint32 priceMax = 999999;
+constexpr qint32 weightMin = 5;
+constexpr qint32 weightMax = 150000;
 
 // Independent streams per scale, so a scale's datagrams do not depend on the order.
 quint64 streamSeed(quint64 seed, quint64 stream)
 {
-    Prng mixer(seed ^ (kGolden * (stream + 1)));
+    Prng mixer(seed ^ (golden * (stream + 1)));
     return mixer.next();
 }
 
@@ -27,7 +27,7 @@ quint64 streamSeed(quint64 seed, quint64 stream)
 
 quint64 Prng::next()
 {
-    quint64 z = (state += kGolden);
+    quint64 z = (state += golden);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
     return z ^ (z >> 31);
@@ -54,12 +54,12 @@ Traffic::Traffic(const TrafficPlan &p)
       totalDatagrams(perScale * p.scales)
 {
     Prng serials(streamSeed(p.seed, 1));
-    const quint32 firstSerial = serials.below(kSerialRange);
+    const quint32 firstSerial = serials.below(serialRange);
     scales.reserve(std::size_t(p.scales));
     for (int i = 0; i < p.scales; ++i) {
         Scale s{Prng(streamSeed(p.seed, quint64(i) + 2))};
-        s.nextTransaction = quint32(s.rng.between(1, kFirstTransactionMax));
-        quint32 serial = (firstSerial + quint32(i)) % kSerialRange;
+        s.nextTransaction = quint32(s.rng.between(1, firstTransactionMax));
+        quint32 serial = (firstSerial + quint32(i)) % serialRange;
         for (int d = 4; d >= 0; --d, serial /= 10)
             s.number[std::size_t(d)] = quint8(serial % 10);
         scales.push_back(s);
@@ -97,12 +97,12 @@ Record Traffic::makeRecord(Scale &s)
     r.hour = quint8(time.hour());
     r.minute = quint8(time.minute());
     r.second = quint8(time.second());
-    r.groupNumber = s.rng.between(1, kGroupMax);
+    r.groupNumber = s.rng.between(1, groupMax);
     r.scaleNumber = s.number;
     r.operatorNumber = s.operatorNumber;
-    r.plu = s.rng.between(1, kPluMax);
-    r.price = s.rng.between(kPriceMin, kPriceMax);
-    r.weight = s.rng.between(kWeightMin, kWeightMax);
+    r.plu = s.rng.between(1, pluMax);
+    r.price = s.rng.between(priceMin, priceMax);
+    r.weight = s.rng.between(weightMin, weightMax);
     if (s.rng.chance(plan.emptyPluPercent))
         r.plu = 0;
     return r;
@@ -117,7 +117,7 @@ bool Traffic::next(Datagram &out)
 
     const int packetNumber = int(s.sent % plan.packets) + 1;
     if (packetNumber == 1)
-        s.operatorNumber = qint8(s.rng.between(1, kOperatorMax)); // one operator per transfer
+        s.operatorNumber = qint8(s.rng.between(1, operatorMax)); // one operator per transfer
 
     QVector<Record> records;
     records.reserve(plan.records);
@@ -129,7 +129,7 @@ bool Traffic::next(Datagram &out)
     out.endsTransfer = packetNumber == plan.packets;
     out.bytes = buildFrame(quint16(packetNumber), quint16(plan.packets), records);
     if (s.rng.chance(plan.corruptPercent)) {
-        out.corruption = Corruption(1 + int(s.rng.below(kCorruptionKinds)));
+        out.corruption = Corruption(1 + int(s.rng.below(corruptionKinds)));
         out.bytes = corruptFrame(out.bytes, out.corruption);
     } else {
         for (const Record &r : records) {

@@ -8,24 +8,24 @@
 #
 #   tools/windows/screenshots.sh [BUILD]        (BUILD: build-windows)
 #
-# Runs BUILD/deploy/Trelvant.exe, in BUILD's sandbox, in a throw-away wine prefix on a display of
-# its own (Xvfb, the first free of :90-:99) without a window manager, where
-# wine shows its own small tray window at the top left; drives the tray menu
-# with xdotool and sends the datagram with BUILD's scale-sim.exe. Needs the
-# packages xvfb, xdotool, imagemagick and fonts-wine (Tahoma and friends).
-# Qt's default GDI font engine draws with a stand-in font under wine and
-# leaves line edits blank; its FreeType engine shows the texts, so it is used.
+# Runs BUILD/deploy/Trelvant.exe, in BUILD's sandbox, in a throw-away wine
+# prefix on a virtual display of its own (tools/desktop.sh --no-tray, with
+# no window manager), where wine shows its own small tray window at the top
+# left; drives the tray menu with xdotool and sends the datagram with
+# BUILD's scale-sim.exe. Needs the packages xvfb, xdotool, imagemagick and
+# fonts-wine (Tahoma and friends). Qt's default GDI font engine draws with a
+# stand-in font under wine and leaves line edits blank; its FreeType engine
+# shows the texts, so it is used.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
+[ -n "${SCALVO_DESKTOP:-}" ] || exec "$repo/tools/desktop.sh" --no-tray bash "$0" "$@"
 build=$(cd "${1:-$repo/build-windows}" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/scalvo-shots.XXXXXX")
-export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEQT_QPA_PLATFORM=windows:fontengine=freetype WINEPATH="Z:${build//\//\\}\\deploy"
-for n in $(seq 90 99); do [ -e "/tmp/.X$n-lock" ] || break; done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$! app=""
-trap 'kill $app $xvfb 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+. "$repo/tools/windows/wine-env.sh"
+use_prefix "$work/wine" "$build/deploy"
+export WINEQT_QPA_PLATFORM=windows:fontengine=freetype
+app=""
+trap 'kill $app 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 
 # click_for TITLE NOT_ID X Y BUTTON: clicks at X,Y until a visible window
 # titled exactly TITLE, other than NOT_ID, shows (under wine a click now and
@@ -52,9 +52,8 @@ shot() {
 }
 menu() { click_for Trelvant "" "$icon_x" "$icon_y" 3 && MENU=$ID && sleep 0.5; }
 
-wineboot -i >/dev/null 2>&1
-WINEPATH="$WINEPATH;Z:${build//\//\\}\\tools\\sandbox" wine "$build/tools/sandbox/trelvant-sandbox.exe" \
-    --option ShowTrayMessage=true --option AutoLoad=true --option FilePath= --option UdpPort=5001 --info "Z:${work//\//\\}\\info" "$build/deploy/Trelvant.exe" >/dev/null 2>&1 &
+WINEPATH="$WINEPATH;$(winpath "$build/tools/sandbox")" wine "$build/tools/sandbox/trelvant-sandbox.exe" \
+    --option ShowTrayMessage=true --option AutoLoad=true --option FilePath= --option UdpPort=5001 --info "$(winpath "$work/info")" "$build/deploy/Trelvant.exe" >/dev/null 2>&1 &
 app=$!
 until [ -s "$work/info" ]; do sleep 0.2; done
 port=$(sed -n 's/^port //p' "$work/info" | tr -d '\r')

@@ -10,13 +10,10 @@
 set -uo pipefail
 build=$1 qt_bin=$2 program=$3
 shift 3
-winpath() { echo "Z:${1//\//\\}"; }
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=$build/wine
-export WINEPATH="$(winpath "$build/deploy");$(winpath "$qt_bin")"
+. "$(dirname "$0")/wine-env.sh"
+use_prefix "$build/wine" "$build/deploy" "$qt_bin"
 export WINEQT_QPA_PLATFORM=offscreen WINEQT_PLUGIN_PATH="$(winpath "$build/deploy")"
 unset DISPLAY WAYLAND_DISPLAY
-# A prefix is made once (wineboot takes a while).
-flock "$WINEPREFIX.lock" sh -c '[ -d "$WINEPREFIX" ] || wineboot -i' >/dev/null 2>&1
 out=$build/test-results/$(basename "$program" .exe).txt
 mkdir -p "$build/test-results" && rm -f "$out"
 wine "$program" -o "$(winpath "$out"),txt" "$@"
