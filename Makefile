@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build run test clean gui-check bench fuzz test-asan package package-check \
+.PHONY: all deps build run test clean gui-check bench fuzz test-asan package package-check format format-check \
 	windows-deps windows windows-test
 
 all: build
@@ -58,6 +58,17 @@ fuzz:
 	mkdir -p build-fuzz/corpus build-fuzz/seeds
 	build-fuzz/tests/tst_fuzzreplay --write-seeds build-fuzz/seeds
 	build-fuzz/tests/fuzz-datagram -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds
+
+# Every C++ file laid out as .clang-format says; format-check (in CI) fails
+# on any difference.
+CPP_FILES = $(shell git ls-files '*.cpp' '*.h')
+format:
+	@SCALVO_EXTRA_PACKAGES=clang-format sh tools/install-deps.sh
+	clang-format -i $(CPP_FILES)
+
+format-check:
+	@SCALVO_EXTRA_PACKAGES=clang-format sh tools/install-deps.sh
+	clang-format --dry-run -Werror $(CPP_FILES)
 
 # Every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps

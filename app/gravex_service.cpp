@@ -49,11 +49,12 @@ void Gravex::followService()
         if (!receiver)
             showServiceOptions(options);
     });
-    connect(service, &ServiceClient::statusReceived, this, [this](const status::Snapshot &snapshot) {
-        serviceStatus = snapshot;
-        if (!receiver && statusWindow)
-            statusWindow->display(snapshot);
-    });
+    connect(service, &ServiceClient::statusReceived, this,
+            [this](const status::Snapshot &snapshot) {
+                serviceStatus = snapshot;
+                if (!receiver && statusWindow)
+                    statusWindow->display(snapshot);
+            });
     connect(service, &ServiceClient::refused, this, &Gravex::serviceRefused);
 }
 
@@ -104,8 +105,9 @@ void Gravex::showServiceOptions(const QVariantMap &options)
 void Gravex::serviceRefused(const QVariantMap &why)
 {
     const QString bad = why.value(QStringLiteral("badEntry")).toString();
-    const QString text = !bad.isEmpty() ? strings::phrase(language, strings::BadEntry).arg(bad)
-                                        : whoMayChangeText(why.value(QStringLiteral("whoMayChange")).toString());
+    const QString text =
+        !bad.isEmpty() ? strings::phrase(language, strings::BadEntry).arg(bad)
+                       : whoMayChangeText(why.value(QStringLiteral("whoMayChange")).toString());
     if (statusWindow)
         statusWindow->showEntryProblem(text);
 }

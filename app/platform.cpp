@@ -16,13 +16,13 @@
 #include <QLocalSocket>
 
 #ifdef Q_OS_WIN
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <io.h>
-#include <windows.h>
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <cstdio>
 #include <thread>
@@ -38,9 +38,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <linux/sock_diag.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,7 +50,8 @@ namespace {
 const char *const storeName = "Ponderix";
 #ifdef Q_OS_WIN
 const char *const optionsKey = "HKEY_CURRENT_USER\\Software\\Ponderix";
-const char *const runKeyPath = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\";
+const char *const runKeyPath =
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\";
 #endif
 } // namespace
 
@@ -85,8 +86,7 @@ QString autorunCommand()
 
 AutostartEntry::AutostartEntry()
     : runKey(new QSettings(QLatin1String(runKeyPath), QSettings::NativeFormat))
-{
-}
+{}
 
 void AutostartEntry::write(const QString &command)
 {
@@ -102,10 +102,8 @@ void AutostartEntry::remove()
 
 AutostartEntry::AutostartEntry()
     : entryPath(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                QLatin1String("/autostart/") + QLatin1String(storeName) +
-                QLatin1String(".desktop"))
-{
-}
+                QLatin1String("/autostart/") + QLatin1String(storeName) + QLatin1String(".desktop"))
+{}
 
 void AutostartEntry::write(const QString &command)
 {
@@ -205,9 +203,7 @@ qint64 droppedDatagrams(qintptr)
     return -1;
 }
 
-void handleTerminationRequests()
-{
-}
+void handleTerminationRequests() {}
 
 QString runtimeFolder()
 {
@@ -271,7 +267,8 @@ void logWarning(const QString &text)
     static const HANDLE source = RegisterEventSourceW(nullptr, L"Trelvant");
     const std::wstring message = text.toStdWString();
     const wchar_t *strings[] = {message.c_str()};
-    if (!source || !ReportEventW(source, EVENTLOG_WARNING_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr))
+    if (!source ||
+        !ReportEventW(source, EVENTLOG_WARNING_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr))
         fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
@@ -288,7 +285,8 @@ void report(DWORD state, DWORD exitCode = 0)
     SERVICE_STATUS status{};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
-    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    status.dwControlsAccepted =
+        state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
     status.dwWin32ExitCode = exitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
     status.dwServiceSpecificExitCode = exitCode;
     status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 10000;
@@ -301,7 +299,8 @@ DWORD WINAPI control(DWORD code, DWORD, void *, void *)
 {
     if (code == SERVICE_CONTROL_STOP || code == SERVICE_CONTROL_SHUTDOWN) {
         report(SERVICE_STOP_PENDING);
-        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         return NO_ERROR;
     }
     return code == SERVICE_CONTROL_INTERROGATE ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
@@ -324,7 +323,8 @@ int runAsService(const std::function<int()> &body)
     serviceStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     serviceStopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread dispatcher([] {
-        SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t *>(serviceName), serviceMain}, {nullptr, nullptr}};
+        SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t *>(serviceName), serviceMain},
+                                        {nullptr, nullptr}};
         if (!StartServiceCtrlDispatcherW(table))
             dispatcherError = GetLastError();
         SetEvent(serviceStarted);
@@ -355,7 +355,9 @@ void stopTakingDatagrams(qintptr socket)
 
 bool hasLeftItsPath(const QFileDevice &file)
 {
-    struct stat open{}, atPath{};
+    struct stat open
+    {
+    }, atPath{};
     if (::fstat(file.handle(), &open) != 0)
         return false;
     if (::stat(QFile::encodeName(file.fileName()).constData(), &atPath) != 0)
@@ -377,7 +379,8 @@ bool syncAndClose(qintptr handle)
 
 bool syncFolder(const QString &folder)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
     const bool synced = ::fsync(fd) == 0;
@@ -419,7 +422,9 @@ void handleTerminationRequests()
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
         QCoreApplication::exit(0);
     });
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -442,7 +447,8 @@ QString instanceServerName(const QString &runtimeFolder)
 
 QString serviceSocketName()
 {
-    const QString folder = qEnvironmentVariable("RUNTIME_DIRECTORY", QStringLiteral("/run/trelvant"));
+    const QString folder =
+        qEnvironmentVariable("RUNTIME_DIRECTORY", QStringLiteral("/run/trelvant"));
     // systemd may list several folders; the first is the service's own.
     return folder.section(QLatin1Char(':'), 0, 0) + QLatin1String("/trelvant.socket");
 }
@@ -456,11 +462,12 @@ QString whoMayChange(QLocalSocket &peer)
 {
     const gid_t serviceGroup = ::getegid();
     const group *named = ::getgrgid(serviceGroup);
-    const QString who = QLatin1String("group:") +
-                        (named ? QString::fromLocal8Bit(named->gr_name) : QString::number(serviceGroup));
+    const QString who = QLatin1String("group:") + (named ? QString::fromLocal8Bit(named->gr_name)
+                                                         : QString::number(serviceGroup));
     ucred credentials{};
     socklen_t size = sizeof credentials;
-    if (::getsockopt(int(peer.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+    if (::getsockopt(int(peer.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &size) !=
+        0)
         return who;
     if (credentials.uid == 0 || credentials.uid == ::geteuid() || credentials.gid == serviceGroup)
         return {};
@@ -480,7 +487,9 @@ QString whoMayChange(QLocalSocket &peer)
 void logWarning(const QString &text)
 {
     // One line an entry: the journal makes an entry of every line.
-    std::fprintf(stderr, "%s\n", QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')).toLocal8Bit().constData());
+    std::fprintf(
+        stderr, "%s\n",
+        QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')).toLocal8Bit().constData());
     std::fflush(stderr);
 }
 
@@ -499,7 +508,8 @@ void stopTakingDatagrams(qintptr socket)
     nowhere.sin6_port = htons(1);
     sockaddr_storage own{};
     socklen_t size = sizeof own;
-    if (::getsockname(int(socket), reinterpret_cast<sockaddr *>(&own), &size) == 0 && own.ss_family == AF_INET) {
+    if (::getsockname(int(socket), reinterpret_cast<sockaddr *>(&own), &size) == 0 &&
+        own.ss_family == AF_INET) {
         sockaddr_in nowhere4{};
         nowhere4.sin_family = AF_INET;
         nowhere4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

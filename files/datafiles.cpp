@@ -121,7 +121,8 @@ qint64 firstFreeFileNumber(const QString &dateFolder, qint64 from)
     if (!QFileInfo::exists(dataFilePath(dateFolder, from)))
         return from;
     QSet<qint64> taken;
-    const QStringList names = QDir(dateFolder).entryList({QStringLiteral("data_*.txt")}, QDir::Files);
+    const QStringList names =
+        QDir(dateFolder).entryList({QStringLiteral("data_*.txt")}, QDir::Files);
     for (const QString &name : names) {
         if (const qint64 n = numberOfDataFile(name); n > 0)
             taken.insert(n);

@@ -85,7 +85,8 @@ void Receiver::saveMessage(const QByteArray &message)
 // made again elsewhere), and a folder made anew restarts the numbering.
 const QString &Receiver::todaysDateFolder()
 {
-    if (todaysFolder.update(dataFolder, QDateTime::currentMSecsSinceEpoch()) || !dateFolderChecked) {
+    if (todaysFolder.update(dataFolder, QDateTime::currentMSecsSinceEpoch()) ||
+        !dateFolderChecked) {
         makeDateFolder(todaysFolder.path());
         dateFolderChecked = true;
     }

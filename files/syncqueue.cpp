@@ -76,8 +76,9 @@ void SyncQueue::sync(Done done)
             QStringList unsynced;
             for (qsizetype i = first; i < batch->items.size(); i += tasks) {
                 const Item &item = batch->items[i];
-                const bool synced = item.folder ? platform::syncFolder(item.name)
-                                                : item.handle != -1 && platform::syncAndClose(item.handle);
+                const bool synced = item.folder
+                                        ? platform::syncFolder(item.name)
+                                        : item.handle != -1 && platform::syncAndClose(item.handle);
                 if (!synced)
                     unsynced.append(item.name);
             }

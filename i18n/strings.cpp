@@ -76,7 +76,8 @@ const Row phrases[phraseCount] = {
      "Сохранённый список разрешённых отправителей неверен (%1): принимаются все отправители"},
     {"Last results %1, %2 records today", "Последние результаты %1, записей сегодня: %2"},
     {"No results today", "Сегодня результатов нет"},
-    {"The service that receives the weighings cannot be reached: it has stopped or does not answer.",
+    {"The service that receives the weighings cannot be reached: it has stopped or does not "
+     "answer.",
      "Служба, принимающая взвешивания, недоступна: она остановлена или не отвечает."},
     {"The service receives the weighings.", "Взвешивания принимает служба."},
     {"These are the options of the service that receives the weighings.",

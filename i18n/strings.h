@@ -40,10 +40,10 @@ enum Phrase {
     StatusCommand,
     OpenDataFolder,
     Reception,
-    PortOpen,       // %1 the port
-    PortNotOpen,    // %1 the port, %2 why
+    PortOpen,    // %1 the port
+    PortNotOpen, // %1 the port, %2 why
     ReceiveBuffer,
-    Kibibytes,      // %1
+    Kibibytes, // %1
     Received,
     Stored,
     Rejected,
@@ -66,12 +66,12 @@ enum Phrase {
     RecentEvents,
     Time,
     Event,
-    ArrivalEvent,   // %1 records, %2 the file, %3 the scales
+    ArrivalEvent, // %1 records, %2 the file, %3 the scales
     AllowedSenders,
     AllowedSendersHint,
-    BadEntry,       // %1 the entry
+    BadEntry,          // %1 the entry
     StoredListInvalid, // %1 the entry
-    LastResults,    // %1 the time, %2 the records
+    LastResults,       // %1 the time, %2 the records
     NoResultsToday,
     // The tray program as the window of the service.
     ServiceGone,

@@ -60,7 +60,8 @@ bool hasValidLength(QByteArrayView datagram)
 bool hasValidCrc(QByteArrayView datagram)
 {
     const qsizetype size = datagram.size();
-    return u16(datagram, size - crcSize) == crc16(datagram.sliced(bodyOffset, size - bodyOffset - crcSize));
+    return u16(datagram, size - crcSize) ==
+           crc16(datagram.sliced(bodyOffset, size - bodyOffset - crcSize));
 }
 
 QByteArrayView recordData(QByteArrayView datagram)

@@ -128,4 +128,3 @@ void Receiver::take(const QByteArray &datagram, const QHostAddress &sender, qint
     if (tally.received(sender, nowMs))
         saveMessage(datagram);
 }
-

@@ -26,8 +26,8 @@ class LineWriter
 {
 public:
     // Any integer field, the one-byte ones included, is written as a number.
-    template <typename Int, typename = std::enable_if_t<std::is_integral_v<Int> &&
-                                                        !std::is_same_v<Int, char>>>
+    template <typename Int,
+              typename = std::enable_if_t<std::is_integral_v<Int> && !std::is_same_v<Int, char>>>
     LineWriter &operator<<(Int value)
     {
         end = std::to_chars(end, buffer + sizeof buffer, value).ptr;
@@ -56,8 +56,8 @@ void appendLine(QByteArray &out, const Record &r)
 {
     LineWriter w;
     w << r.transactionNumber << ';' << r.recordStatus << ';';
-    w << r.day << '.' << r.month << (r.year < 10 ? ".200" : ".20") << r.year << ' ' << r.hour
-      << ':' << r.minute << ':' << r.second << ';';
+    w << r.day << '.' << r.month << (r.year < 10 ? ".200" : ".20") << r.year << ' ' << r.hour << ':'
+      << r.minute << ':' << r.second << ';';
     w << r.groupNumber << ';';
     for (quint8 digitGroup : r.scaleNumber)
         w << digitGroup;

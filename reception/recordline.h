@@ -18,7 +18,7 @@ struct Record
     qint32 groupNumber{};
     quint8 scaleNumber[5]{};
     qint8 operatorNumber{};
-    qint32 plu{}; // 0 marks an empty record
+    qint32 plu{};    // 0 marks an empty record
     qint32 price{};  // raw integer, no scaling
     qint32 weight{}; // raw integer, no scaling
 };

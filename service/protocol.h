@@ -19,18 +19,18 @@ constexpr int version = 1;
 
 enum Kind : quint8 {
     // service to watcher
-    Hello = 1,   // version, whoMayChange (empty: this watcher), receiving, and Today's
-    Arrival,     // time (ms since the epoch), and Today's
-    Today,       // recordsToday, lastArrival (ms since the epoch, 0: none)
-    Warning,     // text
-    Status,      // snapshot (status::serialize)
-    Options,     // filePath, udpPort, debug, language, allowedSenders; folderNotMade after an Apply
-    Refused,     // whoMayChange, or badEntry of the allowed senders
+    Hello = 1, // version, whoMayChange (empty: this watcher), receiving, and Today's
+    Arrival,   // time (ms since the epoch), and Today's
+    Today,     // recordsToday, lastArrival (ms since the epoch, 0: none)
+    Warning,   // text
+    Status,    // snapshot (status::serialize)
+    Options,   // filePath, udpPort, debug, language, allowedSenders; folderNotMade after an Apply
+    Refused,   // whoMayChange, or badEntry of the allowed senders
     // watcher to service; the first message of a watcher is answered with a
     // Hello and the Options
     GetStatus,
     GetOptions,
-    ApplyOptions, // filePath, typedFolder, udpPort, debug, language
+    ApplyOptions,        // filePath, typedFolder, udpPort, debug, language
     ApplyAllowedSenders, // text
 };
 

@@ -12,12 +12,11 @@ Service::Service() : settings(options::openStore())
 {
     values = options::load(*settings, platform::serviceDataFolder());
     connect(&receiver, &Receiver::warning, this, &Service::warn);
-    connect(&receiver, &Receiver::arrived, this,
-            [this](const QDateTime &time) {
-                QVariantMap arrival = today();
-                arrival.insert(QStringLiteral("time"), time.toMSecsSinceEpoch());
-                tell(protocol::Arrival, arrival);
-            });
+    connect(&receiver, &Receiver::arrived, this, [this](const QDateTime &time) {
+        QVariantMap arrival = today();
+        arrival.insert(QStringLiteral("time"), time.toMSecsSinceEpoch());
+        tell(protocol::Arrival, arrival);
+    });
     connect(&receiver, &Receiver::todayChanged, this, [this] { tell(protocol::Today, today()); });
     connect(&server, &QLocalServer::newConnection, this, &Service::welcome);
     // At the end of a Windows session, or on a stop request, the event loop
@@ -47,7 +46,8 @@ void Service::start()
     QLocalServer::removeServer(name);
     server.setSocketOptions(QLocalServer::WorldAccessOption);
     if (!server.listen(name))
-        warn(strings::phrase(values.language, strings::ServiceUnreachable).arg(name, server.errorString()));
+        warn(strings::phrase(values.language, strings::ServiceUnreachable)
+                 .arg(name, server.errorString()));
 }
 
 void Service::welcome()
@@ -91,8 +91,9 @@ void Service::handle(QLocalSocket *watcher, const protocol::Message &m)
     }
     switch (m.kind) {
     case protocol::GetStatus:
-        protocol::send(watcher, protocol::Status,
-                       {{QStringLiteral("snapshot"), status::serialize(receiver.statusSnapshot())}});
+        protocol::send(
+            watcher, protocol::Status,
+            {{QStringLiteral("snapshot"), status::serialize(receiver.statusSnapshot())}});
         break;
     case protocol::GetOptions:
         protocol::send(watcher, protocol::Options, optionValues());
@@ -118,9 +119,9 @@ void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
         return;
     }
     bool folderNotMade = false;
-    values.filePath = options::appliedDataFolder(request.value(QStringLiteral("typedFolder")).toString(),
-                                                 request.value(QStringLiteral("filePath"), values.filePath).toString(),
-                                                 &folderNotMade);
+    values.filePath = options::appliedDataFolder(
+        request.value(QStringLiteral("typedFolder")).toString(),
+        request.value(QStringLiteral("filePath"), values.filePath).toString(), &folderNotMade);
     values.udpPort = quint16(request.value(QStringLiteral("udpPort")).toUInt());
     values.debug = request.value(QStringLiteral("debug")).toBool();
     values.language = request.value(QStringLiteral("language")).toInt() != 0 ? 1 : 0;

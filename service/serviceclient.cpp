@@ -8,7 +8,8 @@ ServiceClient::ServiceClient()
 {
     retry.setInterval(retryMs);
     connect(&retry, &QTimer::timeout, this, &ServiceClient::tryConnecting);
-    connect(&socket, &QLocalSocket::connected, this, [this] { protocol::send(&socket, protocol::GetOptions); });
+    connect(&socket, &QLocalSocket::connected, this,
+            [this] { protocol::send(&socket, protocol::GetOptions); });
     connect(&socket, &QLocalSocket::readyRead, this, &ServiceClient::read);
     connect(&socket, &QLocalSocket::disconnected, this, &ServiceClient::lost);
     connect(&socket, &QLocalSocket::errorOccurred, this, [this] {
@@ -102,7 +103,8 @@ void ServiceClient::handle(const protocol::Message &m)
         break;
     case protocol::Arrival:
         today = m.values;
-        Q_EMIT arrived(QDateTime::fromMSecsSinceEpoch(m.values.value(QStringLiteral("time")).toLongLong()));
+        Q_EMIT arrived(
+            QDateTime::fromMSecsSinceEpoch(m.values.value(QStringLiteral("time")).toLongLong()));
         Q_EMIT todayChanged();
         break;
     case protocol::Today:
@@ -114,7 +116,8 @@ void ServiceClient::handle(const protocol::Message &m)
         break;
     case protocol::Status: {
         status::Snapshot snapshot;
-        if (status::deserialize(m.values.value(QStringLiteral("snapshot")).toByteArray(), &snapshot))
+        if (status::deserialize(m.values.value(QStringLiteral("snapshot")).toByteArray(),
+                                &snapshot))
             Q_EMIT statusReceived(snapshot);
         break;
     }

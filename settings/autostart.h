@@ -18,7 +18,6 @@ public:
     // Removing an entry that is not there is harmless.
     void remove();
 
-
     // A desktop entry whose Exec runs `program` without arguments.
     static QString desktopEntry(const QString &program);
     // `program` as one Exec argument, quoted where the format requires it.

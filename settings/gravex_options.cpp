@@ -36,8 +36,8 @@ void Gravex::buildOptionsWindow()
 
     // Names to find them by, for tests and tools, whatever the members are called.
     const std::pair<QObject *, const char *> names[] = {
-        {languageBox, "language"},   {folderEdit, "folder"},       {portEdit, "port"},
-        {applyButton, "apply"},      {closeButton, "close"},       {selectButton, "select"},
+        {languageBox, "language"},        {folderEdit, "folder"},       {portEdit, "port"},
+        {applyButton, "apply"},           {closeButton, "close"},       {selectButton, "select"},
         {showTrayMessageCheck, "notify"}, {autoLoadCheck, "autoStart"}, {debugCheck, "debug"},
         {languageLabel, "languageLabel"}, {folderLabel, "folderLabel"}, {portLabel, "portLabel"}};
     for (const auto &[object, name] : names)
@@ -78,8 +78,8 @@ void Gravex::buildOptionsWindow()
 // The chosen folder becomes the data folder at once; Apply stores it.
 void Gravex::selectDir()
 {
-    const QString chosen = QFileDialog::getExistingDirectory(this, getLanguageString(strings::DataFolder), filePath,
-                                                             QFileDialog::ShowDirsOnly);
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, getLanguageString(strings::DataFolder), filePath, QFileDialog::ShowDirsOnly);
     const QDir dir(chosen);
     if (chosen.isEmpty() || !dir.exists())
         return;

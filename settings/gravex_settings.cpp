@@ -73,8 +73,8 @@ void Gravex::applyOptions()
     settings->setValue(QLatin1String(options::languageKey), options::languageText(language));
 
     if (loadedLanguage != language)
-        QMessageBox::warning(this, getAppName(true), getLanguageString(strings::RestartNeeded), QMessageBox::Ok,
-                             QMessageBox::NoButton);
+        QMessageBox::warning(this, getAppName(true), getLanguageString(strings::RestartNeeded),
+                             QMessageBox::Ok, QMessageBox::NoButton);
     loadedLanguage = language;
 
     if (autoLoad)

@@ -29,7 +29,8 @@ bool DayScan::step(const QDeadlineTimer &deadline)
             continue;
         QFile file(path);
         if (file.open(QIODevice::ReadOnly)) {
-            const qint64 modified = file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
+            const qint64 modified =
+                file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
             countFile(file.readAll(), modified, counted);
         }
         if (deadline.hasExpired())

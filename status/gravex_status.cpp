@@ -33,14 +33,16 @@ status::Snapshot Gravex::statusSnapshot()
 QString Gravex::toolTipText()
 {
     if (!receiver && !service->isConnected())
-        return getAppName(true) + QLatin1Char('\n') + strings::phrase(language, strings::ServiceGone);
+        return getAppName(true) + QLatin1Char('\n') +
+               strings::phrase(language, strings::ServiceGone);
     const qint64 last = receiver ? receiver->lastArrivalMs() : service->lastArrivalMs();
     const qint64 records = receiver ? receiver->recordsToday() : service->recordsToday();
     const QString results =
-        last > 0 ? strings::phrase(language, strings::LastResults)
-                       .arg(QDateTime::fromMSecsSinceEpoch(last).toString(QStringLiteral("hh:mm:ss")))
-                       .arg(records)
-                 : strings::phrase(language, strings::NoResultsToday);
+        last > 0
+            ? strings::phrase(language, strings::LastResults)
+                  .arg(QDateTime::fromMSecsSinceEpoch(last).toString(QStringLiteral("hh:mm:ss")))
+                  .arg(records)
+            : strings::phrase(language, strings::NoResultsToday);
     return getAppName(true) + QLatin1Char('\n') + results;
 }
 
@@ -61,9 +63,9 @@ void Gravex::refreshStatus()
 void Gravex::showStatus()
 {
     if (!statusWindow) {
-        statusWindow = new StatusWindow(
-            language, getAppName(true) + QLatin1String(" - ") +
-                          strings::phrase(language, strings::StatusCommand));
+        statusWindow =
+            new StatusWindow(language, getAppName(true) + QLatin1String(" - ") +
+                                           strings::phrase(language, strings::StatusCommand));
         statusWindow->setAllowedSenders(allowedSenders);
         connect(statusWindow, &StatusWindow::refreshWanted, this, &Gravex::refreshStatus);
         connect(statusWindow, &StatusWindow::allowedSendersApplied, this,

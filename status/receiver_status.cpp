@@ -69,7 +69,8 @@ status::Snapshot Receiver::statusSnapshot()
     r.open = udpSocket && udpSocket->state() == QAbstractSocket::BoundState;
     r.problem = portProblem;
     if (r.open) {
-        r.bufferBytes = udpSocket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
+        r.bufferBytes =
+            udpSocket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
         r.dropped = platform::droppedDatagrams(udpSocket->socketDescriptor());
     }
     s.countingFiles = dayScan.running();

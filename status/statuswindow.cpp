@@ -194,12 +194,14 @@ void StatusWindow::display(const status::Snapshot &s)
     fill(senders, rows, {1, 2, 3, 4, 5});
     rows.clear();
     for (const status::Event &event : s.events) {
-        const QString text = !event.warning.isEmpty()
-                                 ? event.warning
-                                 : phrase(strings::ArrivalEvent)
-                                       .arg(event.records)
-                                       .arg(shortFile(event.file), event.scales.join(QLatin1String(", ")));
-        rows << QStringList{when(event.time), QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))};
+        const QString text =
+            !event.warning.isEmpty()
+                ? event.warning
+                : phrase(strings::ArrivalEvent)
+                      .arg(event.records)
+                      .arg(shortFile(event.file), event.scales.join(QLatin1String(", ")));
+        rows << QStringList{when(event.time),
+                            QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))};
     }
     fill(events, rows);
 }

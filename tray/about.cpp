@@ -102,11 +102,10 @@ QString text(int language, const QString &longTitle, const QString &version,
     const QString qt = QLatin1String("Qt ") + qtVersion;
     return QLatin1String("<b>") + longTitle + QLatin1Char(' ') + version +
            QLatin1String("</b><br><br>") +
-           tr(t.body).arg(link(QLatin1String(makerSite), tr(t.maker)),
-                          link(projectPage, tr(t.project)),
-                          link(QLatin1String(makerSite), tr(t.protocol)),
-                          link(QLatin1String(qtSite), qt),
-                          link(QLatin1String(cmakeSite), tr(t.setupTool)), libraries(t, qt));
+           tr(t.body).arg(
+               link(QLatin1String(makerSite), tr(t.maker)), link(projectPage, tr(t.project)),
+               link(QLatin1String(makerSite), tr(t.protocol)), link(QLatin1String(qtSite), qt),
+               link(QLatin1String(cmakeSite), tr(t.setupTool)), libraries(t, qt));
 }
 
 } // namespace about

@@ -33,17 +33,21 @@ void Gravex::createTrayIcon()
 
     aboutQtAction = new QAction(QIcon(QStringLiteral(":/QtLogo")), tr("About Qt"), this);
     showWindowAction = new QAction(getLanguageString(strings::Options), this);
-    aboutAction = new QAction(QIcon(QStringLiteral(":/About")), getLanguageString(strings::About), this);
-    licenseAction = new QAction(QIcon(QStringLiteral(":/Lic")), getLanguageString(strings::License), this);
-    readmeAction = new QAction(QIcon(QStringLiteral(":/Help")), getLanguageString(strings::Help), this);
-    quitAction = new QAction(QIcon(QStringLiteral(":/Exit")), getLanguageString(strings::Close), this);
+    aboutAction =
+        new QAction(QIcon(QStringLiteral(":/About")), getLanguageString(strings::About), this);
+    licenseAction =
+        new QAction(QIcon(QStringLiteral(":/Lic")), getLanguageString(strings::License), this);
+    readmeAction =
+        new QAction(QIcon(QStringLiteral(":/Help")), getLanguageString(strings::Help), this);
+    quitAction =
+        new QAction(QIcon(QStringLiteral(":/Exit")), getLanguageString(strings::Close), this);
     statusAction = new QAction(strings::phrase(language, strings::StatusCommand), this);
     openFolderAction = new QAction(strings::phrase(language, strings::OpenDataFolder), this);
 
     const std::pair<QObject *, const char *> names[] = {
-        {helpMenu, "help"},          {aboutQtAction, "aboutQt"}, {showWindowAction, "options"},
-        {aboutAction, "about"},      {licenseAction, "license"}, {readmeAction, "readme"},
-        {quitAction, "quit"},        {statusAction, "status"},   {openFolderAction, "openDataFolder"}};
+        {helpMenu, "help"},     {aboutQtAction, "aboutQt"}, {showWindowAction, "options"},
+        {aboutAction, "about"}, {licenseAction, "license"}, {readmeAction, "readme"},
+        {quitAction, "quit"},   {statusAction, "status"},   {openFolderAction, "openDataFolder"}};
     for (const auto &[object, name] : names)
         object->setObjectName(QLatin1String(name));
 
@@ -85,9 +89,9 @@ void Gravex::aboutGravex()
     // The read-me beside the program is the project's page on this machine.
     const QString projectPage =
         QUrl::fromLocalFile(besideProgram("Readme.txt")).toString(QUrl::FullyEncoded);
-    QMessageBox::about(this, getAppName(false),
-                       about::text(language, getAppName(true), version, QLatin1String(qVersion()),
-                                   projectPage));
+    QMessageBox::about(
+        this, getAppName(false),
+        about::text(language, getAppName(true), version, QLatin1String(qVersion()), projectPage));
 }
 
 void Gravex::aboutQt()

@@ -69,8 +69,8 @@ void Tray::warn(const QString &text)
         return;
     }
     if (!warningBox)
-        warningBox = new QMessageBox(QMessageBox::Warning, owner->getAppName(false), {},
-                                     QMessageBox::Ok);
+        warningBox =
+            new QMessageBox(QMessageBox::Warning, owner->getAppName(false), {}, QMessageBox::Ok);
     warningBox->setText(text);
     warningBox->show();
 }

@@ -1,10 +1,10 @@
 // The application shell: start-up as main() runs it, a second start, what
 // is on screen, showing and closing the options window, the confirmed quit,
 // the tray menu with its commands, the About box and the interface texts.
-#include "datagrams.h"
-#include "fixture.h"
 #include "app/instance.h"
 #include "app/startup.h"
+#include "datagrams.h"
+#include "fixture.h"
 #include "i18n/strings.h"
 
 #include <QDesktopServices>
@@ -104,8 +104,9 @@ private Q_SLOTS:
         });
         QCOMPARE(QApplication::exec(), exitCode);
         QVERIFY(f.gravex->isVisible()); // never hidden out of reach
-        QCOMPARE(driver.boxes, QStringList{language ? "Scalvo|Scalvanto|Do you want to close program?"
-                                                    : "Скальво|Скальванто|Вы хотите закрыть программу?"});
+        QCOMPARE(driver.boxes,
+                 QStringList{language ? "Scalvo|Scalvanto|Do you want to close program?"
+                                      : "Скальво|Скальванто|Вы хотите закрыть программу?"});
     }
 
     void menuAndCommands()
@@ -139,12 +140,15 @@ private Q_SLOTS:
         const QStringList box = driver.boxes.value(0).split('|');
         QCOMPARE(box.value(0), QString("Скальво"));
         QVERIFY(box.value(1).startsWith("<b>Скальванто 1.0</b><br><br>"));
-        QVERIFY(QRegularExpression("<a href=[^\"'\\s>]*[^\"'\\s>/]>Масса-К</a>").match(box.value(1)).hasMatch());
+        QVERIFY(QRegularExpression("<a href=[^\"'\\s>]*[^\"'\\s>/]>Масса-К</a>")
+                    .match(box.value(1))
+                    .hasMatch());
         QVERIFY(!box.value(1).contains(QRegularExpression("href=[\"']|<a href=[^>]*/>")));
         // The libraries named are those the program comes with, the platform
         // plugin among them, and on Windows the compiler's runtime too.
 #ifdef Q_OS_WIN
-        QVERIFY(box.value(1).contains("Qt6Widgets.dll;<br>Qt6Network.dll;<br>platforms/qwindows.dll;"));
+        QVERIFY(
+            box.value(1).contains("Qt6Widgets.dll;<br>Qt6Network.dll;<br>platforms/qwindows.dll;"));
         QVERIFY(box.value(1).contains("MinGW-w64:<br>libstdc++-6.dll;<br>libgcc_s_seh-1.dll;<br>"
                                       "libwinpthread-1.dll.<br>"));
 #else

@@ -23,8 +23,8 @@ QList<QByteArray> simulate(const Sandbox &sandbox, const QStringList &args)
 {
     const QString expect = sandbox.home() + "/expected.txt";
     QProcess sim;
-    sim.start(SCALE_SIM_PATH, args + QStringList{"--port", QString::number(sandbox.port()),
-                                                 "--expect", expect});
+    sim.start(SCALE_SIM_PATH,
+              args + QStringList{"--port", QString::number(sandbox.port()), "--expect", expect});
     if (!sim.waitForFinished(120000) || sim.exitCode() != 0)
         return {"scale-sim failed"};
     QFile file(expect);
@@ -62,8 +62,8 @@ private Q_SLOTS:
         QProcess program;
         QVERIFY(sandbox.start(program, trelvant));
         const QList<QByteArray> expected =
-            simulate(sandbox, {"--scales", "4", "--transfers", "40", "--packets", "3", "--records", "2",
-                               "--corrupt", "15", "--empty-plu", "5", "--rate", "2000"});
+            simulate(sandbox, {"--scales", "4", "--transfers", "40", "--packets", "3", "--records",
+                               "2", "--corrupt", "15", "--empty-plu", "5", "--rate", "2000"});
         QVERIFY(expected.size() > 400);
         QTRY_COMPARE_WITH_TIMEOUT(sandbox.records(), expected, 20000);
         QCOMPARE(sandbox.damagedFile(), QString());

@@ -2,9 +2,9 @@
 // header, the debug dump, the numbering, and what happens when a file or
 // its folder cannot be written, fills up or goes away.
 #include "datagrams.h"
-#include "fixture.h"
 #include "files/datafiles.h"
 #include "files/encodedstream.h"
+#include "fixture.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -58,14 +58,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArrayList>("contents"); // of those files, in the same order
         using Batches = QList<QByteArrayList>;
         QTest::newRow("three packets over two batches: one file, one header")
-            << false << Batches{{packet1of3}, {packet2of3, packet3of3}}
-            << QStringList{"data_1.txt"} << QByteArrayList{englishFile({1, 2, 3})};
+            << false << Batches{{packet1of3}, {packet2of3, packet3of3}} << QStringList{"data_1.txt"}
+            << QByteArrayList{englishFile({1, 2, 3})};
         QTest::newRow("dropped datagrams amid a transfer")
             << false << Batches{{packet1of3, wrongCrc, headerSwapped, packet2of3, packet3of3}}
             << QStringList{"data_1.txt"} << QByteArrayList{englishFile({1, 2, 3})};
         QTest::newRow("last packet lost: next transfer appends")
-            << false << Batches{{packet1of3, packet2of3}, {example}}
-            << QStringList{"data_1.txt"} << QByteArrayList{englishFile({1, 2, 1234})};
+            << false << Batches{{packet1of3, packet2of3}, {example}} << QStringList{"data_1.txt"}
+            << QByteArrayList{englishFile({1, 2, 1234})};
         QTest::newRow("two transfers in a batch, one without text: dumps share their numbers")
             << true << Batches{{example, pluZero}}
             << QStringList{"data_1.txt", "data_2.txt", "debug_1.txt", "debug_2.txt"}
@@ -114,11 +114,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("entries"); // a trailing '/' makes a folder
         QTest::addColumn<QString>("next");
-        QTest::newRow("data_1..3 and debug_9") << QStringList{"data_1.txt", "data_3.txt", "debug_9.txt"} << "data_10.txt";
+        QTest::newRow("data_1..3 and debug_9")
+            << QStringList{"data_1.txt", "data_3.txt", "debug_9.txt"} << "data_10.txt";
         QTest::newRow("all digits of a name") << QStringList{"a1b2.txt"} << "data_13.txt";
         QTest::newRow("above 2^31-1 ignored")
             << QStringList{"data_2147483648.txt", "data_3.txt"} << "data_4.txt";
-        QTest::newRow("2^31-1 counts") << QStringList{"data_2147483647.txt"} << "data_2147483648.txt";
+        QTest::newRow("2^31-1 counts")
+            << QStringList{"data_2147483647.txt"} << "data_2147483648.txt";
         QTest::newRow("no digits") << QStringList{"notes.txt"} << "data_1.txt";
         QTest::newRow("folders not counted") << QStringList{"99/", "data_2.txt"} << "data_3.txt";
     }
@@ -131,7 +133,8 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(day));
         for (const QString &entry : entries)
             entry.endsWith('/') ? void(QDir(day).mkdir(entry)) : createFile(day + '/' + entry);
-        Fixture f({{"FilePath", QString(QDir::toNativeSeparators(data.path()) + QDir::separator())}});
+        Fixture f(
+            {{"FilePath", QString(QDir::toNativeSeparators(data.path()) + QDir::separator())}});
         f.save({example});
         QCOMPARE(readFile(day + '/' + next), englishFile({1234}));
     }
@@ -173,7 +176,8 @@ private Q_SLOTS:
     // changes or a minute has passed.
     void todaysFolderAcrossMidnight()
     {
-        const qint64 lastMs = QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59, 900)).toMSecsSinceEpoch();
+        const qint64 lastMs =
+            QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59, 900)).toMSecsSinceEpoch();
         datafiles::TodaysFolder folder;
         QVERIFY(folder.update("D", lastMs - 3600 * 1000));
         QVERIFY(!folder.update("D", lastMs));

@@ -53,10 +53,11 @@ std::string render(const std::uint8_t *r, std::size_t size)
         char line[200];
         const int n = std::snprintf(
             line, sizeof line,
-            "%s%" PRId32 ";%d;%u.%u.20%02u %u:%u:%u;%" PRId32 ";%u%u%u%u%u;%d;%" PRId32 ";%" PRId32 ";%" PRId32 ";",
-            text.empty() ? "" : "\r\n", le32(r), int(std::int16_t(le16(r + 6))), r[10], r[9], r[8], r[11],
-            r[12], r[13], le32(r + 14), r[18], r[19], r[20], r[21], r[22], int(std::int8_t(r[23])),
-            le32(r + 24), le32(r + 28), le32(r + 32));
+            "%s%" PRId32 ";%d;%u.%u.20%02u %u:%u:%u;%" PRId32 ";%u%u%u%u%u;%d;%" PRId32 ";%" PRId32
+            ";%" PRId32 ";",
+            text.empty() ? "" : "\r\n", le32(r), int(std::int16_t(le16(r + 6))), r[10], r[9], r[8],
+            r[11], r[12], r[13], le32(r + 14), r[18], r[19], r[20], r[21], r[22],
+            int(std::int8_t(r[23])), le32(r + 24), le32(r + 28), le32(r + 32));
         text.append(line, std::size_t(n));
     }
     return text;
@@ -80,7 +81,8 @@ bool compare(const std::uint8_t *d, std::size_t size, std::string &why)
         return differs("crc16");
     if (ours(view) != render(d, size))
         return differs("the record lines of the bytes as record data");
-    const bool prefix = size >= 65 && d[0] == 0xF8 && d[1] == 0x55 && d[2] == 0xCE && d[5] == 2 && d[6] == 8;
+    const bool prefix =
+        size >= 65 && d[0] == 0xF8 && d[1] == 0x55 && d[2] == 0xCE && d[5] == 2 && d[6] == 8;
     if (frame::hasValidPrefix(view) != prefix)
         return differs("the size, header and type check");
     if (!prefix)
@@ -103,9 +105,19 @@ std::vector<std::uint8_t> repaired(const std::uint8_t *data, std::size_t size)
 {
     const std::size_t records = std::min<std::size_t>(std::max(size, recordBytes), 32759);
     std::vector<std::uint8_t> f(records + 15, 0);
-    const std::uint8_t head[] = {0xF8, 0x55, 0xCE, std::uint8_t(records + 8), std::uint8_t((records + 8) >> 8),
-                                 2, 8, std::uint8_t(size % 3), 0, std::uint8_t(size % 2 + 1), 0,
-                                 std::uint8_t(records), std::uint8_t(records >> 8)};
+    const std::uint8_t head[] = {0xF8,
+                                 0x55,
+                                 0xCE,
+                                 std::uint8_t(records + 8),
+                                 std::uint8_t((records + 8) >> 8),
+                                 2,
+                                 8,
+                                 std::uint8_t(size % 3),
+                                 0,
+                                 std::uint8_t(size % 2 + 1),
+                                 0,
+                                 std::uint8_t(records),
+                                 std::uint8_t(records >> 8)};
     std::copy(head, head + 13, f.begin());
     std::copy(data, data + std::min(size, records), f.begin() + 13);
     const unsigned crc = crc16(f.data() + 5, f.size() - 7);
@@ -122,7 +134,8 @@ bool checkDatagram(const std::uint8_t *data, std::size_t size, std::string &why)
     const QByteArrayView valid(reinterpret_cast<const char *>(f.data()), qsizetype(f.size()));
     if (!compare(data, size, why) || !compare(f.data(), f.size(), why))
         return false;
-    if (!frame::hasValidPrefix(valid) || !frame::hasValidLength(valid) || !frame::hasValidCrc(valid)) {
+    if (!frame::hasValidPrefix(valid) || !frame::hasValidLength(valid) ||
+        !frame::hasValidCrc(valid)) {
         why = "a valid frame was refused";
         return false;
     }

@@ -65,10 +65,12 @@ private Q_SLOTS:
         QVERIFY2(all.size() >= 5, "tests/fuzz/seeds.hex not found or nearly empty");
         QRandomGenerator random(20240307);
         for (int i = 0; i < 20000; ++i) {
-            const QByteArray input =
-                i < all.size() ? all.at(i) : mutate(all.at(random.bounded(int(all.size()))), random);
+            const QByteArray input = i < all.size()
+                                         ? all.at(i)
+                                         : mutate(all.at(random.bounded(int(all.size()))), random);
             std::string why;
-            QVERIFY2(agrees(input, why), QByteArray(input.toHex() + ": " + QByteArray::fromStdString(why)).constData());
+            QVERIFY2(agrees(input, why),
+                     QByteArray(input.toHex() + ": " + QByteArray::fromStdString(why)).constData());
         }
     }
 };

@@ -11,7 +11,8 @@ namespace {
 // Each fails exactly one acceptance check; the CRC is right unless named.
 const QByteArray size64 = packet("F855CE 3900 0208 0100 0100 3100", exampleRecord.left(49), "EDCA");
 const QByteArray subtype09 = packet("F855CE 3A00 0209 0100 0100 3200", exampleRecord, "A986");
-const QByteArray bodyLengthPlusOne = packet("F855CE 3B00 0208 0100 0100 3200", exampleRecord, "9CA3");
+const QByteArray bodyLengthPlusOne =
+    packet("F855CE 3B00 0208 0100 0100 3200", exampleRecord, "9CA3");
 
 // The 36 bytes that carry fields: transactionNumber(4) unused(2) recordStatus(2)
 // year month day hour minute second, groupNumber(4) scaleNumber(5)

@@ -12,7 +12,8 @@ private Q_SLOTS:
     void datagramsFiledInArrivalOrder()
     {
         Fixture f;
-        f.send({packet1of3, headerSwapped, QByteArray(), packet2of3, wrongCrc, packet3of3, example});
+        f.send(
+            {packet1of3, headerSwapped, QByteArray(), packet2of3, wrongCrc, packet3of3, example});
         QTRY_COMPARE(readFile(f.file("data_2.txt")), englishFile({1234}));
         QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2, 3}));
         QTRY_VERIFY(f.blinking()); // once the files are on the disk
@@ -34,7 +35,9 @@ private Q_SLOTS:
             flood << twenty;
         f.send(flood);
         QMetaObject::invokeMethod(f.gravex.get(), "receiveMessage");
-        const auto lines = [&] { return readFile(f.file("data_1.txt")).count('\n') - englishHeader.count('\n'); };
+        const auto lines = [&] {
+            return readFile(f.file("data_1.txt")).count('\n') - englishHeader.count('\n');
+        };
         QVERIFY2(lines() < 20 * count, "one pass read the whole flood");
         QTRY_COMPARE_WITH_TIMEOUT(lines(), 20 * count, 30000);
     }
@@ -43,10 +46,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("warning");
-        QTest::newRow("empty") << "" << "UDP port 0 could not be opened:\nnot a valid port number";
-        QTest::newRow("not a number") << "abc" << "UDP port 0 could not be opened:\nnot a valid port number";
+        QTest::newRow("empty") << ""
+                               << "UDP port 0 could not be opened:\nnot a valid port number";
+        QTest::newRow("not a number") << "abc"
+                                      << "UDP port 0 could not be opened:\nnot a valid port number";
         QTest::newRow("70000 keeps its low 16 bits, 4464: taken")
-            << "70000" << "UDP port 4464 could not be opened:\n";
+            << "70000"
+            << "UDP port 4464 could not be opened:\n";
     }
     // The program runs on without a port and says why; the options window
     // shows what was stored.

@@ -22,7 +22,6 @@ namespace {
 
 const QString trelvant = QStringLiteral(TRELVANT_PATH);
 
-
 } // namespace
 
 class TestService : public QObject
@@ -82,8 +81,8 @@ private Q_SLOTS:
         QVERIFY(QDir(service.sandbox.dataFolder()).removeRecursively());
         QFile(service.sandbox.dataFolder()).open(QIODevice::WriteOnly); // a plain file in its place
         service.sandbox.send(example);
-        const QByteArray warning =
-            "Data could not be saved to the file: " + QFile::encodeName(service.sandbox.dataFolder()) + '/';
+        const QByteArray warning = "Data could not be saved to the file: " +
+                                   QFile::encodeName(service.sandbox.dataFolder()) + '/';
         QByteArray log;
         QTRY_VERIFY((log += service.process.readAll()).contains(warning));
     }
@@ -98,8 +97,9 @@ private Q_SLOTS:
         ServiceProcess service;
         QVERIFY(service.start());
         // The way to the socket, for an account that may not read the home.
-        QVERIFY(QFile::setPermissions(service.sandbox.home(), QFile::ReadOwner | QFile::WriteOwner |
-                                          QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(service.sandbox.home(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ExeGroup | QFile::ExeOther));
         const auto watch = [&](bool asNobody, quint16 port) {
             QProcess watcher;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -124,7 +124,10 @@ private Q_SLOTS:
 #endif
 
 #ifndef Q_OS_WIN // a service and a tray program of one account share one registry key there
-    static QString serviceGone() { return strings::phrase(strings::english, strings::ServiceGone); }
+    static QString serviceGone()
+    {
+        return strings::phrase(strings::english, strings::ServiceGone);
+    }
 
     // The tray program that finds the service running binds no port and is
     // the service's window: its arrivals, its status, its options (changed
@@ -135,7 +138,7 @@ private Q_SLOTS:
         QVERIFY(service.start());
         Fixture f;
         service.follow();
-        f.start(); // finds the service
+        f.start();        // finds the service
         QUdpSocket probe; // the tray program's own port is free
         QVERIFY(probe.bind(QHostAddress::Any, f.sandbox.port(), QUdpSocket::DontShareAddress));
         QCOMPARE(f.find<QLineEdit>("port")->text(), QString::number(service.sandbox.port()));
@@ -173,8 +176,9 @@ private Q_SLOTS:
         QVERIFY(tray.start(program, trelvant));
         QProcess sim;
         const QString expected = tray.home() + "/expected.txt";
-        sim.start(SCALE_SIM_PATH, {"--port", QString::number(tray.port()), "--scales", "2", "--packets", "10",
-                                   "--transfers", "100", "--rate", "500", "--expect", expected});
+        sim.start(SCALE_SIM_PATH,
+                  {"--port", QString::number(tray.port()), "--scales", "2", "--packets", "10",
+                   "--transfers", "100", "--rate", "500", "--expect", expected});
         QTRY_VERIFY(!tray.records().isEmpty());
         QVERIFY(service.start());
         QVERIFY(sim.waitForFinished(30000));

@@ -17,15 +17,17 @@ int main(int argc, char **argv)
         out << "unreachable\n";
         return 1;
     }
-    out << "may change: " << (service.whoMayChange().isEmpty() ? "yes" : service.whoMayChange()) << '\n';
+    out << "may change: " << (service.whoMayChange().isEmpty() ? "yes" : service.whoMayChange())
+        << '\n';
     QObject::connect(&service, &ServiceClient::refused, &app, [&](const QVariantMap &why) {
         out << "refused: " << why.value("whoMayChange").toString() << '\n';
         app.quit();
     });
-    QObject::connect(&service, &ServiceClient::optionsReceived, &app, [&](const QVariantMap &options) {
-        out << "port: " << options.value("udpPort").toString() << '\n';
-        app.quit();
-    });
+    QObject::connect(&service, &ServiceClient::optionsReceived, &app,
+                     [&](const QVariantMap &options) {
+                         out << "port: " << options.value("udpPort").toString() << '\n';
+                         app.quit();
+                     });
     QVariantMap request = service.options();
     request.insert("typedFolder", request.value("filePath"));
     request.insert("udpPort", QString::fromLocal8Bit(argv[1]).toUInt());

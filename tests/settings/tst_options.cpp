@@ -18,7 +18,9 @@ class TestOptions : public QObject
 private Q_SLOTS:
     void noStoredOptionsGiveDefaults()
     {
-        const auto storeIsEmpty = [] { return std::unique_ptr<QSettings>(options::openStore())->allKeys().isEmpty(); };
+        const auto storeIsEmpty = [] {
+            return std::unique_ptr<QSettings>(options::openStore())->allKeys().isEmpty();
+        };
         auto f = std::make_unique<Fixture>(Options(), false);
         const QString weightData = QDir::toNativeSeparators(QDir::homePath() + "/WeightData");
         QCOMPARE(f->probe->filePath(), weightData);
@@ -41,25 +43,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("texts");
         // Only the exact word Russian is Russian; the port keeps its low 16
         // bits and shows unsigned.
-        QTest::newRow("english") << "english" << "70000"
-                                 << "Scalvanto|Language:|English|Folder of recived messages:|~|"
-                                    "Select...|UDP port:|4464|[x] Save debug messages|[ ] Notify on "
-                                    "loading of the new data from scales|[ ] Auto start on login|Apply|Close";
-        QTest::newRow("russian") << "Russian" << "65535"
-                                 << "Скальванто|Язык:|Русский|Каталог полученных сообщений:|~|Обзор...|"
-                                    "UDP порт:|65535|[x] Сохранять отладочные сообщения|[ ] Уведомлять о "
-                                    "загрузке новых данных с весов|[ ] Запускать при входе в систему|"
-                                    "Применить|Закрыть";
+        QTest::newRow("english")
+            << "english"
+            << "70000"
+            << "Scalvanto|Language:|English|Folder of recived messages:|~|"
+               "Select...|UDP port:|4464|[x] Save debug messages|[ ] Notify on "
+               "loading of the new data from scales|[ ] Auto start on login|Apply|Close";
+        QTest::newRow("russian")
+            << "Russian"
+            << "65535"
+            << "Скальванто|Язык:|Русский|Каталог полученных сообщений:|~|Обзор...|"
+               "UDP порт:|65535|[x] Сохранять отладочные сообщения|[ ] Уведомлять о "
+               "загрузке новых данных с весов|[ ] Запускать при входе в систему|"
+               "Применить|Закрыть";
     }
     void readingOrder()
     {
         QFETCH(QString, language);
         QFETCH(QString, port);
         QFETCH(QString, texts);
-        Fixture f({{"Language", language}, {"UdpPort", port}, {"Debug", true},
-                   {"ShowTrayMessage", false}, {"AutoLoad", false}});
+        Fixture f({{"Language", language},
+                   {"UdpPort", port},
+                   {"Debug", true},
+                   {"ShowTrayMessage", false},
+                   {"AutoLoad", false}});
         f.gravex->show();
-        QList<QWidget *> widgets = f.gravex->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+        QList<QWidget *> widgets =
+            f.gravex->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
         std::sort(widgets.begin(), widgets.end(), [](QWidget *a, QWidget *b) {
             const QPoint pa = a->geometry().center(), pb = b->geometry().center();
             return pa.y() != pb.y() ? pa.y() < pb.y() : pa.x() < pb.x();
@@ -103,7 +113,8 @@ private Q_SLOTS:
         QStringList seen; // the dialog's title and the folder it starts in
         ModalDriver driver([&](QWidget *w) {
             auto *dialog = qobject_cast<QFileDialog *>(w);
-            seen << dialog->windowTitle() << QDir::toNativeSeparators(dialog->directory().absolutePath());
+            seen << dialog->windowTitle()
+                 << QDir::toNativeSeparators(dialog->directory().absolutePath());
             dialog->setDirectory(chosen);
             // QFileDialog keeps accept() protected; QDialog's is public.
             accept ? static_cast<QDialog *>(dialog)->accept() : dialog->reject();
@@ -111,7 +122,8 @@ private Q_SLOTS:
         f.find<QPushButton>("select")->click();
         QCOMPARE(seen, QStringList({"Folder of recived messages:", data}));
         QCOMPARE(f.probe->filePath(), accept ? QDir::toNativeSeparators(chosen) : data);
-        QCOMPARE(f.find<QLineEdit>("folder")->text(), accept ? QDir::toNativeSeparators(chosen) : "typed, not applied");
+        QCOMPARE(f.find<QLineEdit>("folder")->text(),
+                 accept ? QDir::toNativeSeparators(chosen) : "typed, not applied");
     }
 
     void languageNotice_data()
@@ -119,8 +131,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("startLanguage");
         QTest::addColumn<QList<int>>("choices"); // language box index at each Apply
         QTest::addColumn<QStringList>("notices");
-        const QString english = "Scalvanto|Interface language is changed.\nProgram restart is necessary!|";
-        const QString russian = "Скальванто|Изменен язык интерфейса.\nНеобходим перезапуск программы!|";
+        const QString english =
+            "Scalvanto|Interface language is changed.\nProgram restart is necessary!|";
+        const QString russian =
+            "Скальванто|Изменен язык интерфейса.\nНеобходим перезапуск программы!|";
         QTest::newRow("russian kept") << "Russian" << QList<int>{0, 0} << QStringList();
         QTest::newRow("to english once, then back")
             << "Russian" << QList<int>{1, 1, 0} << QStringList{english, russian};
@@ -143,7 +157,7 @@ private Q_SLOTS:
     void storedValues()
     {
         Fixture f;
-        ModalDriver driver; // answers the language notice
+        ModalDriver driver;   // answers the language notice
         quint16 port = 20000; // below the ephemeral ports; the field takes five digits
         while (!QUdpSocket().bind(QHostAddress::Any, port))
             ++port;
@@ -162,7 +176,8 @@ private Q_SLOTS:
         f.apply();
         QCOMPARE(Fixture::stored("UdpPort").toInt(), 0);
         QCOMPARE(f.probe->udpSocket()->state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(shownWarning(), QString("Не удалось открыть UDP порт 0:\nнедопустимый номер порта"));
+        QCOMPARE(shownWarning(),
+                 QString("Не удалось открыть UDP порт 0:\nнедопустимый номер порта"));
     }
 
     // "~/" stands for the home, which holds "existing"; the field is kept,
@@ -171,10 +186,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("other existing folder") << "~/existing" << "kept";
-        QTest::newRow("missing folder, existing parent") << "~/new" << "taken";
-        QTest::newRow("missing parent") << "~/missing/new" << "reverted";
-        QTest::newRow("relative missing folder refused") << "new" << "reverted";
+        QTest::newRow("other existing folder") << "~/existing"
+                                               << "kept";
+        QTest::newRow("missing folder, existing parent") << "~/new"
+                                                         << "taken";
+        QTest::newRow("missing parent") << "~/missing/new"
+                                        << "reverted";
+        QTest::newRow("relative missing folder refused") << "new"
+                                                         << "reverted";
     }
     void folderField()
     {
@@ -186,7 +205,8 @@ private Q_SLOTS:
         const QString workingFolder = QDir::currentPath();
         const auto restore = qScopeGuard([&] { QDir::setCurrent(workingFolder); });
         QVERIFY(QDir::setCurrent(f.path("existing")));
-        const QString field = typed.startsWith("~/") ? QDir::toNativeSeparators(f.path(typed.mid(2))) : typed;
+        const QString field =
+            typed.startsWith("~/") ? QDir::toNativeSeparators(f.path(typed.mid(2))) : typed;
         const QString data = QDir::toNativeSeparators(f.path("data"));
         f.find<QLineEdit>("folder")->setText(field);
         f.apply();
@@ -202,12 +222,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("exec"); // as it stands in the file
         // Inside quotes $ " ` \ take a backslash, which the string escaping of
         // the value then doubles.
-        QTest::newRow("plain path unquoted") << "/opt/s/Trelvant" << "/opt/s/Trelvant";
-        QTest::newRow("blank") << "/opt/a b/T" << "\"/opt/a b/T\"";
-        QTest::newRow("dollar") << "/opt/a$b/T" << "\"/opt/a\\\\$b/T\"";
-        QTest::newRow("backslash") << "/opt/a\\b/T" << "\"/opt/a\\\\\\\\b/T\"";
-        QTest::newRow("percent doubled") << "/opt/100%/T" << "/opt/100%%/T";
-        QTest::newRow("line break as escape") << "/opt/a\nb/T" << "\"/opt/a\\nb/T\"";
+        QTest::newRow("plain path unquoted") << "/opt/s/Trelvant"
+                                             << "/opt/s/Trelvant";
+        QTest::newRow("blank") << "/opt/a b/T"
+                               << "\"/opt/a b/T\"";
+        QTest::newRow("dollar") << "/opt/a$b/T"
+                                << "\"/opt/a\\\\$b/T\"";
+        QTest::newRow("backslash") << "/opt/a\\b/T"
+                                   << "\"/opt/a\\\\\\\\b/T\"";
+        QTest::newRow("percent doubled") << "/opt/100%/T"
+                                         << "/opt/100%%/T";
+        QTest::newRow("line break as escape") << "/opt/a\nb/T"
+                                              << "\"/opt/a\\nb/T\"";
     }
     void execArgument()
     {
@@ -225,7 +251,9 @@ private Q_SLOTS:
         QSettings run("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                       QSettings::NativeFormat);
         const auto entry = [&] { return run.value("Ponderix").toString(); };
-        const QString expected = '"' + QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + "\\Trelvant.exe\"";
+        const QString expected = '"' +
+                                 QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) +
+                                 "\\Trelvant.exe\"";
 #else
         const QString path = f.path(".config/autostart/Ponderix.desktop");
         const auto entry = [&] {

@@ -74,7 +74,8 @@ void writeFile(const QString &path, const QByteArray &content, const QTime &modi
     file.write(content);
     file.flush();
     if (modified.isValid())
-        file.setFileTime(QDateTime(QDate::currentDate(), modified), QFileDevice::FileModificationTime);
+        file.setFileTime(QDateTime(QDate::currentDate(), modified),
+                         QFileDevice::FileModificationTime);
 }
 
 // A second sender. Wine passes a datagram sent from 127.0.0.2 on as if it
@@ -98,19 +99,27 @@ private Q_SLOTS:
         QTest::addColumn<QString>("badEntry");
         QTest::addColumn<QStringList>("allowed");
         QTest::addColumn<QStringList>("refused");
-        QTest::newRow("empty: any sender") << " " << "" << QStringList{"10.0.0.1", "::1"} << QStringList{};
+        QTest::newRow("empty: any sender") << " "
+                                           << "" << QStringList{"10.0.0.1", "::1"} << QStringList{};
         QTest::newRow("one address, also as IPv4 on a dual-stack socket")
-            << "127.0.0.1" << "" << QStringList{"127.0.0.1", "::ffff:127.0.0.1"}
+            << "127.0.0.1"
+            << "" << QStringList{"127.0.0.1", "::ffff:127.0.0.1"}
             << QStringList{"127.0.0.2", "::1"};
         QTest::newRow("subnet and address, commas and blanks")
-            << "192.168.1.0/24,, 10.0.0.5" << "" << QStringList{"192.168.1.77", "::ffff:10.0.0.5"}
+            << "192.168.1.0/24,, 10.0.0.5"
+            << "" << QStringList{"192.168.1.77", "::ffff:10.0.0.5"}
             << QStringList{"192.168.2.1", "10.0.0.6"};
-        QTest::newRow("IPv6") << "fd00::/8 ::1" << "" << QStringList{"fd12::3", "::1"}
+        QTest::newRow("IPv6") << "fd00::/8 ::1"
+                              << "" << QStringList{"fd12::3", "::1"}
                               << QStringList{"fe80::1", "127.0.0.1"};
-        QTest::newRow("shorthand IPv4") << "127.0.0.1 10.1" << "10.1" << QStringList{} << QStringList{};
-        QTest::newRow("prefix too long") << "192.168.1.0/33" << "192.168.1.0/33" << QStringList{} << QStringList{};
-        QTest::newRow("a name") << "localhost" << "localhost" << QStringList{} << QStringList{};
-        QTest::newRow("IPv6 prefix too long") << "::1/129" << "::1/129" << QStringList{} << QStringList{};
+        QTest::newRow("shorthand IPv4") << "127.0.0.1 10.1"
+                                        << "10.1" << QStringList{} << QStringList{};
+        QTest::newRow("prefix too long") << "192.168.1.0/33"
+                                         << "192.168.1.0/33" << QStringList{} << QStringList{};
+        QTest::newRow("a name") << "localhost"
+                                << "localhost" << QStringList{} << QStringList{};
+        QTest::newRow("IPv6 prefix too long") << "::1/129"
+                                              << "::1/129" << QStringList{} << QStringList{};
     }
     void allowList()
     {
@@ -137,17 +146,25 @@ private Q_SLOTS:
     void scalesCountedFromTheDayFolder()
     {
         Fixture f;
-        writeFile(f.file("data_1.txt"), englishHeader + (lineOfScale(1, "00017") + lineOfScale(2, "00017") + lineOfScale(3, "00003")).toLatin1(), QTime(9, 0));
-        writeFile(f.file("data_2.txt"), englishHeader + lineOfScale(4, "00017").toLatin1(), QTime(9, 30));
+        writeFile(f.file("data_1.txt"),
+                  englishHeader +
+                      (lineOfScale(1, "00017") + lineOfScale(2, "00017") + lineOfScale(3, "00003"))
+                          .toLatin1(),
+                  QTime(9, 0));
+        writeFile(f.file("data_2.txt"), englishHeader + lineOfScale(4, "00017").toLatin1(),
+                  QTime(9, 30));
         writeFile(f.file("data_3.txt"), englishHeader, QTime(10, 0));
         writeFile(f.file("data_007.txt"), englishHeader + lineOfScale(5, "00099").toLatin1());
         f.start();
         QWidget *window = statusWindow(f);
-        QTRY_COMPARE(rows(window, "scales"), QStringList({"00003|1|1|09:00:00|", "00017|3|2|09:30:00|"}));
-        QTRY_COMPARE(f.probe->trayIcon()->toolTip(), QString("Scalvanto\nLast results 09:30:00, 4 records today"));
+        QTRY_COMPARE(rows(window, "scales"),
+                     QStringList({"00003|1|1|09:00:00|", "00017|3|2|09:30:00|"}));
+        QTRY_COMPARE(f.probe->trayIcon()->toolTip(),
+                     QString("Scalvanto\nLast results 09:30:00, 4 records today"));
 
         f.send({example});
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 3).value(1), QString("00017|4|3|now|127.0.0.1"));
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 3).value(1),
+                     QString("00017|4|3|now|127.0.0.1"));
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 5 records today"));
         const QString tip = f.probe->trayIcon()->toolTip();
         QCOMPARE(timesNow({tip.mid(tip.indexOf(':') - 2, 8)}, 0), QStringList{"now"});
@@ -158,8 +175,10 @@ private Q_SLOTS:
     void sendersAndWhyTheirDatagramsWereNotTaken()
     {
         Fixture f({{"AllowedSenders", "127.0.0.1"}, {"Debug", true}});
-        const QByteArray wrongType = hex("F855CE 3A00 0308 0100 0100 3200") + exampleRecord + hex("9CA3");
-        const QByteArray wrongLength = hex("F855CE 3B00 0208 0100 0100 3200") + exampleRecord + hex("9CA3");
+        const QByteArray wrongType =
+            hex("F855CE 3A00 0308 0100 0100 3200") + exampleRecord + hex("9CA3");
+        const QByteArray wrongLength =
+            hex("F855CE 3B00 0208 0100 0100 3200") + exampleRecord + hex("9CA3");
         f.send({headerSwapped, example.left(64), wrongType, wrongLength, wrongCrc, example});
         QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
         f.sendFrom(second, {example});
@@ -195,7 +214,8 @@ private Q_SLOTS:
         f.sendFrom(second, {example});
         f.send({example});
         QTRY_COMPARE(f.filesOfToday(), QStringList({"data_1.txt", "data_2.txt"}));
-        QCOMPARE(timesNow(rows(statusWindow(f), "senders"), 6).value(0), second.toString() + "|1|0|0|0|1|now");
+        QCOMPARE(timesNow(rows(statusWindow(f), "senders"), 6).value(0),
+                 second.toString() + "|1|0|0|0|1|now");
     }
 
     // The latest arrivals and warnings, newest first; a warning stays
@@ -210,7 +230,8 @@ private Q_SLOTS:
         const QString day = QDate::currentDate().toString("dd.MM.yyyy");
         QCOMPARE(timesNow(rows(statusWindow(f), "events"), 0),
                  QStringList({"now|UDP port 0 could not be opened: not a valid port number",
-                              "now|1 records in " + QDir::toNativeSeparators(day + "/data_1.txt") + ", scales 00017"}));
+                              "now|1 records in " + QDir::toNativeSeparators(day + "/data_1.txt") +
+                                  ", scales 00017"}));
         QCOMPARE(value(statusWindow(f), "port"), QString("0, not open: not a valid port number"));
     }
 
@@ -218,13 +239,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("language");
         QTest::addColumn<QString>("texts");
-        QTest::newRow("english") << "English"
-                                 << "Options|Status|Open data folder|Scalvanto - Status|%1, open|Reception|"
-                                    "Scales today|Senders|Recent events|Allowed senders:|Apply|Close";
-        QTest::newRow("russian") << "Russian"
-                                 << "Настройки|Состояние|Открыть папку данных|Скальванто - Состояние|%1, открыт|"
-                                    "Приём|Весы сегодня|Отправители|Последние события|Разрешённые отправители:|"
-                                    "Применить|Закрыть";
+        QTest::newRow("english")
+            << "English"
+            << "Options|Status|Open data folder|Scalvanto - Status|%1, open|Reception|"
+               "Scales today|Senders|Recent events|Allowed senders:|Apply|Close";
+        QTest::newRow("russian")
+            << "Russian"
+            << "Настройки|Состояние|Открыть папку данных|Скальванто - Состояние|%1, открыт|"
+               "Приём|Весы сегодня|Отправители|Последние события|Разрешённые отправители:|"
+               "Применить|Закрыть";
     }
     void bothLanguages()
     {

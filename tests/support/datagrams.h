@@ -56,7 +56,8 @@ inline const QByteArray headerSwapped =
 
 // The English header: the example's data file, written out by hand in
 // tests/data, less its one record line.
-inline const QByteArray englishHeader = readFile(EXAMPLE_DATA_FILE).chopped(lineOf(1234).size() + 2);
+inline const QByteArray englishHeader =
+    readFile(EXAMPLE_DATA_FILE).chopped(lineOf(1234).size() + 2);
 
 // An English data file holding the lines of lineOf(n) for each n.
 inline QByteArray englishFile(std::initializer_list<int> transactions)

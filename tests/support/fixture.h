@@ -201,7 +201,8 @@ public:
                 return;
             seen << w;
             if (auto *box = qobject_cast<QMessageBox *>(w))
-                boxes << QStringList{box->windowTitle(), box->text(), box->informativeText()}.join('|');
+                boxes << QStringList{box->windowTitle(), box->text(), box->informativeText()}.join(
+                    '|');
             answer(w);
         });
         timer.start(10);

@@ -17,7 +17,13 @@ struct ServiceProcess
         process.kill();
         process.waitForFinished();
     }
-    bool start() { return sandbox.start(process, QStringLiteral(TRELVANT_PATH), true, {"--service"}); }
+    bool start()
+    {
+        return sandbox.start(process, QStringLiteral(TRELVANT_PATH), true, {"--service"});
+    }
     // The clients and main objects this process makes from now on find it.
-    void follow() const { qputenv("RUNTIME_DIRECTORY", QFile::encodeName(sandbox.serviceFolder())); }
+    void follow() const
+    {
+        qputenv("RUNTIME_DIRECTORY", QFile::encodeName(sandbox.serviceFolder()));
+    }
 };

@@ -134,7 +134,8 @@ bool Sandbox::handTo(QProcess &process, const char *user)
 }
 #endif
 
-bool Sandbox::start(QProcess &process, const QString &program, bool waitReady, const QStringList &arguments) const
+bool Sandbox::start(QProcess &process, const QString &program, bool waitReady,
+                    const QStringList &arguments) const
 {
     process.setProcessEnvironment(environment());
     // The program's complaints go to the caller's log, unless it reads them.
@@ -165,7 +166,8 @@ bool Sandbox::settle() const
         QLocalSocket socket;
         socket.connectToServer(platform::instanceServerName(home()));
         if (!socket.waitForConnected(readyMs) ||
-            (socket.state() != QLocalSocket::UnconnectedState && !socket.waitForDisconnected(readyMs)))
+            (socket.state() != QLocalSocket::UnconnectedState &&
+             !socket.waitForDisconnected(readyMs)))
             return false;
     }
     return true;

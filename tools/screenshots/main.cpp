@@ -207,7 +207,9 @@ QPixmap statusWindow(Fixture &f)
 void english()
 {
     removeDataFolder();
-    Fixture f({{"UdpPort", port()}, {"FilePath", dataFolder()}, {"AllowedSenders", "127.0.0.1 127.0.0.2"}});
+    Fixture f({{"UdpPort", port()},
+               {"FilePath", dataFolder()},
+               {"AllowedSenders", "127.0.0.1 127.0.0.2"}});
     save(optionsWindow(f), "options-en.png");
     save(grabModal([&] { QMetaObject::invokeMethod(f.gravex.get(), "aboutGravex"); }), "about.png");
     save(grabModal([&] { f.command("quit"); }), "quit-confirm.png");
@@ -238,7 +240,9 @@ void english()
 void russian()
 {
     removeDataFolder();
-    Fixture f({{"UdpPort", port()}, {"FilePath", dataFolder()}, {"Language", "Russian"},
+    Fixture f({{"UdpPort", port()},
+               {"FilePath", dataFolder()},
+               {"Language", "Russian"},
                {"AllowedSenders", "127.0.0.1 127.0.0.2"}});
     save(optionsWindow(f), "options-ru.png");
     save(trayMenu(f, dockedIcon(f.probe->trayIcon())), "tray-menu-ru.png");
