@@ -1,44 +1,23 @@
-// The CPU cost of one datagram on the receive path, without a socket: a
-// receiver files into a sandbox's data folder, and each benchmark iteration
-// hands it one datagram as a pass over the socket would, ending a batch after
-// every 256. The figure per iteration is therefore one datagram with its
-// share of the batch's end.
+// The CPU cost of one datagram on the receive path, without a socket: each benchmark iteration
+// hands a receiver one datagram as a pass over the socket would, ending a batch after every 256.
 //
 //   bench_datagram                                 wall clock, adaptive iteration count
 //   bench_datagram -callgrind -iterations 2560     instructions (valgrind)
-#include "reception/frame.h"
+#include "frames.h"
 #include "reception/receiver.h"
 #include "sandbox.h"
 
-#include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QTest>
 
-namespace {
-
-constexpr int batch = 256;
-
-// Transaction 1234 of 5.12.2011 14:03:09, PLU 105, price 4590, weight 1250.
-const QByteArray record = QByteArray::fromHex(
-    "D2040000000000000B0C050E03090200000000000001070369000000EE110000E20400000000000000000000000000000000");
-
-// A valid datagram: packet `number` of `count`, carrying `records` records.
-QByteArray datagram(int records, quint16 number, quint16 count)
+// Packet `number` of `count`, `records` times the worked example's record, as scale-sim builds it.
+static QByteArray datagram(int records, quint16 number, quint16 count)
 {
-    const auto le16 = [](int v) {
-        const char bytes[] = {char(v & 0xFF), char(v >> 8)};
-        return QByteArray(bytes, 2);
-    };
-    const QByteArray data = record.repeated(records);
-    QByteArray d = QByteArray::fromHex("F855CE") + le16(int(data.size()) + 8) + "\x02\x08" +
-                   le16(number) + le16(count) + le16(int(data.size())) + data;
-    return d + le16(frame::crc16(QByteArrayView(d).sliced(frame::bodyOffset)));
+    return scalesim::buildFrame(number, count,
+                                QList<scalesim::Record>(records, scalesim::exampleRecord()));
 }
-
-} // namespace
 
 class BenchDatagram : public QObject
 {
@@ -77,9 +56,10 @@ private Q_SLOTS:
         const QHostAddress scale(QStringLiteral("::ffff:192.168.1.17"));
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         int n = 0;
-        QBENCHMARK {
+        QBENCHMARK
+        {
             receiver.take(datagram, scale, now);
-            if (++n % batch == 0)
+            if (++n % 256 == 0)
                 receiver.finishBatch();
         }
         receiver.storeAndClose();
@@ -87,7 +67,8 @@ private Q_SLOTS:
         qint64 bytes = 0;
         for (const QString &path : sandbox.dataFiles())
             bytes += QFileInfo(path).size();
-        QVERIFY2(bytes >= 40LL * n, qPrintable(QString("%1 bytes for %2 datagrams").arg(bytes).arg(n)));
+        QVERIFY2(bytes >= 40LL * n,
+                 qPrintable(QString("%1 bytes for %2 datagrams").arg(bytes).arg(n)));
     }
 };
 
