@@ -31,9 +31,10 @@ Gravex::Gravex(QWidget *parent) : QWidget(parent)
     // Every later step reads the options, and the tray icon must exist
     // before the socket can report a port it could not open.
     version = tr("1.0");
-    // Where the service runs, it receives, and this program is its window.
+    // Where the service runs and receives, this program is its window.
     service = new ServiceClient;
-    if (!service->connectNow(serviceAnswerMs))
+    if (!service->connectNow(serviceAnswerMs) || !service->fromService() ||
+        !service->serviceReceiving())
         receiver = new Receiver;
     loadOptions();
     setFileCounter();

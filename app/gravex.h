@@ -97,7 +97,7 @@ private:
     void applyAllowedSenders(const QString &text);
     // The service (app/gravex_service.cpp).
     void followService();
-    void handOver();
+    void takenOver();
     void showServiceOptions(const QVariantMap &options);
     void serviceRefused(const QVariantMap &why);
     QString whoMayChangeText(const QString &who);

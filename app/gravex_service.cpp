@@ -16,13 +16,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-// What the service says counts only while it receives instead of this program.
+// What the service says counts only while it receives instead of this
+// program.
 void Gravex::followService()
 {
     connect(service, &ServiceClient::connected, this, [this] {
-        if (receiver && service->serviceReceiving()) {
-            handOver();
-        } else if (!receiver) {
+        if (receiver) {
+            takenOver();
+        } else {
             showServiceOptions(service->options());
             trayIcon->resultsChanged();
         }
@@ -42,7 +43,9 @@ void Gravex::followService()
             warn(text);
     });
     connect(service, &ServiceClient::todayChanged, this, [this] {
-        if (!receiver)
+        if (receiver)
+            takenOver(); // the service may have its port now
+        else
             trayIcon->resultsChanged();
     });
     connect(service, &ServiceClient::optionsReceived, this, [this](const QVariantMap &options) {
@@ -58,11 +61,17 @@ void Gravex::followService()
     connect(service, &ServiceClient::refused, this, &Gravex::serviceRefused);
 }
 
-// The service has its socket: this program stops taking datagrams, files
-// what it had read, and is the service's window from now on. A transfer under
-// way goes on in the service's next file.
-void Gravex::handOver()
+// The service itself (not a program posing as it) receives on this
+// program's port: this program stops taking datagrams, files what it had
+// read, and is the service's window from now on. A transfer under way goes on
+// in the service's next file. A service on another port leaves this one
+// receiving on its own.
+void Gravex::takenOver()
 {
+    if (!service->serviceReceiving() ||
+        service->options().value(QStringLiteral("udpPort")).toUInt() != udpPort ||
+        !service->fromService())
+        return;
     receiver->handOver();
     delete std::exchange(receiver, nullptr);
     showServiceOptions(service->options());

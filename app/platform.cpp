@@ -218,6 +218,10 @@ QString instanceServerName(const QString &)
 
 // --- the service on Windows
 
+namespace {
+const wchar_t serviceName[] = L"Trelvant";
+} // namespace
+
 QString serviceSocketName()
 {
     return QStringLiteral("Trelvant-service");
@@ -260,6 +264,35 @@ QString whoMayChange(QLocalSocket &peer)
     return member ? QString() : administrators;
 }
 
+bool isRemotePeer(QLocalSocket &peer)
+{
+    // Fails with ERROR_PIPE_LOCAL for a client on this machine.
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+    return GetNamedPipeClientComputerNameW(reinterpret_cast<HANDLE>(peer.socketDescriptor()), name,
+                                           sizeof name);
+}
+
+bool isServiceProcess(QLocalSocket &server)
+{
+    ULONG pipeServer = 0;
+    if (!GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(server.socketDescriptor()),
+                                     &pipeServer))
+        return false;
+    bool same = false;
+    if (SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
+        if (SC_HANDLE service = OpenServiceW(manager, serviceName, SERVICE_QUERY_STATUS)) {
+            SERVICE_STATUS_PROCESS status{};
+            DWORD size = 0;
+            same = QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                        reinterpret_cast<BYTE *>(&status), sizeof status, &size) &&
+                   status.dwProcessId == pipeServer;
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+    }
+    return same;
+}
+
 void logWarning(const QString &text)
 {
     // The source is registered by the installer, with Trelvant.exe's message
@@ -274,7 +307,6 @@ void logWarning(const QString &text)
 
 namespace {
 
-const wchar_t serviceName[] = L"Trelvant";
 SERVICE_STATUS_HANDLE serviceStatus = nullptr;
 HANDLE serviceStarted = nullptr; // the dispatcher called serviceMain, or gave up
 HANDLE serviceStopped = nullptr; // the program is done: serviceMain may return
@@ -340,15 +372,6 @@ int runAsService(const std::function<int()> &body)
     SetEvent(serviceStopped);
     dispatcher.join();
     return code;
-}
-
-void stopTakingDatagrams(qintptr socket)
-{
-    sockaddr_in6 nowhere{};
-    nowhere.sin6_family = AF_INET6;
-    nowhere.sin6_addr = in6addr_loopback;
-    nowhere.sin6_port = htons(1);
-    ::connect(SOCKET(socket), reinterpret_cast<const sockaddr *>(&nowhere), sizeof nowhere);
 }
 
 #else
@@ -484,6 +507,16 @@ QString whoMayChange(QLocalSocket &peer)
     return std::find(groups.begin(), groups.end(), serviceGroup) != groups.end() ? QString() : who;
 }
 
+bool isRemotePeer(QLocalSocket &)
+{
+    return false;
+}
+
+bool isServiceProcess(QLocalSocket &)
+{
+    return true;
+}
+
 void logWarning(const QString &text)
 {
     // One line an entry: the journal makes an entry of every line.
@@ -498,29 +531,35 @@ int runAsService(const std::function<int()> &body)
     return body();
 }
 
+#endif
+
+// Connected to a peer that never sends, the socket matches no datagram any
+// more; the system hands them to the other socket on the port.
 void stopTakingDatagrams(qintptr socket)
 {
-    // Connected to a peer that never sends, it matches no datagram any more;
-    // the system hands them to the other socket on the port.
+#ifdef Q_OS_WIN
+    const auto native = SOCKET(socket);
+    int size = sizeof(sockaddr_storage);
+#else
+    const int native = int(socket);
+    socklen_t size = sizeof(sockaddr_storage);
+#endif
+    sockaddr_storage own{};
+    if (::getsockname(native, reinterpret_cast<sockaddr *>(&own), &size) == 0 &&
+        own.ss_family == AF_INET) {
+        sockaddr_in nowhere{};
+        nowhere.sin_family = AF_INET;
+        nowhere.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        nowhere.sin_port = htons(1);
+        ::connect(native, reinterpret_cast<const sockaddr *>(&nowhere), sizeof nowhere);
+        return;
+    }
     sockaddr_in6 nowhere{};
     nowhere.sin6_family = AF_INET6;
     nowhere.sin6_addr = in6addr_loopback;
     nowhere.sin6_port = htons(1);
-    sockaddr_storage own{};
-    socklen_t size = sizeof own;
-    if (::getsockname(int(socket), reinterpret_cast<sockaddr *>(&own), &size) == 0 &&
-        own.ss_family == AF_INET) {
-        sockaddr_in nowhere4{};
-        nowhere4.sin_family = AF_INET;
-        nowhere4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        nowhere4.sin_port = htons(1);
-        ::connect(int(socket), reinterpret_cast<const sockaddr *>(&nowhere4), sizeof nowhere4);
-        return;
-    }
-    ::connect(int(socket), reinterpret_cast<const sockaddr *>(&nowhere), sizeof nowhere);
+    ::connect(native, reinterpret_cast<const sockaddr *>(&nowhere), sizeof nowhere);
 }
-
-#endif
 
 QString instanceLockPath()
 {

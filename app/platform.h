@@ -62,6 +62,13 @@ QString serviceDataFolder();
 // the service's group, and root) on Linux, "administrators" (elevated) on
 // Windows. Ask once the peer has sent something.
 QString whoMayChange(QLocalSocket &peer);
+// Whether the peer of the service's socket is on another machine (a named
+// pipe is reachable over the network on Windows): it is turned away.
+bool isRemotePeer(QLocalSocket &peer);
+// Whether what answers at the service's socket is the service itself, the
+// process the system's service manager runs: on Windows anyone may make a
+// pipe of that name; elsewhere the socket's folder is the system's.
+bool isServiceProcess(QLocalSocket &server);
 // Where the system keeps services' logs: standard error, which the journal
 // takes, on Linux; the application event log on Windows.
 void logWarning(const QString &text);

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QTemporaryFile>
 
 #include <limits>
 
@@ -130,6 +131,12 @@ qint64 firstFreeFileNumber(const QString &dateFolder, qint64 from)
     while (taken.contains(from))
         ++from;
     return from;
+}
+
+bool isWritableFolder(const QString &folder)
+{
+    QTemporaryFile probe(folder + QLatin1String("/.trelvant-XXXXXX"));
+    return QFileInfo(folder).isDir() && probe.open();
 }
 
 QString header(int language)

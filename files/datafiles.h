@@ -36,6 +36,10 @@ qint64 nextFileNumber(const QString &dateFolder);
 // folder, however many names are taken.
 qint64 firstFreeFileNumber(const QString &dateFolder, qint64 from);
 
+// Whether this process can make files in `folder`: tried, not guessed from
+// permissions (a home hidden from a service, a read-only system).
+bool isWritableFolder(const QString &folder);
+
 // The 13 header lines of a data file, each ending in CR LF.
 QString header(int language);
 

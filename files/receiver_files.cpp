@@ -96,8 +96,11 @@ const QString &Receiver::todaysDateFolder()
 void Receiver::makeDateFolder(const QString &dateFolder)
 {
     const bool made = !QFileInfo(dateFolder).isDir() && QDir().mkdir(dateFolder);
-    if (made)
+    if (made) {
         fileCounter = 1;
+        // Its name is in the data folder, which is synced with the pass.
+        syncQueue.addFolder(QFileInfo(dateFolder).path());
+    }
     if (made || dateFolder != tally.day())
         countToday(dateFolder);
 }
@@ -155,8 +158,8 @@ void Receiver::storeLines()
         syncQueue.addFile(*dataFile);
         resultsStored = true;
     }
-    tally.commit(dataFile->fileName(), QDateTime::currentMSecsSinceEpoch(),
-                 flushed == EncodedStream::Flushed::All ? -1 : keptLines);
+    arriving.append(
+        tally.take(dataFile->fileName(), flushed == EncodedStream::Flushed::All ? -1 : keptLines));
     if (flushed == EncodedStream::Flushed::All)
         warnedFile.clear();
     else
@@ -198,14 +201,21 @@ void Receiver::finishBatch()
 // the records are announced, or the user hears which file is not.
 void Receiver::syncWritten(bool announce)
 {
-    syncQueue.sync([this, announce](const QStringList &unsynced) {
-        for (const QString &path : unsynced)
-            warnOfLoss(path);
-        if (announce && unsynced.isEmpty()) {
-            Q_EMIT arrived(QDateTime::currentDateTime());
-            Q_EMIT todayChanged();
-        }
-    });
+    syncQueue.sync(
+        [this, announce, arrivals = std::exchange(arriving, {})](const QStringList &unsynced) {
+            // Counted as stored only what the disk has.
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            for (const status::Tally::Arrival &arrival : arrivals) {
+                if (!unsynced.contains(arrival.file))
+                    tally.record(arrival, now);
+            }
+            for (const QString &path : unsynced)
+                warnOfLoss(path);
+            if (announce && unsynced.isEmpty()) {
+                Q_EMIT arrived(QDateTime::currentDateTime());
+                Q_EMIT todayChanged();
+            }
+        });
 }
 
 // The program ends: nothing received stays behind in memory, and all of it

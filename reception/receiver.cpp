@@ -67,29 +67,60 @@ void Receiver::setLanguage(int language_)
 
 void Receiver::createUdpSocket()
 {
-    udpSocket = new QUdpSocket(this);
     receiveBuffer.resize(maxDatagramBytes);
     bindUdpSocket();
-    connect(udpSocket, &QUdpSocket::readyRead, this, &Receiver::receiveMessage);
 }
 
 // Binds to the port on all local addresses. A port that cannot be opened
 // leaves the program running and says why; a later Apply binds again. Port 0
 // (an empty or unreadable setting) would be some random port no scale sends
-// to, so it is never bound.
-void Receiver::bindUdpSocket()
+// to, so it is never bound. Binding again (Apply, the service's retries)
+// loses nothing: the new socket takes the port first, beside the old one,
+// which then takes no new datagrams and is read empty before it goes. The
+// port is shared, so that the service can take it over from a tray program
+// on Windows too.
+bool Receiver::bindUdpSocket(bool quietly)
 {
-    udpSocket->close();
-    portProblem.clear();
+    const QString before = std::exchange(portProblem, QString());
+    auto *socket = new QUdpSocket(this);
     if (port == 0)
         portProblem = strings::invalidPortReason(language);
-    else if (!udpSocket->bind(QHostAddress::Any, port, QUdpSocket::ShareAddress))
-        portProblem = udpSocket->errorString();
+    else if (!socket->bind(QHostAddress::Any, port,
+                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+        portProblem = socket->errorString();
     if (!portProblem.isEmpty()) {
-        warn(strings::bindFailedText(language, port, portProblem));
-        return;
+        delete socket;
+        letGo();
+        if (!quietly || portProblem != before)
+            warn(strings::bindFailedText(language, port, portProblem));
+        return false;
     }
-    udpSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
+    letGo();
+    udpSocket = socket;
+    connect(udpSocket, &QUdpSocket::readyRead, this, &Receiver::receiveMessage);
+    return true;
+}
+
+bool Receiver::isReceiving() const
+{
+    return udpSocket && udpSocket->state() == QAbstractSocket::BoundState;
+}
+
+// The socket in use takes no new datagrams, is read empty, and goes; what
+// it brought is filed and on the disk, its transfer's file still open. A
+// datagram the system was giving it as it stopped is read in a second round.
+void Receiver::letGo()
+{
+    if (!udpSocket)
+        return;
+    platform::stopTakingDatagrams(udpSocket->socketDescriptor());
+    for (int round = 0; round < 2; ++round) {
+        while (udpSocket->hasPendingDatagrams())
+            receiveMessage();
+        syncQueue.finish();
+    }
+    delete std::exchange(udpSocket, nullptr);
 }
 
 // Every waiting datagram is handled to the end, in arrival order, before the
@@ -113,14 +144,8 @@ void Receiver::receiveMessage()
 
 void Receiver::handOver()
 {
-    if (udpSocket && udpSocket->state() == QAbstractSocket::BoundState) {
-        platform::stopTakingDatagrams(udpSocket->socketDescriptor());
-        while (udpSocket->hasPendingDatagrams())
-            receiveMessage();
-    }
+    letGo();
     storeAndClose();
-    if (udpSocket)
-        udpSocket->close();
 }
 
 void Receiver::take(const QByteArray &datagram, const QHostAddress &sender, qint64 nowMs)

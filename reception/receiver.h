@@ -52,8 +52,10 @@ public:
     // folder holds (made if missing), and today's figures counted.
     void setFileCounter();
     void createUdpSocket();
-    // Closes the socket and binds it again to the port in force.
-    void bindUdpSocket();
+    // Binds the port in force, in place of the socket there was; false when
+    // it cannot be opened. `quietly`: the user hears only of a new reason.
+    bool bindUdpSocket(bool quietly = false);
+    bool isReceiving() const;
     void receiveMessage();
     // One datagram as a pass reads it: counted under its sender and, when the
     // sender is allowed, filed.
@@ -91,6 +93,7 @@ private:
     bool reopenVanishedDataFile();
     void closeDataFile();
     void syncWritten(bool announce);
+    void letGo();
     void warnOfLoss(const QString &path);
     // Kept among the recent events, and told.
     void warn(const QString &text);
@@ -127,6 +130,8 @@ private:
     bool resultsStored = false;
 
     status::Tally tally;
+    // The records handed to their files in this pass, counted once synced.
+    QList<status::Tally::Arrival> arriving;
     // Today's files already on disk, counted a few at a time.
     status::DayScan dayScan;
     QTimer dayScanTimer;

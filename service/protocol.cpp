@@ -1,31 +1,33 @@
 #include "service/protocol.h"
 
-#include <QDataStream>
-#include <QIODevice>
+#include <QCborMap>
+#include <QCborValue>
 #include <QLocalSocket>
 #include <QtEndian>
 
 namespace protocol {
 namespace {
 
-// No message is near this: a length beyond it is not this protocol.
-constexpr quint32 largest = 16 * 1024 * 1024;
 constexpr qsizetype lengthSize = 4;
+constexpr int kindKey = 0;
+constexpr int valuesKey = 1;
 
 } // namespace
 
+// A message is CBOR: a peer's bytes are read by a parser that takes nothing
+// on trust (no length is believed beyond the bytes that are there).
 QByteArray frame(const Message &message)
 {
-    QByteArray body;
-    QDataStream out(&body, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_4);
-    out << quint8(message.kind) << message.values;
+    QCborMap map;
+    map[kindKey] = message.kind;
+    map[valuesKey] = QCborMap::fromVariantMap(message.values);
+    const QByteArray body = QCborValue(map).toCbor();
     QByteArray framed(lengthSize, Qt::Uninitialized);
     qToBigEndian(quint32(body.size()), framed.data());
     return framed + body;
 }
 
-bool takeMessages(QByteArray &buffer, QList<Message> *messages)
+bool takeMessages(QByteArray &buffer, QList<Message> *messages, quint32 largest)
 {
     qsizetype at = 0;
     while (buffer.size() - at >= lengthSize) {
@@ -34,15 +36,13 @@ bool takeMessages(QByteArray &buffer, QList<Message> *messages)
             return false;
         if (buffer.size() - at - lengthSize < qsizetype(length))
             break;
-        QDataStream in(QByteArray::fromRawData(buffer.constData() + at + lengthSize, length));
-        in.setVersion(QDataStream::Qt_6_4);
-        quint8 kind = 0;
-        Message m{};
-        in >> kind >> m.values;
-        if (in.status() != QDataStream::Ok)
+        QCborParserError error;
+        const QCborValue message = QCborValue::fromCbor(
+            QByteArray::fromRawData(buffer.constData() + at + lengthSize, length), &error);
+        if (error.error != QCborError::NoError || !message.isMap())
             return false;
-        m.kind = Kind(kind);
-        messages->append(m);
+        messages->append(
+            {Kind(message[kindKey].toInteger()), message[valuesKey].toMap().toVariantMap()});
         at += lengthSize + length;
     }
     buffer.remove(0, at);

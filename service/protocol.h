@@ -8,14 +8,14 @@ class QLocalSocket;
 
 // What the service and the tray programs that watch it say to each other over
 // the service's local socket (a named pipe on Windows): messages of a kind
-// and a map of values, each framed by its length. Every watcher hears every
+// and a map of values, in CBOR, each framed by its length. Every watcher hears every
 // arrival and warning; it asks for the status and the options when it wants
 // them, and may ask to change the options, which only some may.
 namespace protocol {
 
 // Raised whenever a message changes its meaning: the two ends never
 // misread each other across versions.
-constexpr int version = 1;
+constexpr int version = 2;
 
 enum Kind : quint8 {
     // service to watcher
@@ -42,10 +42,15 @@ struct Message
 
 QByteArray frame(const Message &message);
 
+// What a watcher sends is small; what the service sends (a status) larger.
+constexpr quint32 largestRequest = 64 * 1024;
+constexpr quint32 largestAnswer = 16 * 1024 * 1024;
+
 // Takes the whole messages off the front of `buffer`, leaving a partial one.
 // False when the buffer holds something that is not a message of this
-// protocol: the connection is then better closed.
-bool takeMessages(QByteArray &buffer, QList<Message> *messages);
+// protocol, or one longer than `largest`: the connection is then better
+// closed.
+bool takeMessages(QByteArray &buffer, QList<Message> *messages, quint32 largest);
 
 void send(QLocalSocket *socket, Kind kind, const QVariantMap &values = {});
 

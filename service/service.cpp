@@ -1,10 +1,12 @@
 #include "service/service.h"
 
 #include "app/platform.h"
+#include "files/datafiles.h"
 #include "i18n/strings.h"
 #include "status/snapshot.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QLocalSocket>
 #include <QSettings>
 
@@ -19,6 +21,15 @@ Service::Service() : settings(options::openStore())
     });
     connect(&receiver, &Receiver::todayChanged, this, [this] { tell(protocol::Today, today()); });
     connect(&server, &QLocalServer::newConnection, this, &Service::welcome);
+    // A port taken by another program (a tray program, on Windows) may come
+    // free: the watchers hear when the service has it.
+    bindRetry.setInterval(bindRetryMs);
+    connect(&bindRetry, &QTimer::timeout, this, [this] {
+        if (!receiver.isReceiving() && !receiver.bindUdpSocket(true))
+            return;
+        bindRetry.stop();
+        tell(protocol::Today, today());
+    });
     // At the end of a Windows session, or on a stop request, the event loop
     // ends: what was read is stored before the process goes.
     connect(qApp, &QCoreApplication::aboutToQuit, &receiver, &Receiver::storeAndClose);
@@ -41,6 +52,8 @@ void Service::start()
     receiver.useStoredAllowedSenders(values.allowedSenders);
     receiver.setFileCounter();
     receiver.createUdpSocket();
+    if (!receiver.isReceiving())
+        bindRetry.start();
     // Anyone may watch; what a watcher may change is asked of the system.
     const QString name = platform::serviceSocketName();
     QLocalServer::removeServer(name);
@@ -50,9 +63,15 @@ void Service::start()
                  .arg(name, server.errorString()));
 }
 
+// No watcher may hold the service back: beyond the limit, one is let go.
 void Service::welcome()
 {
     while (QLocalSocket *watcher = server.nextPendingConnection()) {
+        if (watchers.size() >= watcherLimit) {
+            watcher->abort();
+            watcher->deleteLater();
+            continue;
+        }
         watchers.insert(watcher, {});
         connect(watcher, &QLocalSocket::readyRead, this, [this, watcher] { read(watcher); });
         connect(watcher, &QLocalSocket::disconnected, this, [this, watcher] {
@@ -62,13 +81,16 @@ void Service::welcome()
     }
 }
 
+// What is not a request of this protocol, or comes from another machine,
+// ends the connection.
 void Service::read(QLocalSocket *watcher)
 {
     Watcher &w = watchers[watcher];
     w.buffer += watcher->readAll();
     QList<protocol::Message> messages;
-    if (!protocol::takeMessages(w.buffer, &messages)) {
-        watcher->disconnectFromServer();
+    if (!protocol::takeMessages(w.buffer, &messages, protocol::largestRequest) ||
+        platform::isRemotePeer(*watcher)) {
+        watcher->abort();
         return;
     }
     for (const protocol::Message &m : messages)
@@ -85,15 +107,19 @@ void Service::handle(QLocalSocket *watcher, const protocol::Message &m)
         QVariantMap hello = today();
         hello.insert(QStringLiteral("version"), protocol::version);
         hello.insert(QStringLiteral("whoMayChange"), w.whoMayChange);
-        hello.insert(QStringLiteral("receiving"), receiver.statusSnapshot().reception.open);
         protocol::send(watcher, protocol::Hello, hello);
         protocol::send(watcher, protocol::Options, optionValues());
     }
     switch (m.kind) {
     case protocol::GetStatus:
-        protocol::send(
-            watcher, protocol::Status,
-            {{QStringLiteral("snapshot"), status::serialize(receiver.statusSnapshot())}});
+        // A status costs: one in a while for each watcher.
+        if (const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            now - w.lastStatusMs >= statusPauseMs) {
+            w.lastStatusMs = now;
+            protocol::send(
+                watcher, protocol::Status,
+                {{QStringLiteral("snapshot"), status::serialize(receiver.statusSnapshot())}});
+        }
         break;
     case protocol::GetOptions:
         protocol::send(watcher, protocol::Options, optionValues());
@@ -109,22 +135,37 @@ void Service::handle(QLocalSocket *watcher, const protocol::Message &m)
     }
 }
 
-// As Apply in the options window: the folder field's rule, the values
-// stored, and the socket bound again.
-void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
+bool Service::mayChange(QLocalSocket *watcher)
 {
     const QString who = watchers.value(watcher).whoMayChange;
-    if (!who.isEmpty()) {
+    if (!who.isEmpty())
         protocol::send(watcher, protocol::Refused, {{QStringLiteral("whoMayChange"), who}});
+    return who.isEmpty();
+}
+
+// As Apply in the options window: the folder field's rule, the values stored,
+// and the port bound again. What a request leaves out stays as it is. The
+// service writes into its data folder itself: one it cannot write in (a home
+// hidden from it, a drive of the user's) is not taken.
+void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
+{
+    if (!mayChange(watcher))
         return;
-    }
+    const auto asked = [&request](const char *key, const QVariant &current) {
+        return request.value(QLatin1String(key), current);
+    };
+    const QString chosen = asked("filePath", values.filePath).toString();
     bool folderNotMade = false;
-    values.filePath = options::appliedDataFolder(
-        request.value(QStringLiteral("typedFolder")).toString(),
-        request.value(QStringLiteral("filePath"), values.filePath).toString(), &folderNotMade);
-    values.udpPort = quint16(request.value(QStringLiteral("udpPort")).toUInt());
-    values.debug = request.value(QStringLiteral("debug")).toBool();
-    values.language = request.value(QStringLiteral("language")).toInt() != 0 ? 1 : 0;
+    QString folder =
+        options::appliedDataFolder(asked("typedFolder", chosen).toString(), chosen, &folderNotMade);
+    if (folder != values.filePath && !datafiles::isWritableFolder(folder)) {
+        folder = values.filePath;
+        folderNotMade = true;
+    }
+    values.filePath = folder;
+    values.udpPort = quint16(asked("udpPort", values.udpPort).toUInt());
+    values.debug = asked("debug", values.debug).toBool();
+    values.language = asked("language", values.language).toInt() != 0 ? 1 : 0;
     settings->setValue(QLatin1String(options::filePathKey), values.filePath);
     settings->setValue(QLatin1String(options::udpPortKey), int(values.udpPort));
     settings->setValue(QLatin1String(options::debugKey), values.debug);
@@ -134,7 +175,11 @@ void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
     receiver.setPort(values.udpPort);
     receiver.setDebug(values.debug);
     receiver.setLanguage(values.language);
-    receiver.bindUdpSocket();
+    if (receiver.bindUdpSocket())
+        bindRetry.stop();
+    else
+        bindRetry.start();
+    tell(protocol::Today, today());
     QVariantMap applied = optionValues();
     applied.insert(QStringLiteral("folderNotMade"), folderNotMade);
     protocol::send(watcher, protocol::Options, applied);
@@ -142,18 +187,17 @@ void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
 
 void Service::applyAllowedSenders(QLocalSocket *watcher, const QString &text)
 {
-    const QString who = watchers.value(watcher).whoMayChange;
     QString bad;
-    if (!who.isEmpty()) {
-        protocol::send(watcher, protocol::Refused, {{QStringLiteral("whoMayChange"), who}});
-    } else if (!receiver.setAllowedSenders(text, &bad)) {
+    if (!mayChange(watcher))
+        return;
+    if (!receiver.setAllowedSenders(text, &bad)) {
         protocol::send(watcher, protocol::Refused, {{QStringLiteral("badEntry"), bad}});
-    } else {
-        values.allowedSenders = text.simplified();
-        settings->setValue(QLatin1String(options::allowedSendersKey), values.allowedSenders);
-        settings->sync();
-        protocol::send(watcher, protocol::Options, optionValues());
+        return;
     }
+    values.allowedSenders = text.simplified();
+    settings->setValue(QLatin1String(options::allowedSendersKey), values.allowedSenders);
+    settings->sync();
+    protocol::send(watcher, protocol::Options, optionValues());
 }
 
 QVariantMap Service::optionValues() const
@@ -168,15 +212,25 @@ QVariantMap Service::optionValues() const
 QVariantMap Service::today() const
 {
     return {{QStringLiteral("recordsToday"), receiver.recordsToday()},
-            {QStringLiteral("lastArrival"), receiver.lastArrivalMs()}};
+            {QStringLiteral("lastArrival"), receiver.lastArrivalMs()},
+            {QStringLiteral("receiving"), receiver.isReceiving()}};
 }
 
+// A watcher that leaves what it is told unread is let go before it costs the
+// service its memory.
 void Service::tell(protocol::Kind kind, const QVariantMap &message)
 {
+    QList<QLocalSocket *> slow;
     for (auto it = watchers.cbegin(); it != watchers.cend(); ++it) {
-        if (it->greeted)
+        if (!it->greeted)
+            continue;
+        if (it.key()->bytesToWrite() > unreadLimit)
+            slow.append(it.key());
+        else
             protocol::send(it.key(), kind, message);
     }
+    for (QLocalSocket *watcher : slow) // which takes it out of `watchers`
+        watcher->abort();
 }
 
 void Service::warn(const QString &text)

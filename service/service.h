@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QLocalServer>
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -24,6 +25,12 @@ class Service : public QObject
     Q_OBJECT
 
 public:
+    // No watcher may hold the service back: beyond these, a watcher is let go.
+    static constexpr int watcherLimit = 64;
+    static constexpr qint64 unreadLimit = 1024 * 1024; // bytes it leaves unread
+    static constexpr qint64 statusPauseMs = 250;       // between two statuses
+    static constexpr int bindRetryMs = 5000;
+
     Service();
     ~Service() override;
 
@@ -36,6 +43,7 @@ private:
     void handle(QLocalSocket *watcher, const protocol::Message &message);
     void applyOptions(QLocalSocket *watcher, const QVariantMap &request);
     void applyAllowedSenders(QLocalSocket *watcher, const QString &text);
+    bool mayChange(QLocalSocket *watcher);
     QVariantMap optionValues() const;
     QVariantMap today() const;
     void tell(protocol::Kind kind, const QVariantMap &values);
@@ -46,13 +54,17 @@ private:
         QByteArray buffer;
         bool greeted = false;
         QString whoMayChange; // empty: this one may
+        qint64 lastStatusMs = 0;
     };
 
     std::unique_ptr<QSettings> settings;
     options::Values values;
-    Receiver receiver;
     QLocalServer server;
     QHash<QLocalSocket *, Watcher> watchers;
+    // Tries again, now and then, to open a port it could not.
+    QTimer bindRetry;
+    // Last, so it goes first: what it tells at the end still has its watchers.
+    Receiver receiver;
 };
 
 // What main() does for `Trelvant --service`, once the application object

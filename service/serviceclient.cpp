@@ -42,9 +42,15 @@ void ServiceClient::tryConnecting()
         socket.connectToServer(platform::serviceSocketName());
 }
 
+// As the service said last, in its hello or since.
 bool ServiceClient::serviceReceiving() const
 {
-    return hello.value(QStringLiteral("receiving")).toBool();
+    return today.value(QStringLiteral("receiving")).toBool();
+}
+
+bool ServiceClient::fromService()
+{
+    return greeted && platform::isServiceProcess(socket);
 }
 
 QString ServiceClient::whoMayChange() const
@@ -74,12 +80,16 @@ void ServiceClient::read()
 {
     buffer += socket.readAll();
     QList<protocol::Message> messages;
-    if (!protocol::takeMessages(buffer, &messages)) {
+    if (!protocol::takeMessages(buffer, &messages, protocol::largestAnswer)) {
         socket.abort();
         return;
     }
-    for (const protocol::Message &m : messages)
+    // A message may end the connection (another version): the rest go with it.
+    for (const protocol::Message &m : messages) {
+        if (socket.state() != QLocalSocket::ConnectedState)
+            break;
         handle(m);
+    }
 }
 
 void ServiceClient::handle(const protocol::Message &m)
@@ -93,6 +103,8 @@ void ServiceClient::handle(const protocol::Message &m)
         hello = today = m.values;
         break;
     case protocol::Options:
+        if (hello.isEmpty()) // none accepted
+            return;
         serviceOptions = m.values;
         // The options follow the hello: only then is everything known.
         if (!std::exchange(greeted, true)) {
@@ -132,6 +144,7 @@ void ServiceClient::handle(const protocol::Message &m)
 void ServiceClient::lost()
 {
     buffer.clear();
+    hello.clear();
     retry.start();
     if (std::exchange(greeted, false))
         Q_EMIT disconnected();

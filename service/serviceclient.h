@@ -28,6 +28,8 @@ public:
     bool isConnected() const { return greeted; }
     // What the service said when it answered.
     bool serviceReceiving() const;
+    // Whether it is the service itself that answered (see platform.h).
+    bool fromService();
     QString whoMayChange() const;
     const QVariantMap &options() const { return serviceOptions; }
     qint64 recordsToday() const { return today.value(QStringLiteral("recordsToday")).toLongLong(); }

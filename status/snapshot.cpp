@@ -1,76 +1,113 @@
 #include "status/snapshot.h"
 
-#include <QDataStream>
-#include <QIODevice>
+#include <QCborArray>
+#include <QCborMap>
+#include <QCborValue>
 
+// CBOR, which is read without taking any length on trust: a window reads
+// what another process sent.
 namespace status {
+namespace {
 
 // Raised whenever the layout below changes: a window never reads a snapshot
 // of another layout.
-static constexpr quint32 layout = 1;
+constexpr int layout = 2;
 
-static QDataStream &operator<<(QDataStream &out, const ScaleRow &s)
+QCborValue time(const QDateTime &t)
 {
-    return out << s.scale << s.records << s.transfers << s.lastRecord << s.senders;
-}
-static QDataStream &operator>>(QDataStream &in, ScaleRow &s)
-{
-    return in >> s.scale >> s.records >> s.transfers >> s.lastRecord >> s.senders;
+    return t.isValid() ? QCborValue(t.toMSecsSinceEpoch()) : QCborValue();
 }
 
-static QDataStream &operator<<(QDataStream &out, const SenderRow &s)
+QDateTime time(const QCborValue &v)
 {
-    out << s.address << s.accepted << s.lastSeen;
-    for (qint64 n : s.rejected)
-        out << n;
+    return v.isInteger() ? QDateTime::fromMSecsSinceEpoch(v.toInteger()) : QDateTime();
+}
+
+QCborArray strings(const QStringList &list)
+{
+    return QCborArray::fromStringList(list);
+}
+
+QStringList strings(const QCborValue &v)
+{
+    QStringList list;
+    for (const QCborValue &s : v.toArray())
+        list.append(s.toString());
+    return list;
+}
+
+template <typename T, typename Encode> QCborArray array(const QList<T> &list, Encode encode)
+{
+    QCborArray out;
+    for (const T &item : list)
+        out.append(encode(item));
     return out;
 }
-static QDataStream &operator>>(QDataStream &in, SenderRow &s)
+
+template <typename T, typename Decode> QList<T> list(const QCborValue &v, Decode decode)
 {
-    in >> s.address >> s.accepted >> s.lastSeen;
-    for (qint64 &n : s.rejected)
-        in >> n;
-    return in;
+    QList<T> out;
+    for (const QCborValue &item : v.toArray())
+        out.append(decode(item.toArray()));
+    return out;
 }
 
-static QDataStream &operator<<(QDataStream &out, const Event &e)
-{
-    return out << e.time << e.warning << e.file << e.records << e.scales;
-}
-static QDataStream &operator>>(QDataStream &in, Event &e)
-{
-    return in >> e.time >> e.warning >> e.file >> e.records >> e.scales;
-}
+} // namespace
 
 QByteArray serialize(const Snapshot &s)
 {
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_4);
     const Reception &r = s.reception;
-    out << layout << r.port << r.open << r.problem << r.bufferBytes << r.received << r.stored
-        << r.rejected << r.dropped;
-    out << s.countingFiles << s.recordsToday << s.lastArrival << s.scales << s.senders << s.events
-        << s.allowedSenders;
-    return bytes;
+    const QCborArray reception{r.port,     r.open,   r.problem,  r.bufferBytes,
+                               r.received, r.stored, r.rejected, r.dropped};
+    const auto scale = [](const ScaleRow &row) {
+        return QCborArray{row.scale, row.records, row.transfers, time(row.lastRecord),
+                          strings(row.senders)};
+    };
+    const auto sender = [](const SenderRow &row) {
+        QCborArray rejected;
+        for (qint64 n : row.rejected)
+            rejected.append(n);
+        return QCborArray{row.address, row.accepted, rejected, time(row.lastSeen)};
+    };
+    const auto event = [](const Event &e) {
+        return QCborArray{time(e.time), e.warning, e.file, e.records, strings(e.scales)};
+    };
+    return QCborValue(QCborArray{layout, reception, s.countingFiles, s.recordsToday,
+                                 time(s.lastArrival), array(s.scales, scale),
+                                 array(s.senders, sender), array(s.events, event),
+                                 s.allowedSenders})
+        .toCbor();
 }
 
 bool deserialize(const QByteArray &bytes, Snapshot *s)
 {
-    QDataStream in(bytes);
-    in.setVersion(QDataStream::Qt_6_4);
-    quint32 version = 0;
+    QCborParserError error;
+    const QCborArray all = QCborValue::fromCbor(bytes, &error).toArray();
+    if (error.error != QCborError::NoError || all.size() != 9 || all[0].toInteger() != layout)
+        return false;
     Snapshot read;
-    Reception &r = read.reception;
-    in >> version;
-    if (version != layout)
-        return false;
-    in >> r.port >> r.open >> r.problem >> r.bufferBytes >> r.received >> r.stored >> r.rejected >>
-        r.dropped;
-    in >> read.countingFiles >> read.recordsToday >> read.lastArrival >> read.scales >>
-        read.senders >> read.events >> read.allowedSenders;
-    if (in.status() != QDataStream::Ok || !in.atEnd())
-        return false;
+    const QCborArray r = all[1].toArray();
+    read.reception = {quint16(r[0].toInteger()), r[1].toBool(),     r[2].toString(),
+                      r[3].toInteger(),          r[4].toInteger(),  r[5].toInteger(),
+                      r[6].toInteger(),          r[7].toInteger(-1)};
+    read.countingFiles = all[2].toBool();
+    read.recordsToday = all[3].toInteger();
+    read.lastArrival = time(all[4]);
+    read.scales = list<ScaleRow>(all[5], [](const QCborArray &a) {
+        return ScaleRow{a[0].toString(), a[1].toInteger(), a[2].toInteger(), time(a[3]),
+                        strings(a[4])};
+    });
+    read.senders = list<SenderRow>(all[6], [](const QCborArray &a) {
+        SenderRow row{a[0].toString(), a[1].toInteger(), {}, time(a[3])};
+        const QCborArray rejected = a[2].toArray();
+        for (int i = 0; i < rejectionKinds; ++i)
+            row.rejected[i] = rejected[i].toInteger();
+        return row;
+    });
+    read.events = list<Event>(all[7], [](const QCborArray &a) {
+        return Event{time(a[0]), a[1].toString(), a[2].toString(), a[3].toInteger(), strings(a[4])};
+    });
+    read.allowedSenders = all[8].toString();
     *s = read;
     return true;
 }

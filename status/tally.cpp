@@ -76,38 +76,48 @@ void Tally::stage(QByteArrayView recordData)
     }
 }
 
-void Tally::commit(const QString &file, qint64 nowMs, qsizetype lines)
+Tally::Arrival Tally::take(const QString &file, qsizetype lines)
 {
-    if (file != lastFileName) {
-        lastFileName = file;
+    Arrival arrival{file, std::exchange(staged, {})};
+    if (lines < 0)
+        return arrival;
+    // The lines that fit are the first ones.
+    qint64 left = lines;
+    for (qsizetype i = 0; i < arrival.runs.size(); ++i) {
+        arrival.runs[i].records = qMin(arrival.runs[i].records, left);
+        left -= arrival.runs[i].records;
+    }
+    return arrival;
+}
+
+void Tally::record(const Arrival &arrival, qint64 nowMs)
+{
+    if (arrival.file != lastFileName) {
+        lastFileName = arrival.file;
         ++fileSerial;
     }
-    qint64 left = lines < 0 ? std::numeric_limits<qint64>::max() : lines;
-    Logged arrival{nowMs, {}, file, 0, {}, {}};
-    for (const Run &run : std::as_const(staged)) {
-        const qint64 n = qMin(run.records, left);
-        if (n == 0)
-            break;
-        left -= n;
-        arrival.records += n;
+    Logged event{nowMs, {}, arrival.file, 0, {}, {}};
+    for (const Run &run : arrival.runs) {
+        if (run.records == 0)
+            continue;
+        event.records += run.records;
         const int index = scaleFor(run.scale);
         Scale &scale = scales[index];
-        scale.records += n;
+        scale.records += run.records;
         scale.lastMs = nowMs;
         if (std::exchange(scale.lastFile, fileSerial) != fileSerial)
             ++scale.transfers;
         if (run.sender >= 0 && !scale.senders.contains(run.sender))
             scale.senders.append(run.sender);
-        if (!arrival.scales.contains(index))
-            arrival.scales.append(index);
+        if (!event.scales.contains(index))
+            event.scales.append(index);
     }
-    staged.clear();
-    if (arrival.records == 0)
+    if (event.records == 0)
         return;
-    storedCount += arrival.records;
-    today += arrival.records;
+    storedCount += event.records;
+    today += event.records;
     lastArrival = nowMs;
-    log(std::move(arrival));
+    log(std::move(event));
 }
 
 void Tally::discardStaged()

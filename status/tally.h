@@ -43,10 +43,25 @@ public:
     void accepted();
     // The records of the datagram in hand whose lines went to the data file.
     void stage(QByteArrayView recordData);
-    // The staged records reached `file` at `nowMs`; with `lines` not -1, only
-    // the first so many of them (the rest did not fit).
-    void commit(const QString &file, qint64 nowMs, qsizetype lines = -1);
+    // Consecutive records of one scale from one sender.
+    struct Run
+    {
+        quint64 scale;
+        int sender;
+        qint64 records;
+    };
+    // Records on their way to the disk in one file.
+    struct Arrival
+    {
+        QString file;
+        QList<Run> runs;
+    };
+    // The staged records were handed to `file`; with `lines` not -1, only the
+    // first so many of them (the rest did not fit).
+    Arrival take(const QString &file, qsizetype lines = -1);
     void discardStaged();
+    // They are on the disk at `nowMs`: counted as stored, and logged.
+    void record(const Arrival &arrival, qint64 nowMs);
     void warning(const QString &text, qint64 nowMs);
 
     // Today's scales belong to one day folder: a new one starts them afresh,
@@ -78,13 +93,6 @@ private:
         qint64 lastMs = 0;
         qint64 lastFile = -1; // the file its records last went to
         QList<int> senders;
-    };
-    // Consecutive staged records of one scale from one sender.
-    struct Run
-    {
-        quint64 scale;
-        int sender;
-        qint64 records;
     };
     // An event as it happens; its scales become names only when shown.
     struct Logged

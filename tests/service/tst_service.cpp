@@ -2,14 +2,18 @@
 // sandbox of its own, watched from this process, from a process of another
 // account, and by the tray program; and reception handed over to it by a
 // tray program that was receiving.
+#include "app/platform.h"
 #include "datagrams.h"
 #include "fixture.h"
 #include "i18n/strings.h"
 #include "service.h"
+#include "service/protocol.h"
 #include "service/serviceclient.h"
 
 #include <QDir>
 #include <QLabel>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QSignalSpy>
 
@@ -61,6 +65,19 @@ private Q_SLOTS:
         QUdpSocket().writeDatagram(example, QHostAddress::LocalHost, next);
         QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>({lineOf(1234), lineOf(1234)}));
 
+        // A folder the service cannot write in is not taken.
+        const QString nowhere = service.sandbox.home() + "/plain/data";
+        QFile(service.sandbox.home() + "/plain").open(QIODevice::WriteOnly);
+        request.insert("filePath", nowhere);
+        request.insert("typedFolder", nowhere);
+        client.applyOptions(request);
+        QTRY_COMPARE(options.count(), 2);
+        QCOMPARE(options.value(1).value(0).toMap().value("folderNotMade").toBool(), true);
+        QCOMPARE(options.value(1).value(0).toMap().value("filePath"),
+                 client.options().value("filePath"));
+        QCOMPARE(service.sandbox.stored("FilePath").toString(),
+                 QDir::toNativeSeparators(service.sandbox.dataFolder()));
+
 #ifdef Q_OS_UNIX
         QSignalSpy gone(&client, &ServiceClient::disconnected);
         ::kill(pid_t(service.process.processId()), SIGTERM);
@@ -69,6 +86,52 @@ private Q_SLOTS:
         QCOMPARE(service.process.exitCode(), 0);
         QTRY_COMPARE(gone.count(), 1);
 #endif
+    }
+
+    // A watcher sending what is not a request, or far too much, is let go;
+    // the service goes on serving the others and filing.
+    void hostileWatcher()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        service.follow();
+        const QList<QByteArray> attacks = {
+            QByteArray::fromHex("ffffffff"), // a length beyond any request
+            QByteArray::fromHex("0000000a"
+                                "9bffffffffffffffff00"), // an array of 2^64-1
+            QByteArray::fromHex("00000003"
+                                "a100ff"), // not CBOR that parses
+        };
+        for (const QByteArray &attack : attacks) {
+            QLocalSocket hostile;
+            hostile.connectToServer(platform::serviceSocketName());
+            QVERIFY(hostile.waitForConnected(5000));
+            hostile.write(attack);
+            QVERIFY(hostile.state() == QLocalSocket::UnconnectedState ||
+                    hostile.waitForDisconnected(5000));
+        }
+        ServiceClient client;
+        QVERIFY(client.connectNow(5000));
+        service.sandbox.send(example);
+        QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
+    }
+
+    // A service of another version is not one to follow.
+    void otherVersionIsNotFollowed()
+    {
+        QLocalServer other;
+        QTemporaryDir folder;
+        qputenv("RUNTIME_DIRECTORY", QFile::encodeName(folder.path()));
+        QVERIFY(other.listen(platform::serviceSocketName()));
+        connect(&other, &QLocalServer::newConnection, &other, [&] {
+            QLocalSocket *peer = other.nextPendingConnection();
+            protocol::send(peer, protocol::Hello,
+                           {{"version", protocol::version + 1}, {"receiving", true}});
+            protocol::send(peer, protocol::Options, {{"udpPort", 5001}});
+        });
+        ServiceClient client;
+        QVERIFY(!client.connectNow(2000));
+        QVERIFY(!client.isConnected());
     }
 
 #ifdef Q_OS_UNIX
@@ -162,6 +225,42 @@ private Q_SLOTS:
         service.process.kill();
         QTRY_COMPARE(shownWarning(), serviceGone());
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(serviceGone()));
+    }
+
+    // A port another program holds: the service says it does not receive,
+    // takes the port when it comes free, and says so.
+    void portComingFree()
+    {
+        QUdpSocket holder;
+        const quint16 port = freeUdpPort();
+        QVERIFY(holder.bind(QHostAddress::Any, port, QUdpSocket::DontShareAddress));
+        ServiceProcess service({{"UdpPort", port}});
+        QVERIFY(service.sandbox.start(service.process, QStringLiteral(TRELVANT_PATH), false,
+                                      {"--service"}));
+        service.follow();
+        ServiceClient client;
+        QTRY_VERIFY(client.connectNow(1000));
+        QVERIFY(!client.serviceReceiving());
+        holder.close();
+        QTRY_VERIFY_WITH_TIMEOUT(client.serviceReceiving(), 15000);
+        service.sandbox.send(example);
+        QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
+    }
+
+    // A service on another port leaves a tray program receiving on its own.
+    void serviceOnAnotherPort()
+    {
+        ServiceProcess service;
+        Sandbox tray;
+        tray.followService(service.sandbox);
+        QProcess program;
+        QVERIFY(tray.start(program, QStringLiteral(TRELVANT_PATH)));
+        QVERIFY(service.start());
+        QTest::qWait(2 * ServiceClient::retryMs); // it has seen the service
+        tray.send(example);
+        QTRY_VERIFY(tray.records().contains(lineOf(1234)));
+        program.kill();
+        program.waitForFinished();
     }
 
     // A tray program receiving when the service starts hands reception over:

@@ -74,7 +74,8 @@ struct GravexProbe
     }
     const QString &filePath() const { return g.filePath; }
     bool receives() const { return g.receiver != nullptr; }
-    QUdpSocket *udpSocket() { return g.receiver->udpSocket; }
+    bool portOpen() const { return g.receiver->isReceiving(); }
+    quint16 port() const { return g.receiver->udpSocket->localPort(); }
     Tray *trayIcon() { return g.trayIcon; }
     static QTimer *blinkTimer(Tray *t) { return t->blinkTimer; }
     static void tick(Tray *t) { t->blinkTrayIcon(); }
@@ -154,7 +155,7 @@ struct Fixture
     // A file in today's folder under the data folder "data".
     QString file(const QString &name) const { return today() + '/' + name; }
     QStringList filesOfToday() const { return QDir(today()).entryList(QDir::Files); }
-    quint16 port() { return probe->udpSocket()->localPort(); }
+    quint16 port() { return probe->port(); }
 
     // One batch of datagrams, as one pass of the receiver hands them over,
     // each through the main object's slot.
