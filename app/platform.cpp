@@ -9,20 +9,22 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 
-#include <QLocalSocket>
-
 #ifdef Q_OS_WIN
+// Winsock before windows.h, and windows.h before the rest.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <windows.h>
+
 #include <io.h>
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
-#include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <cstdio>
 #include <thread>
@@ -238,38 +240,43 @@ QString serviceDataFolder()
     return QDir::toNativeSeparators(folder + QLatin1String("/Scalvanto/WeightData"));
 }
 
+namespace {
+
+// Whether the client of the pipe `peer` belongs to the group of the given
+// well-known SID: asked of its own token, while the service stands in for it.
+bool clientIsIn(QLocalSocket &peer, WELL_KNOWN_SID_TYPE group)
+{
+    if (!ImpersonateNamedPipeClient(reinterpret_cast<HANDLE>(peer.socketDescriptor())))
+        return false;
+    BOOL member = FALSE;
+    HANDLE token = nullptr;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        if (!CreateWellKnownSid(group, nullptr, sid, &size) ||
+            !CheckTokenMembership(token, sid, &member))
+            member = FALSE;
+        CloseHandle(token);
+    }
+    RevertToSelf();
+    return member;
+}
+
+} // namespace
+
 // Elevated administrators only: under User Account Control an
 // administrator's ordinary programs carry the Administrators group for deny
 // only, so CheckTokenMembership() says no until the program runs elevated.
 QString whoMayChange(QLocalSocket &peer)
 {
-    const QString administrators = QStringLiteral("administrators");
-    const auto pipe = reinterpret_cast<HANDLE>(peer.socketDescriptor());
-    if (!ImpersonateNamedPipeClient(pipe))
-        return administrators;
-    BOOL member = FALSE;
-    HANDLE token = nullptr;
-    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
-        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-        PSID group = nullptr;
-        if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
-                                     0, 0, 0, 0, 0, 0, &group)) {
-            if (!CheckTokenMembership(token, group, &member))
-                member = FALSE;
-            FreeSid(group);
-        }
-        CloseHandle(token);
-    }
-    RevertToSelf();
-    return member ? QString() : administrators;
+    return clientIsIn(peer, WinBuiltinAdministratorsSid) ? QString()
+                                                         : QStringLiteral("administrators");
 }
 
+// A client that came over the network carries the NETWORK group.
 bool isRemotePeer(QLocalSocket &peer)
 {
-    // Fails with ERROR_PIPE_LOCAL for a client on this machine.
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    return GetNamedPipeClientComputerNameW(reinterpret_cast<HANDLE>(peer.socketDescriptor()), name,
-                                           sizeof name);
+    return clientIsIn(peer, WinNetworkSid);
 }
 
 bool isServiceProcess(QLocalSocket &server)
