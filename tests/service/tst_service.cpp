@@ -300,6 +300,12 @@ private Q_SLOTS:
         service.sandbox.send(example);
         QTRY_VERIFY(service.sandbox.records().contains(lineOf(1234)));
         QCOMPARE(tray.records().size(), inTray);
+#ifdef Q_OS_LINUX
+        // Nor does it hold a data file open, which would keep it from being moved.
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(program.processId()));
+        for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System))
+            QVERIFY2(!fd.symLinkTarget().contains("/data_"), qPrintable(fd.symLinkTarget()));
+#endif
         program.kill();
         program.waitForFinished();
     }
