@@ -77,6 +77,16 @@ private Q_SLOTS:
                  client.options().value("filePath"));
         QCOMPARE(service.sandbox.stored("FilePath").toString(),
                  QDir::toNativeSeparators(service.sandbox.dataFolder()));
+#ifdef Q_OS_LINUX
+        // Nor one that is there but takes no files, not even root's.
+        request.insert("filePath", "/proc");
+        request.insert("typedFolder", "/proc");
+        client.applyOptions(request);
+        QTRY_COMPARE(options.count(), 3);
+        QCOMPARE(options.value(2).value(0).toMap().value("folderNotMade").toBool(), true);
+        QCOMPARE(service.sandbox.stored("FilePath").toString(),
+                 QDir::toNativeSeparators(service.sandbox.dataFolder()));
+#endif
 
 #ifdef Q_OS_UNIX
         QSignalSpy gone(&client, &ServiceClient::disconnected);
