@@ -117,12 +117,16 @@ private Q_SLOTS:
         QTRY_COMPARE(balloon(), QString("Scalvo|X"));
         tray->announce(third);
         QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:15");
+        // After a quiet second, the next arrival is shown at once.
+        QTest::qWait(Tray::arrivalPauseMs + 200);
+        tray->announce(second);
+        QCOMPARE(balloon(), arrived + "06.12.2026  14:03:12");
         f.probe->setLanguage(0);
         tray->warn("Не удалось сохранить данные в файл:\nX");
         QTRY_COMPARE(balloon(), QString("Скальво|Не удалось сохранить данные в файл:\nX"));
         f.probe->setLanguage(1);
         Q_EMIT tray->activated(QSystemTrayIcon::DoubleClick);
-        QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:15");
+        QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:12");
     }
 
     // The tray program as the window of a service: the service's arrival
