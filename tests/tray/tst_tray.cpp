@@ -137,9 +137,13 @@ private Q_SLOTS:
             QSKIP("needs a system tray");
         ServiceProcess service;
         QVERIFY(service.start());
+        service.sandbox.send(example);
+        QTRY_COMPARE(service.sandbox.records().size(), 1);
         Fixture f;
         service.follow();
         f.start();
+        // Its window from the start: the tooltip tells the service's day.
+        QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 1 records today"));
         service.sandbox.send(example);
         QTRY_VERIFY(balloon().startsWith("Scalvo|New results of weighing have arrived \n"));
         QVERIFY(f.blinking());
