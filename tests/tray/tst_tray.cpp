@@ -6,6 +6,7 @@
 #include "service.h"
 
 #include <QLabel>
+#include <QLineEdit>
 
 namespace {
 
@@ -144,9 +145,27 @@ private Q_SLOTS:
         f.start();
         // Its window from the start: the tooltip tells the service's day.
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 1 records today"));
+        QCOMPARE(f.find<QLineEdit>("folder")->text(),
+                 QDir::toNativeSeparators(service.sandbox.dataFolder()));
         service.sandbox.send(example);
         QTRY_VERIFY(balloon().startsWith("Scalvo|New results of weighing have arrived \n"));
         QVERIFY(f.blinking());
+    }
+
+    // A tray program receiving on the port the service then opens hands
+    // over, and its options window shows the service's options from then on.
+    void handOverShowsTheServiceOptions()
+    {
+        ServiceProcess service;
+        Fixture f({{"UdpPort", int(service.sandbox.port())}});
+        service.follow();
+        f.start();
+        QVERIFY(f.probe->portOpen());
+        QVERIFY(service.start());
+        QTRY_COMPARE(f.find<QLineEdit>("folder")->text(),
+                     QDir::toNativeSeparators(service.sandbox.dataFolder()));
+        service.sandbox.send(example);
+        QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 1 records today"));
     }
 
     // With a tray to return to, closing only hides the window.
