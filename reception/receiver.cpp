@@ -145,7 +145,6 @@ void Receiver::receiveMessage()
 void Receiver::handOver()
 {
     letGo();
-    storeAndClose();
 }
 
 void Receiver::take(const QByteArray &datagram, const QHostAddress &sender, qint64 nowMs)

@@ -68,8 +68,8 @@ public:
     // The end: what was read is stored and on the disk.
     void storeAndClose();
     // Another program has a socket on the port and receives from now on:
-    // this one takes no new datagrams, reads those already waiting, stores
-    // and closes.
+    // this one takes no new datagrams and files those already waiting (the
+    // receiver's end then stores and closes, as always).
     void handOver();
 
     status::Snapshot statusSnapshot();
