@@ -211,6 +211,19 @@ private Q_SLOTS:
         QCOMPARE(readFile(f.file("debug_1.txt")), example);
     }
 
+    // The day folder deleted within a pass, after the pass looked for it:
+    // the next transfer's file is made in it again, numbered from 1.
+    void dayFolderDeletedWithinAPass()
+    {
+        Fixture f;
+        QMetaObject::invokeMethod(f.gravex.get(), "saveMessage", Q_ARG(QByteArray, example));
+        QVERIFY(QDir(f.today()).removeRecursively());
+        f.save({example});
+        QCOMPARE(f.filesOfToday(), QStringList{"data_1.txt"});
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
+        QCOMPARE(shownWarning(), QString());
+    }
+
     // A data folder path of 300 characters, beyond what a plain Windows path
     // may have: the open file is still known for what it is, and the whole
     // transfer stays in it.

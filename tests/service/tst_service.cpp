@@ -19,6 +19,8 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 #endif
 
@@ -162,6 +164,29 @@ private Q_SLOTS:
 #endif
 
 #ifdef Q_OS_LINUX
+    // What a watcher run as `account` (or as this process) is told when it
+    // asks the service to move to `port`.
+    static QString watch(const ServiceProcess &service, const char *account, quint16 port)
+    {
+        QProcess watcher;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("RUNTIME_DIRECTORY", service.sandbox.serviceFolder());
+        watcher.setProcessEnvironment(env);
+        if (account) {
+            const passwd *who = ::getpwnam(account);
+            const uid_t uid = who ? who->pw_uid : 0;
+            const gid_t gid = who ? who->pw_gid : 0;
+            watcher.setChildProcessModifier([uid, gid] {
+                if (uid == 0 || ::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 ||
+                    ::setuid(uid) != 0)
+                    ::_exit(126);
+            });
+        }
+        watcher.start(SERVICE_WATCHER_PATH, {QString::number(port)});
+        watcher.waitForFinished(10000);
+        return QString::fromLocal8Bit(watcher.readAllStandardOutput());
+    }
+
     // Anyone may watch; only the service's group (and root) may change.
     void othersMayOnlyWatch()
     {
@@ -173,26 +198,25 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(service.sandbox.home(),
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                           QFile::ExeGroup | QFile::ExeOther));
-        const auto watch = [&](bool asNobody, quint16 port) {
-            QProcess watcher;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("RUNTIME_DIRECTORY", service.sandbox.serviceFolder());
-            watcher.setProcessEnvironment(env);
-            if (asNobody) {
-                watcher.setChildProcessModifier([] {
-                    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-                        ::_exit(126);
-                });
-            }
-            watcher.start(SERVICE_WATCHER_PATH, {QString::number(port)});
-            watcher.waitForFinished(10000);
-            return QString::fromLocal8Bit(watcher.readAllStandardOutput());
-        };
         const quint16 next = freeUdpPort();
-        QCOMPARE(watch(true, next), QString("may change: group:root\nrefused: group:root\n"));
+        QCOMPARE(watch(service, "nobody", next),
+                 QString("may change: group:root\nrefused: group:root\n"));
         service.sandbox.send(example);
         QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
-        QCOMPARE(watch(false, next), QString("may change: yes\nport: %1\n").arg(next));
+        QCOMPARE(watch(service, nullptr, next), QString("may change: yes\nport: %1\n").arg(next));
+    }
+
+    // Root may change a service that runs as an account of its own, though
+    // it is neither that account nor in its group.
+    void rootMayChangeAServiceOfAnotherAccount()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to run the service as another account");
+        ServiceProcess service;
+        QVERIFY(service.sandbox.handTo(service.process, "nobody"));
+        QVERIFY(service.start());
+        const quint16 next = freeUdpPort();
+        QCOMPARE(watch(service, nullptr, next), QString("may change: yes\nport: %1\n").arg(next));
     }
 #endif
 
