@@ -179,10 +179,13 @@ void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
         bindRetry.stop();
     else
         bindRetry.start();
-    tell(protocol::Today, today());
+    // Every watcher shows the options in force, and has them before the day
+    // that may tell a tray program the service now receives on its port.
     QVariantMap applied = optionValues();
+    tell(protocol::Options, applied, watcher);
     applied.insert(QStringLiteral("folderNotMade"), folderNotMade);
     protocol::send(watcher, protocol::Options, applied);
+    tell(protocol::Today, today());
 }
 
 void Service::applyAllowedSenders(QLocalSocket *watcher, const QString &text)
@@ -197,7 +200,7 @@ void Service::applyAllowedSenders(QLocalSocket *watcher, const QString &text)
     values.allowedSenders = text.simplified();
     settings->setValue(QLatin1String(options::allowedSendersKey), values.allowedSenders);
     settings->sync();
-    protocol::send(watcher, protocol::Options, optionValues());
+    tell(protocol::Options, optionValues());
 }
 
 QVariantMap Service::optionValues() const
@@ -218,11 +221,11 @@ QVariantMap Service::today() const
 
 // A watcher that leaves what it is told unread is let go before it costs the
 // service its memory.
-void Service::tell(protocol::Kind kind, const QVariantMap &message)
+void Service::tell(protocol::Kind kind, const QVariantMap &message, QLocalSocket *except)
 {
     QList<QLocalSocket *> slow;
     for (auto it = watchers.cbegin(); it != watchers.cend(); ++it) {
-        if (!it->greeted)
+        if (!it->greeted || it.key() == except)
             continue;
         if (it.key()->bytesToWrite() > unreadLimit)
             slow.append(it.key());

@@ -46,7 +46,7 @@ private:
     bool mayChange(QLocalSocket *watcher);
     QVariantMap optionValues() const;
     QVariantMap today() const;
-    void tell(protocol::Kind kind, const QVariantMap &values);
+    void tell(protocol::Kind kind, const QVariantMap &values, QLocalSocket *except = nullptr);
     void warn(const QString &text);
 
     struct Watcher

@@ -163,12 +163,13 @@ private Q_SLOTS:
             ++port;
         f.find<QLineEdit>("port")->setText(QString::number(65536 + port)); // keeps its low 16 bits
         f.find<QCheckBox>("autoStart")->setChecked(false);
+        f.find<QCheckBox>("notify")->setChecked(false);
         f.find<QCheckBox>("debug")->setChecked(true);
         f.find<QComboBox>("language")->setCurrentIndex(0);
         f.apply();
         QCOMPARE(Fixture::stored("UdpPort").toInt(), port);
         QCOMPARE(Fixture::stored("AutoLoad").toBool(), false);
-        QCOMPARE(Fixture::stored("ShowTrayMessage").toBool(), true);
+        QCOMPARE(Fixture::stored("ShowTrayMessage").toBool(), false);
         QCOMPARE(Fixture::stored("Debug").toBool(), true);
         QCOMPARE(Fixture::stored("FilePath").toString(), QDir::toNativeSeparators(f.path("data")));
         QCOMPARE(f.port(), port);

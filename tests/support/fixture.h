@@ -7,6 +7,7 @@
 
 #include "app/gravex.h"
 #include "reception/receiver.h"
+#include "service/serviceclient.h"
 #include "settings/options.h"
 #include "tray/tray.h"
 
@@ -74,6 +75,7 @@ struct GravexProbe
     }
     const QString &filePath() const { return g.filePath; }
     bool receives() const { return g.receiver != nullptr; }
+    bool followsService() const { return g.service->isConnected(); }
     bool portOpen() const { return g.receiver->isReceiving(); }
     quint16 port() const { return g.receiver->udpSocket->localPort(); }
     Tray *trayIcon() { return g.trayIcon; }

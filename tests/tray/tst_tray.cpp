@@ -153,20 +153,34 @@ private Q_SLOTS:
     }
 
 #ifndef Q_OS_WIN // a service and a tray program of one account share one registry key there
-    // A tray program receiving on the port the service then opens hands
-    // over, and its options window shows the service's options from then on.
+    // A service on another port leaves this program receiving. Moved to its
+    // port from elsewhere, the service takes over: the options window shows
+    // the service's options and the tooltip the service's day.
     void handOverShowsTheServiceOptions()
     {
         ServiceProcess service;
-        Fixture f({{"UdpPort", int(service.sandbox.port())}});
+        Fixture f;
         service.follow();
         f.start();
-        QVERIFY(f.probe->portOpen());
         QVERIFY(service.start());
-        QTRY_COMPARE(f.find<QLineEdit>("folder")->text(),
-                     QDir::toNativeSeparators(service.sandbox.dataFolder()));
-        service.sandbox.send(example);
+        QTRY_VERIFY(f.probe->followsService());
+        QVERIFY(f.probe->receives());
+        f.send({example});
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 1 records today"));
+        service.sandbox.send(example);
+        service.sandbox.send(example);
+        QTRY_COMPARE(service.sandbox.records().size(), 2);
+        const quint16 port = f.port();
+        ServiceClient other;
+        QVERIFY(other.connectNow(5000));
+        QVariantMap request = other.options();
+        request.insert("typedFolder", request.value("filePath"));
+        request.insert("udpPort", port);
+        other.applyOptions(request);
+        QTRY_VERIFY(!f.probe->receives());
+        QCOMPARE(f.find<QLineEdit>("folder")->text(),
+                 QDir::toNativeSeparators(service.sandbox.dataFolder()));
+        QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 2 records today"));
     }
 #endif
 
