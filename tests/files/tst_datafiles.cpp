@@ -4,12 +4,14 @@
 #include "datagrams.h"
 #include "files/datafiles.h"
 #include "files/encodedstream.h"
+#include "files/syncqueue.h"
 #include "fixture.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -363,6 +365,47 @@ private Q_SLOTS:
         f.gravex.reset();
         QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2}));
         QCOMPARE(readFile(f.file("debug_1.txt")), packet2of3);
+    }
+
+    // A file added twice in a pass is synced once, and what cannot be synced
+    // is named. At most 256 handles wait for their sync: a pass that would
+    // leave more first waits for the passes before it.
+    void syncQueue()
+    {
+        QTemporaryDir dir;
+        datafiles::SyncQueue queue;
+        QList<QStringList> outcomes;
+        const auto keep = [&outcomes](const QStringList &unsynced) { outcomes << unsynced; };
+        int made = 0;
+        const auto addFiles = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                QFile file(dir.filePath(QString("data_%1.txt").arg(++made)));
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                queue.addFile(file);
+                queue.addFile(file);
+            }
+        };
+        addFiles(1);
+        queue.addFolder(dir.path());
+#ifndef Q_OS_WIN // where folders are not synced
+        queue.addFolder(dir.filePath("gone"));
+#endif
+        queue.sync(keep);
+        QCOMPARE(outcomes.size(), 0); // heard in this thread's event loop
+        QTRY_COMPARE(outcomes.size(), 1);
+#ifndef Q_OS_WIN
+        QCOMPARE(outcomes[0], QStringList{dir.filePath("gone")});
+#endif
+        addFiles(1);
+        queue.sync(keep);
+        addFiles(255);
+        queue.sync(keep); // 256 waiting
+        QCOMPARE(outcomes.size(), 1);
+        addFiles(1);
+        queue.sync(keep); // 257: the two passes before are done and heard first
+        QCOMPARE(outcomes.size(), 3);
+        QTRY_COMPARE(outcomes.size(), 4);
+        QCOMPARE(outcomes.mid(1), QList<QStringList>(3));
     }
 };
 
