@@ -281,6 +281,25 @@ private Q_SLOTS:
         QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
     }
 
+    // A service kept from its port leaves a tray program started meanwhile
+    // receiving on its own.
+    void trayReceivesBesideAServiceWithoutPort()
+    {
+        QUdpSocket holder;
+        const quint16 port = freeUdpPort();
+        QVERIFY(holder.bind(QHostAddress::Any, port, QUdpSocket::DontShareAddress));
+        ServiceProcess service({{"UdpPort", port}});
+        QVERIFY(service.sandbox.start(service.process, trelvant, false, {"--service"}));
+        Fixture f;
+        service.follow();
+        ServiceClient client;
+        QTRY_VERIFY(client.connectNow(1000));
+        QVERIFY(!client.serviceReceiving());
+        f.start();
+        QVERIFY(f.probe->receives());
+        QVERIFY(f.probe->portOpen());
+    }
+
     // A service on another port leaves a tray program receiving on its own.
     void serviceOnAnotherPort()
     {
