@@ -281,6 +281,11 @@ private Q_SLOTS:
         QCOMPARE(shownWarning(), QString());
         QVERIFY(!f.blinking());
         QCOMPARE(readFile(f.today()), QByteArray("not a folder"));
+        // The lost records are not counted as stored with the next ones.
+        QVERIFY(QFile::remove(f.today()));
+        f.save({example});
+        QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
+        QCOMPARE(f.gravex->statusSnapshot().reception.stored, 2);
     }
 #endif
 
