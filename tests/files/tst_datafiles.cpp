@@ -162,6 +162,7 @@ private Q_SLOTS:
         f.save({example});
         QCOMPARE(readFile(day + "/data_2100.txt"), QByteArray("taken"));
         QCOMPARE(readFile(day + "/data_2101.txt"), englishFile({1234}));
+        QCOMPARE(readFile(day + "/debug_2101.txt"), example);
         QCOMPARE(readFile(day + "/debug_2102.txt"), example);
         QCOMPARE(readFile(day + "/data_2102.txt"), englishFile({1234}));
     }
