@@ -214,6 +214,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(f.file("debug_1.txt")), example);
     }
 
+#ifndef Q_OS_WIN // where the file the pass has yet to sync keeps its folder
     // The day folder deleted within a pass, after the pass looked for it:
     // the next transfer's file is made in it again, numbered from 1.
     void dayFolderDeletedWithinAPass()
@@ -226,6 +227,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
         QCOMPARE(shownWarning(), QString());
     }
+#endif
 
     // A data folder path of 300 characters, beyond what a plain Windows path
     // may have: the open file is still known for what it is, and the whole
