@@ -19,8 +19,6 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
-#include <grp.h>
-#include <pwd.h>
 #include <unistd.h>
 #endif
 
@@ -172,16 +170,8 @@ private Q_SLOTS:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("RUNTIME_DIRECTORY", service.sandbox.serviceFolder());
         watcher.setProcessEnvironment(env);
-        if (account) {
-            const passwd *who = ::getpwnam(account);
-            const uid_t uid = who ? who->pw_uid : 0;
-            const gid_t gid = who ? who->pw_gid : 0;
-            watcher.setChildProcessModifier([uid, gid] {
-                if (uid == 0 || ::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 ||
-                    ::setuid(uid) != 0)
-                    ::_exit(126);
-            });
-        }
+        if (account && !Sandbox::runAs(watcher, account))
+            return QStringLiteral("no account ") + account;
         watcher.start(SERVICE_WATCHER_PATH, {QString::number(port)});
         watcher.waitForFinished(10000);
         return QString::fromLocal8Bit(watcher.readAllStandardOutput());
@@ -269,8 +259,7 @@ private Q_SLOTS:
         const quint16 port = freeUdpPort();
         QVERIFY(holder.bind(QHostAddress::Any, port, QUdpSocket::DontShareAddress));
         ServiceProcess service({{"UdpPort", port}});
-        QVERIFY(service.sandbox.start(service.process, QStringLiteral(TRELVANT_PATH), false,
-                                      {"--service"}));
+        QVERIFY(service.start(false));
         service.follow();
         ServiceClient client;
         QTRY_VERIFY(client.connectNow(1000));
@@ -289,7 +278,7 @@ private Q_SLOTS:
         const quint16 port = freeUdpPort();
         QVERIFY(holder.bind(QHostAddress::Any, port, QUdpSocket::DontShareAddress));
         ServiceProcess service({{"UdpPort", port}});
-        QVERIFY(service.sandbox.start(service.process, trelvant, false, {"--service"}));
+        QVERIFY(service.start(false));
         Fixture f;
         service.follow();
         ServiceClient client;

@@ -17,9 +17,10 @@ struct ServiceProcess
         process.kill();
         process.waitForFinished();
     }
-    bool start()
+    // With `waitReady`, until it files datagrams.
+    bool start(bool waitReady = true)
     {
-        return sandbox.start(process, QStringLiteral(TRELVANT_PATH), true, {"--service"});
+        return sandbox.start(process, QStringLiteral(TRELVANT_PATH), waitReady, {"--service"});
     }
     // The clients and main objects this process makes from now on find it.
     void follow() const

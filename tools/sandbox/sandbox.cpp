@@ -114,10 +114,24 @@ QProcessEnvironment Sandbox::environment() const
 }
 
 #ifdef Q_OS_UNIX
-bool Sandbox::handTo(QProcess &process, const char *user)
+bool Sandbox::runAs(QProcess &process, const char *user)
 {
     const passwd *account = ::getpwnam(user);
     if (!account)
+        return false;
+    const uid_t uid = account->pw_uid;
+    const gid_t gid = account->pw_gid;
+    process.setChildProcessModifier([uid, gid] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(126);
+    });
+    return true;
+}
+
+bool Sandbox::handTo(QProcess &process, const char *user)
+{
+    const passwd *account = ::getpwnam(user);
+    if (!account || !runAs(process, user))
         return false;
     const uid_t uid = account->pw_uid;
     const gid_t gid = account->pw_gid;
@@ -126,10 +140,6 @@ bool Sandbox::handTo(QProcess &process, const char *user)
                     QDirIterator::Subdirectories);
     while (it.hasNext())
         owned = ::lchown(QFile::encodeName(it.next()).constData(), uid, gid) == 0 && owned;
-    process.setChildProcessModifier([uid, gid] {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-            ::_exit(126);
-    });
     return owned;
 }
 #endif

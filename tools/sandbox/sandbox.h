@@ -37,6 +37,9 @@ public:
     // account when it starts: as root, the only way to meet the limits an
     // ordinary user meets (root may read and write anywhere).
     bool handTo(QProcess &process, const char *user);
+    // Makes `process` run as the account `user` when it starts; false if
+    // there is no such account.
+    static bool runAs(QProcess &process, const char *user);
 #endif
     // Starts the program in the sandbox and, with `waitReady`, waits until it
     // files datagrams: a record-less transfer is sent until its data file
