@@ -290,6 +290,21 @@ private Q_SLOTS:
         QCOMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
         QCOMPARE(f.gravex->statusSnapshot().reception.stored, 2);
     }
+
+    // The day folder moved away after a pass wrote its transfer, a plain file
+    // in its place, before the disk confirmed the folder: the user hears
+    // which folder, and no arrival is announced.
+    void unsyncedFolderIsNamed()
+    {
+        Fixture f;
+        QMetaObject::invokeMethod(f.gravex.get(), "saveMessage", Q_ARG(QByteArray, example));
+        QVERIFY(QDir().rename(f.today(), f.path("moved")));
+        createFile(f.today(), "not a folder");
+        f.save({});
+        QCOMPARE(shownWarning(), saveFailed + f.today());
+        QVERIFY(!f.blinking());
+        QCOMPARE(readFile(f.path("moved/data_1.txt")), englishFile({1234}));
+    }
 #endif
 
     // Root may write anywhere, so a plain file stands in for a folder that
