@@ -114,6 +114,24 @@ echo "== the service"
         { echo "$state"; fail "the service did not stop with 0"; }
     ok "sc stop: the service stored what it read and stopped with exit code 0"
 
+    # With the service stopped, another program answers on its pipe (here
+    # Trelvant.exe --service run by hand): the tray program does not take it
+    # for the service, and opens a socket of its own on the port beside it.
+    sockets() { [ "$(ss -uan | grep -c ":$port ")" = "$1" ]; }
+    timeout 30 wine "C:\\Program Files\\Scalvanto\\Trelvant.exe" --service >/dev/null 2>&1 &
+    impostor=$!
+    wait_for sockets 1 || fail "Trelvant.exe --service run by hand opened no socket"
+    WINEQT_QPA_PLATFORM=windows wine "C:\\Program Files\\Scalvanto\\Trelvant.exe" >/dev/null 2>&1 &
+    tray=$!
+    # Its first start in the prefix takes a while under wine.
+    for _ in 1 2 3; do wait_for sockets 2 && break; done
+    sockets 2 && ok "a program on the service's pipe that the service manager did not start: the tray program receives" ||
+        fail "the tray program took a program on the service's pipe for the service"
+    wine taskkill /IM Trelvant.exe >/dev/null 2>&1
+    kill $impostor 2>/dev/null
+    wait $tray $impostor
+    wait_for sockets 0 || fail "the socket stayed after both programs ended"
+
     # A warning goes to the event log (wine shows what is reported when asked).
     reg add "$options" /v FilePath /d 'C:\nowhere\at\all' /f >/dev/null
     WINEDEBUG=warn+eventlog timeout 20 wine "C:\\Program Files\\Scalvanto\\Trelvant.exe" --service 2>"$work/eventlog.log" &
