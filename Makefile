@@ -35,11 +35,12 @@ gui-check: build
 	cmake --build $(BUILD) -j $(JOBS) --target screenshots
 	sh tools/desktop.sh $(BUILD)/tools/screenshots/screenshots docs
 
-# CPU per datagram, zero-loss rates against a bare receiver, syncing against
-# eatmydata, balloon storm, tray menu during a flood and memory; writes
-# bench/RESULTS.md. The bench targets are built only here (SCALVO_BENCH).
-# BENCH_ARGS=--quick for a short run, BENCH_ARGS="--parts rate,memory" for
-# some parts (cpu,rate,memory,storm,menu,sync).
+# CPU per datagram, zero-loss rates against a bare receiver, memory, balloon
+# storm, tray menu during a flood, syncing against eatmydata, start over many
+# files and the hand-over to the service; writes bench/RESULTS.md. The bench
+# targets are built only here (SCALVO_BENCH). BENCH_ARGS=--quick for a short
+# run, BENCH_ARGS="--parts rate,memory" for some parts
+# (cpu,rate,memory,storm,menu,sync,start,handover).
 BENCH_ARGS ?=
 bench: build
 	@SCALVO_EXTRA_PACKAGES="valgrind xvfb trayer xdotool x11-utils libxcb1-dev eatmydata" sh tools/install-deps.sh
