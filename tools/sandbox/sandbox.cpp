@@ -34,6 +34,10 @@ int headerLines()
     return int(datafiles::header(strings::english).count(QLatin1Char('\n')));
 }
 
+// The home whose options this process reads: that of the sandbox made last,
+// where a test's own Trelvant finds its options.
+QString processHome;
+
 std::unique_ptr<QSettings> store(const QString &home)
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home + "/.config");
@@ -70,6 +74,7 @@ Sandbox::Sandbox(const QVariantMap &options)
         data = QDir::fromNativeSeparators(all.value("FilePath").toString());
     service = home() + "/service";
     QDir().mkpath(service);
+    processHome = home();
     auto s = store(home());
     s->clear();
     for (auto it = all.cbegin(); it != all.cend(); ++it)
@@ -95,9 +100,12 @@ Sandbox::~Sandbox()
 #endif
 }
 
+// Reading another sandbox's options leaves this process's own where they were.
 QVariant Sandbox::stored(const QString &key) const
 {
-    return store(home())->value(key);
+    const QVariant value = store(home())->value(key);
+    store(processHome);
+    return value;
 }
 
 QProcessEnvironment Sandbox::environment() const
