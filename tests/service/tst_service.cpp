@@ -239,6 +239,18 @@ private Q_SLOTS:
         QTRY_COMPARE(window->findChild<QLabel *>("stored")->text(), QString("1"));
         QCOMPARE(window->findChild<QLabel *>("source")->text(),
                  strings::phrase(strings::english, strings::ServiceReceives));
+        // The senders to allow go to the service: the entry it refuses is
+        // named in the window, a list it takes clears that.
+        const auto applySenders = [window](const QString &list) {
+            window->findChild<QLineEdit *>("allowedSenders")->setText(list);
+            window->findChild<QPushButton *>("applyAllowedSenders")->click();
+        };
+        auto *problem = window->findChild<QLabel *>("allowedSendersProblem");
+        applySenders("127.0.0.1, 10.1");
+        QTRY_COMPARE(problem->text(), QString("Not an address or subnet: 10.1"));
+        applySenders("127.0.0.1");
+        QTRY_COMPARE(service.sandbox.stored("AllowedSenders").toString(), QString("127.0.0.1"));
+        QTRY_VERIFY(problem->text().isEmpty());
 
         const quint16 next = freeUdpPort();
         f.find<QLineEdit>("port")->setText(QString::number(next));
