@@ -181,6 +181,11 @@ private Q_SLOTS:
         QVERIFY(!f.probe->portOpen());
         QCOMPARE(shownWarning(),
                  QString("Не удалось открыть UDP порт 0:\nнедопустимый номер порта"));
+        // What is typed into it: digits only, five at most.
+        auto *portField = f.find<QLineEdit>("port");
+        portField->clear();
+        QTest::keyClicks(portField, "6a5x01234");
+        QCOMPARE(portField->text(), QString("65012"));
     }
 
     // "~/" stands for the home, which holds "existing"; the field is kept,
