@@ -1,6 +1,8 @@
 // The receiving socket over loopback: datagrams filed in arrival order, a
 // pass that gives the event loop its turn under a flood, ports that cannot
-// or must not be opened, and binding again on Apply.
+// or must not be opened, binding again on Apply, and a socket that stops
+// taking datagrams when its port is handed over.
+#include "app/platform.h"
 #include "datagrams.h"
 #include "fixture.h"
 
@@ -87,6 +89,27 @@ private Q_SLOTS:
         QCOMPARE(f.port(), next);
         f.send({packet3of3}, next);
         QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2, 3}));
+    }
+
+    // A socket handing its port over takes no more datagrams, whether it was
+    // bound for IPv4 alone (a host without IPv6) or for both.
+    void stoppedSocketTakesNoMore_data()
+    {
+        QTest::addColumn<QHostAddress>("bound");
+        QTest::newRow("IPv4 only") << QHostAddress(QHostAddress::AnyIPv4);
+        QTest::newRow("IPv4 and IPv6") << QHostAddress(QHostAddress::Any);
+    }
+    void stoppedSocketTakesNoMore()
+    {
+        QFETCH(QHostAddress, bound);
+        QUdpSocket stopped, witness, sender;
+        QVERIFY(stopped.bind(bound, 0));
+        QVERIFY(witness.bind(QHostAddress::LocalHost, 0));
+        platform::stopTakingDatagrams(stopped.socketDescriptor());
+        sender.writeDatagram(example, QHostAddress::LocalHost, stopped.localPort());
+        sender.writeDatagram(example, QHostAddress::LocalHost, witness.localPort());
+        QTRY_VERIFY(witness.hasPendingDatagrams()); // sent after the other one
+        QVERIFY(!stopped.hasPendingDatagrams());
     }
 };
 
