@@ -38,10 +38,14 @@ int headerLines()
 // where a test's own Trelvant finds its options.
 QString processHome;
 
+// The options stored in the sandbox at `home`. The path they are found by is
+// the whole process's: it goes back to `processHome` once they are open.
 std::unique_ptr<QSettings> store(const QString &home)
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home + "/.config");
-    return std::unique_ptr<QSettings>(options::openStore());
+    std::unique_ptr<QSettings> s(options::openStore());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, processHome + "/.config");
+    return s;
 }
 
 } // namespace
@@ -100,12 +104,9 @@ Sandbox::~Sandbox()
 #endif
 }
 
-// Reading another sandbox's options leaves this process's own where they were.
 QVariant Sandbox::stored(const QString &key) const
 {
-    const QVariant value = store(home())->value(key);
-    store(processHome);
-    return value;
+    return store(home())->value(key);
 }
 
 QProcessEnvironment Sandbox::environment() const
