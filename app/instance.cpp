@@ -1,6 +1,6 @@
 #include "app/instance.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QLocalSocket>
 

@@ -2,7 +2,7 @@
 
 #include "app/gravex.h"
 #include "app/instance.h"
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QApplication>
 #include <QSystemTrayIcon>

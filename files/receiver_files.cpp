@@ -7,10 +7,10 @@
 // grows by whole lines.
 #include "reception/receiver.h"
 
-#include "app/platform.h"
 #include "files/datafiles.h"
 #include "files/encodedstream.h"
 #include "i18n/strings.h"
+#include "platform/platform.h"
 #include "reception/frame.h"
 #include "reception/recordline.h"
 

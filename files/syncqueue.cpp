@@ -1,6 +1,6 @@
 #include "files/syncqueue.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QFileDevice>

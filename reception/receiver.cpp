@@ -1,9 +1,9 @@
 // The socket and reading datagrams off it.
 #include "reception/receiver.h"
 
-#include "app/platform.h"
 #include "files/encodedstream.h"
 #include "i18n/strings.h"
+#include "platform/platform.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "service/service.h"
 
-#include "app/platform.h"
 #include "files/datafiles.h"
 #include "i18n/strings.h"
+#include "platform/platform.h"
 #include "status/snapshot.h"
 
 #include <QCoreApplication>

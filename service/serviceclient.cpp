@@ -1,6 +1,6 @@
 #include "service/serviceclient.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QDeadlineTimer>
 

@@ -54,10 +54,11 @@ QString defaultDataFolder();
 // 16 bits (70000 gives 4464).
 quint16 portFromText(const QString &text);
 
-// The options store of the current user (platform.cpp).
+// The options store of the current user (settings_win.cpp, settings_linux.cpp).
 QSettings *openStore();
 
-// The command that starts this program at login (platform.cpp).
+// The command that starts this program at login (settings_win.cpp,
+// settings_linux.cpp).
 QString autorunCommand();
 
 } // namespace options

@@ -2,8 +2,8 @@
 // senders allowed.
 #include "reception/receiver.h"
 
-#include "app/platform.h"
 #include "i18n/strings.h"
+#include "platform/platform.h"
 
 #include <QDeadlineTimer>
 #include <QUdpSocket>

@@ -2,9 +2,9 @@
 // pass that gives the event loop its turn under a flood, ports that cannot
 // or must not be opened, binding again on Apply, and a socket that stops
 // taking datagrams when its port is handed over.
-#include "app/platform.h"
 #include "datagrams.h"
 #include "fixture.h"
+#include "platform/platform.h"
 
 class TestReceiver : public QObject
 {

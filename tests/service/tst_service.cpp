@@ -2,7 +2,7 @@
 // sandbox of its own, watched from this process, from a process of another
 // account, and by the tray program; and reception handed over to it by a
 // tray program that was receiving.
-#include "app/platform.h"
+#include "platform/platform.h"
 #include "datagrams.h"
 #include "fixture.h"
 #include "i18n/strings.h"

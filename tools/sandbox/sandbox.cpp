@@ -1,6 +1,6 @@
 #include "sandbox.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 #include "datagrams.h"
 #include "files/datafiles.h"
 #include "i18n/strings.h"

@@ -7,8 +7,13 @@
 class QFileDevice;
 class QLocalSocket;
 
-// What differs between Windows and other systems, beyond the stored options
-// and the start at login (options.h, autostart.h), all of it implemented in
+#if !defined(Q_OS_WIN) && !defined(Q_OS_LINUX)
+#error "Scalvanto is built for Windows and Linux"
+#endif
+
+// What differs between Windows and Linux, beyond the stored options and the
+// start at login (settings_win.cpp, settings_linux.cpp): platform_win.cpp and
+// platform_linux.cpp, chosen by the build, with what both share in
 // platform.cpp.
 namespace platform {
 
