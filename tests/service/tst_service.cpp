@@ -2,10 +2,10 @@
 // sandbox of its own, watched from this process, from a process of another
 // account, and by the tray program; and reception handed over to it by a
 // tray program that was receiving.
-#include "platform/platform.h"
 #include "datagrams.h"
 #include "fixture.h"
 #include "i18n/strings.h"
+#include "platform/platform.h"
 #include "service.h"
 #include "service/protocol.h"
 #include "service/serviceclient.h"
@@ -172,7 +172,9 @@ private Q_SLOTS:
         watcher.setProcessEnvironment(env);
         if (account && !Sandbox::runAs(watcher, account))
             return QStringLiteral("no account ") + account;
-        watcher.start(SERVICE_WATCHER_PATH, {QString::number(port)});
+        watcher.start(account ? Sandbox::reachableCopy(SERVICE_WATCHER_PATH)
+                              : QStringLiteral(SERVICE_WATCHER_PATH),
+                      {QString::number(port)});
         watcher.waitForFinished(10000);
         return QString::fromLocal8Bit(watcher.readAllStandardOutput());
     }

@@ -1,14 +1,15 @@
 #include "sandbox.h"
 
-#include "platform/platform.h"
 #include "datagrams.h"
 #include "files/datafiles.h"
 #include "i18n/strings.h"
+#include "platform/platform.h"
 #include "settings/options.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
+#include <QHash>
 #include <QLocalSocket>
 #include <QRegularExpression>
 #include <QSettings>
@@ -137,11 +138,30 @@ bool Sandbox::runAs(QProcess &process, const char *user)
     return true;
 }
 
+QString Sandbox::reachableCopy(const QString &program)
+{
+    static QTemporaryDir folder;
+    static QHash<QString, QString> copies;
+    if (const auto it = copies.constFind(program); it != copies.cend())
+        return it.value();
+    const QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                    QFile::ExeOther;
+    const QString copy =
+        folder.filePath(QString::number(copies.size()) + '-' + QFileInfo(program).fileName());
+    if (!QFile::setPermissions(folder.path(), open) || !QFile::copy(program, copy) ||
+        !QFile::setPermissions(copy, open))
+        return program;
+    copies.insert(program, copy);
+    return copy;
+}
+
 bool Sandbox::handTo(QProcess &process, const char *user)
 {
     const passwd *account = ::getpwnam(user);
     if (!account || !runAs(process, user))
         return false;
+    handedOver = true;
     const uid_t uid = account->pw_uid;
     const gid_t gid = account->pw_gid;
     bool owned = ::chown(QFile::encodeName(home()).constData(), uid, gid) == 0;
@@ -160,7 +180,11 @@ bool Sandbox::start(QProcess &process, const QString &program, bool waitReady,
     // The program's complaints go to the caller's log, unless it reads them.
     if (process.processChannelMode() == QProcess::SeparateChannels)
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#ifdef Q_OS_UNIX
+    process.start(handedOver ? reachableCopy(program) : program, arguments);
+#else
     process.start(program, arguments);
+#endif
     if (!process.waitForStarted())
         return false;
     const QDeadlineTimer ready(readyMs);

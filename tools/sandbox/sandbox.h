@@ -35,11 +35,15 @@ public:
 #ifdef Q_OS_UNIX
     // Hands the home to the account `user` and makes `process` run as that
     // account when it starts: as root, the only way to meet the limits an
-    // ordinary user meets (root may read and write anywhere).
+    // ordinary user meets (root may read and write anywhere). start() then
+    // runs a copy of the program that the account can reach.
     bool handTo(QProcess &process, const char *user);
     // Makes `process` run as the account `user` when it starts; false if
     // there is no such account.
     static bool runAs(QProcess &process, const char *user);
+    // A copy of `program` in a folder any account may enter: the build may
+    // lie where only its owner may go (a home of mode 700 under /root).
+    static QString reachableCopy(const QString &program);
 #endif
     // Starts the program in the sandbox and, with `waitReady`, waits until it
     // files datagrams: a record-less transfer is sent until its data file
@@ -65,6 +69,7 @@ private:
     QString service;
     quint16 udpPort = 0;
     bool kept = false;
+    bool handedOver = false;
 };
 
 quint16 freeUdpPort();
