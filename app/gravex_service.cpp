@@ -61,18 +61,25 @@ void Gravex::followService()
     connect(service, &ServiceClient::refused, this, &Gravex::serviceRefused);
 }
 
-// The service itself (not a program posing as it) receives on this
-// program's port: this program stops taking datagrams, files what it had
-// read, and is the service's window from now on. A transfer under way goes on
-// in the service's next file. A service on another port leaves this one
-// receiving on its own.
+// The service itself (not a program posing as it) works on this program's
+// port: from now on it receives, and this program is its window. While this
+// program holds the port, the service cannot open it; this program gives it
+// its socket, with the datagrams waiting in it, or, where the system cannot
+// move a socket or the service will not take one from this user, reads its
+// socket empty and frees the port, which the service then opens at once.
+// Either way this program files what it had read, and a transfer under way
+// goes on in the service's next file. A service on another port leaves this
+// one receiving on its own.
 void Gravex::takenOver()
 {
-    if (!service->serviceReceiving() ||
-        service->options().value(QStringLiteral("udpPort")).toUInt() != udpPort ||
+    if (service->options().value(QStringLiteral("udpPort")).toUInt() != udpPort ||
         !service->fromService())
         return;
-    receiver->handOver();
+    if (receiver->isReceiving() == service->serviceReceiving())
+        return; // both cannot hold the port; neither does: nothing to hand over
+    if (receiver->isReceiving())
+        receiver->handOver([this](qintptr socket) { return service->giveSocket(socket); },
+                           [this] { service->portFreed(); });
     delete std::exchange(receiver, nullptr);
     showServiceOptions(service->options());
     trayIcon->resultsChanged();

@@ -3,8 +3,10 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QFileDevice;
+class QObject;
 class QLocalSocket;
 
 #if !defined(Q_OS_WIN) && !defined(Q_OS_LINUX)
@@ -83,9 +85,25 @@ void logWarning(const QString &text);
 // `body` just runs.
 int runAsService(const std::function<int()> &body);
 
-// Makes the UDP socket take no new datagrams, while another program's socket
-// on the same port goes on taking them; those already waiting can still be
-// read.
-void stopTakingDatagrams(qintptr socket);
+// Moving the receiving socket from a tray program to the service, so that
+// not one datagram is lost on the way: the socket itself changes hands,
+// with what waits in it. Linux passes it over a local socket beside the
+// service's own; Windows cannot (duplicating a socket into another process
+// needs a handle to that process, which an ordinary user's program may not
+// open), and there the tray program frees the port for the service instead.
+
+// Offers the UDP socket `socket` to the service whose socket is
+// `serviceSocket`, waiting up to `waitMs` for its answer; true when the
+// service took it and now holds it. Always false where sockets cannot move.
+bool giveSocket(qintptr socket, const QString &serviceSocket, int waitMs);
+// The service's end: listens beside `serviceSocket` for the sockets tray
+// programs give. Only a program whose user may change the service is
+// heard (another could keep a copy of the socket and read the weighings
+// from it), and only an unconnected UDP socket bound to all of the
+// computer's addresses reaches `take`, with the port it is bound to; `take`
+// says whether it keeps it. Null where sockets cannot move, or when the
+// listening fails.
+using SocketTaker = std::function<bool(qintptr socket, quint16 port)>;
+std::unique_ptr<QObject> receiveSockets(const QString &serviceSocket, SocketTaker take);
 
 } // namespace platform

@@ -7,22 +7,29 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace platform {
@@ -132,7 +139,11 @@ QString serviceDataFolder()
     return options::defaultDataFolder();
 }
 
-QString whoMayChange(QLocalSocket &peer)
+namespace {
+
+// Empty when the peer of the local stream socket `fd` may change the
+// service: root, the service's own account, or a member of its group.
+QString whoMayChange(int fd)
 {
     const gid_t serviceGroup = ::getegid();
     const group *named = ::getgrgid(serviceGroup);
@@ -140,8 +151,7 @@ QString whoMayChange(QLocalSocket &peer)
                                                          : QString::number(serviceGroup));
     ucred credentials{};
     socklen_t size = sizeof credentials;
-    if (::getsockopt(int(peer.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &size) !=
-        0)
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
         return who;
     if (credentials.uid == 0 || credentials.uid == ::geteuid() || credentials.gid == serviceGroup)
         return {};
@@ -156,6 +166,13 @@ QString whoMayChange(QLocalSocket &peer)
     }
     groups.resize(count);
     return std::find(groups.begin(), groups.end(), serviceGroup) != groups.end() ? QString() : who;
+}
+
+} // namespace
+
+QString whoMayChange(QLocalSocket &peer)
+{
+    return whoMayChange(int(peer.socketDescriptor()));
 }
 
 bool isRemotePeer(QLocalSocket &)
@@ -180,6 +197,207 @@ void logWarning(const QString &text)
 int runAsService(const std::function<int()> &body)
 {
     return body();
+}
+
+// --- moving the receiving socket to the service
+
+namespace {
+
+// How long the service waits for a socket once a tray program has connected
+// to give it one, and how many such connections it holds at a time.
+constexpr int offerMs = 2000;
+constexpr int offersAtOnce = 4;
+constexpr char taken = '1';
+
+QByteArray inboxPath(const QString &serviceSocket)
+{
+    return QFile::encodeName(QFileInfo(serviceSocket).path() + QLatin1String("/trelvant.handover"));
+}
+
+bool addressOf(const QByteArray &path, sockaddr_un *address)
+{
+    *address = {};
+    address->sun_family = AF_UNIX;
+    if (path.size() >= qsizetype(sizeof address->sun_path))
+        return false;
+    std::memcpy(address->sun_path, path.constData(), size_t(path.size()));
+    return true;
+}
+
+// The port of an unconnected UDP socket bound to all addresses, else 0.
+quint16 listeningPort(int fd)
+{
+    int type = 0, protocol = 0;
+    socklen_t size = sizeof type;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_DGRAM)
+        return 0;
+    size = sizeof protocol;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PROTOCOL, &protocol, &size) != 0 || protocol != IPPROTO_UDP)
+        return 0;
+    sockaddr_storage peer{};
+    size = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) == 0 || errno != ENOTCONN)
+        return 0;
+    sockaddr_storage own{};
+    size = sizeof own;
+    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&own), &size) != 0)
+        return 0;
+    if (own.ss_family == AF_INET) {
+        const auto &v4 = reinterpret_cast<const sockaddr_in &>(own);
+        return v4.sin_addr.s_addr == htonl(INADDR_ANY) ? ntohs(v4.sin_port) : 0;
+    }
+    if (own.ss_family == AF_INET6) {
+        const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(own);
+        return IN6_IS_ADDR_UNSPECIFIED(&v6.sin6_addr) ? ntohs(v6.sin6_port) : 0;
+    }
+    return 0;
+}
+
+// The one descriptor a message on `connection` carries, or -1; any other
+// that came with it is closed.
+int receiveDescriptor(int connection)
+{
+    char byte = 0;
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    if (::recvmsg(connection, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC) != 1)
+        return -1;
+    int fd = -1;
+    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int received = -1;
+            std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof received);
+            if (fd < 0 && count == 1)
+                fd = received;
+            else
+                ::close(received);
+        }
+    }
+    if (fd >= 0 && (message.msg_flags & MSG_CTRUNC)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Listens at the inbox; each connection of a peer that may change the
+// service is given a moment to send its socket.
+class SocketInbox : public QObject
+{
+public:
+    SocketInbox(int listener_, QByteArray path_, SocketTaker take_)
+        : listener(listener_), path(std::move(path_)), take(std::move(take_))
+    {
+        auto *notifier = new QSocketNotifier(listener, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &SocketInbox::accept);
+    }
+    ~SocketInbox() override
+    {
+        ::close(listener);
+        ::unlink(path.constData());
+    }
+
+private:
+    void accept()
+    {
+        const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (connection < 0)
+            return;
+        if (offers >= offersAtOnce || !whoMayChange(connection).isEmpty()) {
+            ::close(connection); // what it sent goes with it
+            return;
+        }
+        ++offers;
+        auto *notifier = new QSocketNotifier(connection, QSocketNotifier::Read, this);
+        const auto done = [this, notifier, connection] {
+            notifier->deleteLater();
+            notifier->setEnabled(false);
+            ::close(connection);
+            --offers;
+        };
+        connect(notifier, &QSocketNotifier::activated, this, [this, connection, done] {
+            const int fd = receiveDescriptor(connection);
+            const quint16 port = fd < 0 ? 0 : listeningPort(fd);
+            if (port != 0 && take(fd, port)) {
+                [[maybe_unused]] const ssize_t n = ::send(connection, &taken, 1, MSG_NOSIGNAL);
+            } else if (fd >= 0) {
+                ::close(fd);
+            }
+            done();
+        });
+        QTimer::singleShot(offerMs, notifier, [notifier, done] {
+            if (notifier->isEnabled())
+                done();
+        });
+    }
+
+    int listener;
+    QByteArray path;
+    SocketTaker take;
+    int offers = 0;
+};
+
+} // namespace
+
+bool giveSocket(qintptr socket, const QString &serviceSocket, int waitMs)
+{
+    sockaddr_un address{};
+    if (!addressOf(inboxPath(serviceSocket), &address))
+        return false;
+    const int connection = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connection < 0)
+        return false;
+    bool given = false;
+    if (::connect(connection, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+        char byte = 0;
+        iovec data{&byte, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message{};
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr *c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        const int fd = int(socket);
+        std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+        pollfd answer{connection, POLLIN, 0};
+        char reply = 0;
+        given = ::sendmsg(connection, &message, MSG_NOSIGNAL) == 1 &&
+                ::poll(&answer, 1, waitMs) == 1 && ::read(connection, &reply, 1) == 1 &&
+                reply == taken;
+    }
+    ::close(connection);
+    return given;
+}
+
+std::unique_ptr<QObject> receiveSockets(const QString &serviceSocket, SocketTaker take)
+{
+    sockaddr_un address{};
+    const QByteArray path = inboxPath(serviceSocket);
+    if (!addressOf(path, &address))
+        return nullptr;
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (listener < 0)
+        return nullptr;
+    ::unlink(path.constData()); // left by a service that did not end well
+    // Anyone may connect: who may give a socket is asked of each connection.
+    if (::bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::chmod(path.constData(), 0666) != 0 || ::listen(listener, offersAtOnce) != 0) {
+        ::close(listener);
+        return nullptr;
+    }
+    return std::make_unique<SocketInbox>(listener, path, std::move(take));
 }
 
 } // namespace platform

@@ -274,4 +274,16 @@ int runAsService(const std::function<int()> &body)
     return code;
 }
 
+// --- the receiving socket: freed for the service, never moved
+
+bool giveSocket(qintptr, const QString &, int)
+{
+    return false;
+}
+
+std::unique_ptr<QObject> receiveSockets(const QString &, SocketTaker)
+{
+    return nullptr;
+}
+
 } // namespace platform

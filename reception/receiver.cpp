@@ -3,7 +3,6 @@
 
 #include "files/encodedstream.h"
 #include "i18n/strings.h"
-#include "platform/platform.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -71,34 +70,55 @@ void Receiver::createUdpSocket()
     bindUdpSocket();
 }
 
-// Binds to the port on all local addresses. A port that cannot be opened
-// leaves the program running and says why; a later Apply binds again. Port 0
-// (an empty or unreadable setting) would be some random port no scale sends
-// to, so it is never bound. Binding again (Apply, the service's retries)
-// loses nothing: the new socket takes the port first, beside the old one,
-// which then takes no new datagrams and is read empty before it goes. The
-// port is shared, so that the service can take it over from a tray program
-// on Windows too.
+// Binds to the port on all local addresses, for this program alone: no other
+// program, of this account or another, may bind it beside it and take the
+// scales' datagrams. A port that cannot be opened leaves the program running
+// and says why; a later Apply binds again. Port 0 (an empty or unreadable
+// setting) would be some random port no scale sends to, so it is never
+// bound. The port in use is kept as it is, with what waits in it; a new port
+// is bound before the old one is read empty and closed.
 bool Receiver::bindUdpSocket(bool quietly)
 {
     const QString before = std::exchange(portProblem, QString());
+    if (isReceiving() && udpSocket->localPort() == port)
+        return true;
     auto *socket = new QUdpSocket(this);
     if (port == 0)
         portProblem = strings::invalidPortReason(language);
-    else if (!socket->bind(QHostAddress::Any, port,
-                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+    else if (!socket->bind(QHostAddress::Any, port, QUdpSocket::DontShareAddress))
         portProblem = socket->errorString();
     if (!portProblem.isEmpty()) {
         delete socket;
         letGo();
+        syncQueue.finish();
         if (!quietly || portProblem != before)
             warn(strings::bindFailedText(language, port, portProblem));
         return false;
     }
-    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
     letGo();
+    syncQueue.finish();
+    receiveOn(socket);
+    return true;
+}
+
+void Receiver::receiveOn(QUdpSocket *socket)
+{
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
     udpSocket = socket;
     connect(udpSocket, &QUdpSocket::readyRead, this, &Receiver::receiveMessage);
+}
+
+bool Receiver::adoptSocket(qintptr socket)
+{
+    if (isReceiving())
+        return false;
+    auto *adopted = new QUdpSocket(this);
+    if (!adopted->setSocketDescriptor(socket, QAbstractSocket::BoundState)) {
+        delete adopted;
+        return false;
+    }
+    portProblem.clear();
+    receiveOn(adopted);
     return true;
 }
 
@@ -107,19 +127,14 @@ bool Receiver::isReceiving() const
     return udpSocket && udpSocket->state() == QAbstractSocket::BoundState;
 }
 
-// The socket in use takes no new datagrams, is read empty, and goes; what
-// it brought is filed and on the disk, its transfer's file still open. A
-// datagram the system was giving it as it stopped is read in a second round.
+// The socket in use is read empty and goes at once, its port free; what it
+// brought is filed, its transfer's file still open, and synced as usual.
 void Receiver::letGo()
 {
     if (!udpSocket)
         return;
-    platform::stopTakingDatagrams(udpSocket->socketDescriptor());
-    for (int round = 0; round < 2; ++round) {
-        while (udpSocket->hasPendingDatagrams())
-            receiveMessage();
-        syncQueue.finish();
-    }
+    while (udpSocket->hasPendingDatagrams())
+        receiveMessage();
     delete std::exchange(udpSocket, nullptr);
 }
 
@@ -142,9 +157,21 @@ void Receiver::receiveMessage()
     finishBatch();
 }
 
-void Receiver::handOver()
+bool Receiver::handOver(const std::function<bool(qintptr)> &give,
+                        const std::function<void()> &freed)
 {
-    letGo();
+    bool moved = false;
+    if (udpSocket) {
+        moved = give(udpSocket->socketDescriptor());
+        if (moved) {
+            delete std::exchange(udpSocket, nullptr); // the service's copy lives on
+        } else {
+            letGo();
+            freed();
+        }
+    }
+    storeAndClose();
+    return moved;
 }
 
 void Receiver::take(const QByteArray &datagram, const QHostAddress &sender, qint64 nowMs)

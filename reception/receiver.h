@@ -11,6 +11,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 class EncodedStream;
 class QFile;
 class QHostAddress;
@@ -67,10 +69,15 @@ public:
     void finishBatch();
     // The end: what was read is stored and on the disk.
     void storeAndClose();
-    // Another program has a socket on the port and receives from now on:
-    // this one takes no new datagrams and files those already waiting (the
-    // receiver's end then stores and closes, as always).
-    void handOver();
+    // The service receives from now on. The socket goes to it when `give`
+    // takes it, with what waits in it, and nothing is lost; else it is read
+    // empty and closed, and `freed` tells the service the port is free.
+    // Either way what was read is stored and on the disk. True when the
+    // socket moved.
+    bool handOver(const std::function<bool(qintptr)> &give, const std::function<void()> &freed);
+    // Receives on the UDP socket a tray program gave (the service); false
+    // when it receives already or the socket is not one.
+    bool adoptSocket(qintptr socket);
 
     status::Snapshot statusSnapshot();
     qint64 recordsToday() const { return tally.recordsToday(); }
@@ -89,6 +96,7 @@ private:
     void makeDateFolder(const QString &dateFolder);
     bool newFile() const;
     void openDataFile(const QString &dateFolder);
+    void receiveOn(QUdpSocket *socket);
     void storeLines();
     bool reopenVanishedDataFile();
     void closeDataFile();

@@ -15,7 +15,7 @@ namespace protocol {
 
 // Raised whenever a message changes its meaning: the two ends never
 // misread each other across versions.
-constexpr int version = 2;
+constexpr int version = 3;
 
 enum Kind : quint8 {
     // service to watcher
@@ -32,6 +32,7 @@ enum Kind : quint8 {
     GetOptions,
     ApplyOptions,        // filePath, typedFolder, udpPort, debug, language
     ApplyAllowedSenders, // text
+    PortFreed,           // a tray program closed its socket on the service's port
 };
 
 struct Message

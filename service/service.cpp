@@ -25,10 +25,8 @@ Service::Service() : settings(options::openStore())
     // free: the watchers hear when the service has it.
     bindRetry.setInterval(bindRetryMs);
     connect(&bindRetry, &QTimer::timeout, this, [this] {
-        if (!receiver.isReceiving() && !receiver.bindUdpSocket(true))
-            return;
-        bindRetry.stop();
-        tell(protocol::Today, today());
+        if (receiver.isReceiving() || receiver.bindUdpSocket(true))
+            receiving();
     });
     // At the end of a Windows session, or on a stop request, the event loop
     // ends: what was read is stored before the process goes.
@@ -56,6 +54,8 @@ void Service::start()
         bindRetry.start();
     // Anyone may watch; what a watcher may change is asked of the system.
     const QString name = platform::serviceSocketName();
+    inbox = platform::receiveSockets(
+        name, [this](qintptr socket, quint16 port) { return takeSocket(socket, port); });
     QLocalServer::removeServer(name);
     server.setSocketOptions(QLocalServer::WorldAccessOption);
     if (!server.listen(name))
@@ -130,6 +130,11 @@ void Service::handle(QLocalSocket *watcher, const protocol::Message &m)
     case protocol::ApplyAllowedSenders:
         applyAllowedSenders(watcher, m.values.value(QStringLiteral("text")).toString());
         break;
+    case protocol::PortFreed:
+        // Anyone may ask the service to try its port: it would anyway.
+        if (!receiver.isReceiving() && receiver.bindUdpSocket(true))
+            receiving();
+        break;
     default:
         break;
     }
@@ -185,6 +190,23 @@ void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
     tell(protocol::Options, applied, watcher);
     applied.insert(QStringLiteral("folderNotMade"), folderNotMade);
     protocol::send(watcher, protocol::Options, applied);
+    tell(protocol::Today, today());
+}
+
+// A tray program that received on the service's port gives it its socket:
+// taken while the service has none, and only on the port in force.
+bool Service::takeSocket(qintptr socket, quint16 port)
+{
+    if (port != values.udpPort || !receiver.adoptSocket(socket))
+        return false;
+    receiving();
+    return true;
+}
+
+// The service has its port: the watchers hear it.
+void Service::receiving()
+{
+    bindRetry.stop();
     tell(protocol::Today, today());
 }
 

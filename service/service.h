@@ -43,6 +43,8 @@ private:
     void handle(QLocalSocket *watcher, const protocol::Message &message);
     void applyOptions(QLocalSocket *watcher, const QVariantMap &request);
     void applyAllowedSenders(QLocalSocket *watcher, const QString &text);
+    bool takeSocket(qintptr socket, quint16 port);
+    void receiving();
     bool mayChange(QLocalSocket *watcher);
     QVariantMap optionValues() const;
     QVariantMap today() const;
@@ -63,6 +65,8 @@ private:
     QHash<QLocalSocket *, Watcher> watchers;
     // Tries again, now and then, to open a port it could not.
     QTimer bindRetry;
+    // Where a tray program gives the service its socket.
+    std::unique_ptr<QObject> inbox;
     // Last, so it goes first: what it tells at the end still has its watchers.
     Receiver receiver;
 };

@@ -58,6 +58,19 @@ QString ServiceClient::whoMayChange() const
     return hello.value(QStringLiteral("whoMayChange")).toString();
 }
 
+bool ServiceClient::giveSocket(qintptr udpSocket)
+{
+    return greeted && platform::giveSocket(udpSocket, platform::serviceSocketName(), giveMs);
+}
+
+void ServiceClient::portFreed()
+{
+    if (greeted) {
+        protocol::send(&socket, protocol::PortFreed);
+        socket.flush();
+    }
+}
+
 void ServiceClient::requestStatus()
 {
     if (greeted)

@@ -18,6 +18,8 @@ class ServiceClient : public QObject
 
 public:
     static constexpr int retryMs = 1000;
+    // How long a tray program waits for the service to take its socket.
+    static constexpr int giveMs = 2000;
 
     ServiceClient();
     ~ServiceClient() override;
@@ -35,6 +37,11 @@ public:
     qint64 recordsToday() const { return today.value(QStringLiteral("recordsToday")).toLongLong(); }
     qint64 lastArrivalMs() const { return today.value(QStringLiteral("lastArrival")).toLongLong(); }
 
+    // The tray program's socket on the service's port, given to it: true
+    // when the service took it.
+    bool giveSocket(qintptr socket);
+    // The tray program closed its socket on the service's port.
+    void portFreed();
     void requestStatus();
     void applyOptions(const QVariantMap &request);
     void applyAllowedSenders(const QString &text);

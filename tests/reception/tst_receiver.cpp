@@ -1,10 +1,30 @@
 // The receiving socket over loopback: datagrams filed in arrival order, a
 // pass that gives the event loop its turn under a flood, ports that cannot
-// or must not be opened, binding again on Apply, and a socket that stops
-// taking datagrams when its port is handed over.
+// or must not be opened, binding again on Apply, and a port no other
+// program can share.
 #include "datagrams.h"
 #include "fixture.h"
-#include "platform/platform.h"
+#include "intruder.h"
+
+#include <QNetworkInterface>
+
+namespace {
+
+// Where a program may bind the port: all addresses (both protocols, IPv4
+// alone), loopback, and the first address of the computer that is not.
+QStringList addressesOfThisComputer()
+{
+    QStringList addresses{"::", "0.0.0.0", "127.0.0.1"};
+    for (const QHostAddress &a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback()) {
+            addresses << a.toString();
+            break;
+        }
+    }
+    return addresses;
+}
+
+} // namespace
 
 class TestReceiver : public QObject
 {
@@ -91,25 +111,36 @@ private Q_SLOTS:
         QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1, 2, 3}));
     }
 
-    // A socket handing its port over takes no more datagrams, whether it was
-    // bound for IPv4 alone (a host without IPv6) or for both.
-    void stoppedSocketTakesNoMore_data()
+    // No other program, of this account or another, can bind the port beside
+    // the program and take the scales' datagrams from it: not on all the
+    // computer's addresses, nor on one of them.
+    void portIsTheProgramsAlone_data()
     {
-        QTest::addColumn<QHostAddress>("bound");
-        QTest::newRow("IPv4 only") << QHostAddress(QHostAddress::AnyIPv4);
-        QTest::newRow("IPv4 and IPv6") << QHostAddress(QHostAddress::Any);
+        QTest::addColumn<QByteArray>("account");
+        for (const QByteArray &account : otherAccounts())
+            QTest::newRow(account.isEmpty() ? "this account" : account.constData()) << account;
     }
-    void stoppedSocketTakesNoMore()
+    void portIsTheProgramsAlone()
     {
-        QFETCH(QHostAddress, bound);
-        QUdpSocket stopped, witness, sender;
-        QVERIFY(stopped.bind(bound, 0));
-        QVERIFY(witness.bind(QHostAddress::LocalHost, 0));
-        platform::stopTakingDatagrams(stopped.socketDescriptor());
-        sender.writeDatagram(example, QHostAddress::LocalHost, stopped.localPort());
-        sender.writeDatagram(example, QHostAddress::LocalHost, witness.localPort());
-        QTRY_VERIFY(witness.hasPendingDatagrams()); // sent after the other one
-        QVERIFY(!stopped.hasPendingDatagrams());
+        QFETCH(QByteArray, account);
+        Fixture f;
+        for (const QString &address : addressesOfThisComputer()) {
+            Intruder intruder;
+            QVERIFY(intruder.start({"bind", QString::number(f.port()), address},
+                                   account.isEmpty() ? nullptr : account.constData()));
+            QCOMPARE(intruder.line() + ' ' + address, "refused " + address);
+        }
+        f.send({example});
+        QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
+    }
+
+    // The same port kept through Apply is the same socket.
+    void applyKeepsTheSocket()
+    {
+        Fixture f;
+        const qintptr socket = f.probe->socketDescriptor();
+        f.apply();
+        QCOMPARE(f.probe->socketDescriptor(), socket);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "datagrams.h"
 #include "fixture.h"
 #include "i18n/strings.h"
+#include "intruder.h"
 #include "platform/platform.h"
 #include "service.h"
 #include "service/protocol.h"
@@ -25,6 +26,43 @@
 namespace {
 
 const QString trelvant = QStringLiteral(TRELVANT_PATH);
+
+QList<QByteArray> sorted(QList<QByteArray> lines)
+{
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+#ifdef Q_OS_LINUX
+// The inode of the UDP socket bound to `port`, as the system lists it; 0
+// when there is none.
+qint64 udpSocketOn(quint16 port)
+{
+    const QString hexPort = QString::asprintf(":%04X ", port);
+    for (const char *table : {"/proc/net/udp6", "/proc/net/udp"}) {
+        QFile file(table);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 9 && fields[1].endsWith(hexPort.trimmed().toLatin1()))
+                return fields[9].toLongLong();
+        }
+    }
+    return 0;
+}
+
+// Whether process `pid` has the socket of that inode open.
+bool holds(qint64 pid, qint64 inode)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System)) {
+        if (fd.symLinkTarget().endsWith(QStringLiteral("socket:[%1]").arg(inode)))
+            return true;
+    }
+    return false;
+}
+#endif
 
 } // namespace
 
@@ -126,6 +164,25 @@ private Q_SLOTS:
         QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
     }
 
+    // While the service receives, no other program, of its account or
+    // another, can bind its port beside it.
+    void portIsTheServicesAlone()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        for (const QByteArray &account : otherAccounts()) {
+            for (const char *address : {"::", "0.0.0.0", "127.0.0.1"}) {
+                Intruder intruder;
+                QVERIFY(intruder.start({"bind", QString::number(service.sandbox.port()), address},
+                                       account.isEmpty() ? nullptr : account.constData()));
+                QCOMPARE(intruder.line() + ' ' + address + ' ' + account,
+                         "refused " + QString(address) + ' ' + account);
+            }
+        }
+        service.sandbox.send(example);
+        QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
+    }
+
     // A service of another version is not one to follow.
     void otherVersionIsNotFollowed()
     {
@@ -164,19 +221,13 @@ private Q_SLOTS:
 #ifdef Q_OS_LINUX
     // What a watcher run as `account` (or as this process) is told when it
     // asks the service to move to `port`.
-    static QString watch(const ServiceProcess &service, const char *account, quint16 port)
+    static QString watch(const char *account, quint16 port)
     {
-        QProcess watcher;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("RUNTIME_DIRECTORY", service.sandbox.serviceFolder());
-        watcher.setProcessEnvironment(env);
-        if (account && !Sandbox::runAs(watcher, account))
+        Intruder watcher;
+        if (!watcher.start({"watch", QString::number(port)}, account))
             return QStringLiteral("no account ") + account;
-        watcher.start(account ? Sandbox::reachableCopy(SERVICE_WATCHER_PATH)
-                              : QStringLiteral(SERVICE_WATCHER_PATH),
-                      {QString::number(port)});
-        watcher.waitForFinished(10000);
-        return QString::fromLocal8Bit(watcher.readAllStandardOutput());
+        watcher.process.waitForFinished(10000);
+        return QString::fromLocal8Bit(watcher.process.readAllStandardOutput());
     }
 
     // Anyone may watch; only the service's group (and root) may change.
@@ -186,16 +237,13 @@ private Q_SLOTS:
             QSKIP("needs root, to run a watcher as another account");
         ServiceProcess service;
         QVERIFY(service.start());
-        // The way to the socket, for an account that may not read the home.
-        QVERIFY(QFile::setPermissions(service.sandbox.home(),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                          QFile::ExeGroup | QFile::ExeOther));
+        service.follow();
+        service.openToOthers();
         const quint16 next = freeUdpPort();
-        QCOMPARE(watch(service, "nobody", next),
-                 QString("may change: group:root\nrefused: group:root\n"));
+        QCOMPARE(watch("nobody", next), QString("may change: group:root\nrefused: group:root\n"));
         service.sandbox.send(example);
         QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
-        QCOMPARE(watch(service, nullptr, next), QString("may change: yes\nport: %1\n").arg(next));
+        QCOMPARE(watch(nullptr, next), QString("may change: yes\nport: %1\n").arg(next));
     }
 
     // Root may change a service that runs as an account of its own, though
@@ -207,8 +255,9 @@ private Q_SLOTS:
         ServiceProcess service;
         QVERIFY(service.sandbox.handTo(service.process, "nobody"));
         QVERIFY(service.start());
+        service.follow();
         const quint16 next = freeUdpPort();
-        QCOMPARE(watch(service, nullptr, next), QString("may change: yes\nport: %1\n").arg(next));
+        QCOMPARE(watch(nullptr, next), QString("may change: yes\nport: %1\n").arg(next));
     }
 #endif
 
@@ -319,23 +368,45 @@ private Q_SLOTS:
         program.waitForFinished();
     }
 
-    // A tray program receiving when the service starts hands reception over:
-    // of a paced stream through the hand-over, every line is filed once, by
-    // the one or the other.
+    // A tray program receiving when the service starts hands reception over.
+    // A user who may change the service gives it the socket itself: of a
+    // paced stream through the hand-over every line is filed once, by the one
+    // or the other. Another user's program frees the port instead, which the
+    // service opens at once: nothing is filed twice, and only what arrived in
+    // between may be lost.
+    void handOver_data()
+    {
+        QTest::addColumn<QByteArray>("account");
+        QTest::addColumn<bool>("moved");
+        QTest::newRow("the socket moves") << QByteArray() << true;
+#ifdef Q_OS_LINUX
+        if (::geteuid() == 0)
+            QTest::newRow("the port is freed") << QByteArray("nobody") << false;
+#endif
+    }
     void handOver()
     {
+        QFETCH(QByteArray, account);
+        QFETCH(bool, moved);
         ServiceProcess service;
         Sandbox tray({{"UdpPort", service.sandbox.port()}});
         tray.followService(service.sandbox);
         QProcess program;
+#ifdef Q_OS_LINUX
+        if (!account.isEmpty()) {
+            QVERIFY(tray.handTo(program, account.constData()));
+            QVERIFY(service.openToOthers());
+        }
+#endif
         QVERIFY(tray.start(program, trelvant));
+        const qint64 before = udpSocketOn(tray.port());
         QProcess sim;
-        const QString expected = tray.home() + "/expected.txt";
+        const QString expected = service.sandbox.home() + "/expected.txt";
         sim.start(SCALE_SIM_PATH,
                   {"--port", QString::number(tray.port()), "--scales", "2", "--packets", "10",
                    "--transfers", "100", "--rate", "500", "--expect", expected});
         QTRY_VERIFY(!tray.records().isEmpty());
-        QVERIFY(service.start());
+        QVERIFY(service.start(false));
         QVERIFY(sim.waitForFinished(30000));
         QFile file(expected);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -343,21 +414,35 @@ private Q_SLOTS:
         sent.removeLast();
         for (QByteArray &line : sent)
             line.chop(1);
-        std::sort(sent.begin(), sent.end());
         const auto filed = [&] {
             QList<QByteArray> all = tray.records() + service.sandbox.records();
             std::sort(all.begin(), all.end());
             return all;
         };
-        QTRY_COMPARE_WITH_TIMEOUT(filed(), sent, 20000);
+        const QList<QByteArray> all = sorted(sent);
+        if (moved) {
+            QTRY_COMPARE_WITH_TIMEOUT(filed(), all, 20000);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(filed().size() >= all.size() - 5, 20000);
+            QList<QByteArray> seen = filed();
+            QVERIFY(std::unique(seen.begin(), seen.end()) == seen.end()); // none twice
+            QVERIFY(std::includes(all.begin(), all.end(), seen.begin(), seen.end()));
+        }
         QVERIFY(!service.sandbox.records().isEmpty());
+#ifdef Q_OS_LINUX
+        // The service holds the very socket the tray program had, or its own.
+        QCOMPARE(udpSocketOn(tray.port()) == before, moved);
+        QVERIFY(holds(service.process.processId(), udpSocketOn(tray.port())));
+#endif
         // The tray program no longer takes any.
         const qsizetype inTray = tray.records().size();
         service.sandbox.send(example);
         QTRY_VERIFY(service.sandbox.records().contains(lineOf(1234)));
         QCOMPARE(tray.records().size(), inTray);
 #ifdef Q_OS_LINUX
-        // Nor does it hold a data file open, which would keep it from being moved.
+        // Nor does it hold a data file open, which would keep it from being
+        // moved, nor a copy of the socket.
+        QVERIFY(!holds(program.processId(), udpSocketOn(tray.port())));
         const QDir fds(QStringLiteral("/proc/%1/fd").arg(program.processId()));
         for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System))
             QVERIFY2(!fd.symLinkTarget().contains("/data_"), qPrintable(fd.symLinkTarget()));

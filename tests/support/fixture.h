@@ -78,6 +78,7 @@ struct GravexProbe
     bool followsService() const { return g.service->isConnected(); }
     bool portOpen() const { return g.receiver->isReceiving(); }
     quint16 port() const { return g.receiver->udpSocket->localPort(); }
+    qintptr socketDescriptor() const { return g.receiver->udpSocket->socketDescriptor(); }
     Tray *trayIcon() { return g.trayIcon; }
     static QTimer *blinkTimer(Tray *t) { return t->blinkTimer; }
     static void tick(Tray *t) { t->blinkTrayIcon(); }

@@ -22,6 +22,13 @@ struct ServiceProcess
     {
         return sandbox.start(process, QStringLiteral(TRELVANT_PATH), waitReady, {"--service"});
     }
+    // Its socket reachable for an account that may not read the sandbox.
+    bool openToOthers() const
+    {
+        return QFile::setPermissions(sandbox.home(), QFile::ReadOwner | QFile::WriteOwner |
+                                                         QFile::ExeOwner | QFile::ExeGroup |
+                                                         QFile::ExeOther);
+    }
     // The clients and main objects this process makes from now on find it.
     void follow() const
     {

@@ -1,0 +1,131 @@
+// Another program on the same computer, run by the tests as the test's own
+// account or as another one: a watcher of the service, a program after the
+// scales' port, a client that stalls the service. One line of output a
+// thing it saw.
+//
+//   intruder watch PORT          who may change the service's options; asks
+//                                to move it to PORT and says what it answered
+//   intruder bind PORT ADDRESS   binds the UDP port as a program that wants
+//                                to share it would: "bound" or "refused"
+//   intruder hog                 greets the service, then asks for its options
+//                                without end and reads nothing: "dropped"
+//                                once the service lets it go
+//   intruder silent COUNT        opens COUNT connections to the service and
+//                                says nothing on them: "open N" for those the
+//                                service kept, then waits to be ended
+//
+// The service's socket is found from RUNTIME_DIRECTORY, as the program finds it.
+#include "platform/platform.h"
+#include "service/protocol.h"
+#include "service/serviceclient.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLocalSocket>
+#include <QTextStream>
+#include <QThread>
+#include <QUdpSocket>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+QTextStream out(stdout);
+
+int watch(quint16 port)
+{
+    ServiceClient service;
+    if (!service.connectNow(5000)) {
+        out << "unreachable\n";
+        return 1;
+    }
+    out << "may change: " << (service.whoMayChange().isEmpty() ? "yes" : service.whoMayChange())
+        << '\n';
+    QObject::connect(&service, &ServiceClient::refused, qApp, [](const QVariantMap &why) {
+        out << "refused: " << why.value("whoMayChange").toString() << '\n';
+        qApp->quit();
+    });
+    QObject::connect(&service, &ServiceClient::optionsReceived, qApp,
+                     [](const QVariantMap &options) {
+                         out << "port: " << options.value("udpPort").toString() << '\n';
+                         qApp->quit();
+                     });
+    QVariantMap request = service.options();
+    request.insert("typedFolder", request.value("filePath"));
+    request.insert("udpPort", port);
+    service.applyOptions(request);
+    return QCoreApplication::exec();
+}
+
+int bind(quint16 port, const QString &address)
+{
+    QUdpSocket thief;
+    const bool bound = thief.bind(QHostAddress(address), port,
+                                  QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+    out << (bound ? "bound" : "refused") << '\n';
+    return 0;
+}
+
+bool connectToService(QLocalSocket &socket)
+{
+    socket.connectToServer(platform::serviceSocketName());
+    return socket.waitForConnected(5000);
+}
+
+int hog()
+{
+    QLocalSocket socket;
+    if (!connectToService(socket)) {
+        out << "unreachable\n";
+        return 1;
+    }
+    QByteArray requests;
+    while (requests.size() < 64 * 1024)
+        requests += protocol::frame({protocol::GetOptions, {}});
+    QElapsedTimer time;
+    time.start();
+    while (socket.state() == QLocalSocket::ConnectedState && time.elapsed() < 60000) {
+        if (socket.bytesToWrite() < requests.size())
+            socket.write(requests);
+        socket.waitForBytesWritten(100);
+        socket.waitForDisconnected(0);
+    }
+    out << (socket.state() == QLocalSocket::ConnectedState ? "still connected" : "dropped") << '\n';
+    return 0;
+}
+
+int silent(int count)
+{
+    std::vector<std::unique_ptr<QLocalSocket>> sockets;
+    for (int i = 0; i < count; ++i) {
+        sockets.push_back(std::make_unique<QLocalSocket>());
+        connectToService(*sockets.back());
+    }
+    QThread::msleep(500); // the service turns away what it will not keep
+    int open = 0;
+    for (auto &socket : sockets)
+        open += !socket->waitForDisconnected(0) && socket->state() == QLocalSocket::ConnectedState;
+    out << "open " << open << '\n';
+    out.flush();
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    const QString mode = args.value(0);
+    if (mode == "watch" && args.size() == 2)
+        return watch(quint16(args[1].toUInt()));
+    if (mode == "bind" && args.size() == 3)
+        return bind(quint16(args[1].toUInt()), args[2]);
+    if (mode == "hog" && args.size() == 1)
+        return hog();
+    if (mode == "silent" && args.size() == 2)
+        return silent(args[1].toInt());
+    out << "usage: intruder watch PORT | bind PORT ADDRESS | hog | silent COUNT\n";
+    return 2;
+}
