@@ -8,6 +8,10 @@
 
 #include <QNetworkInterface>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#endif
+
 namespace {
 
 // Where a program may bind the port: all addresses (both protocols, IPv4
@@ -133,6 +137,21 @@ private Q_SLOTS:
         f.send({example});
         QTRY_COMPARE(readFile(f.file("data_1.txt")), englishFile({1234}));
     }
+
+#ifdef Q_OS_WIN
+    // Windows lets a program bind a port in use with SO_REUSEADDR unless the
+    // socket holding it asked for it alone.
+    void portIsForThisSocketAlone()
+    {
+        Fixture f;
+        BOOL exclusive = FALSE;
+        int size = sizeof exclusive;
+        QCOMPARE(::getsockopt(SOCKET(f.probe->socketDescriptor()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                              reinterpret_cast<char *>(&exclusive), &size),
+                 0);
+        QVERIFY(exclusive);
+    }
+#endif
 
     // The same port kept through Apply is the same socket.
     void applyKeepsTheSocket()
