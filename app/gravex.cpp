@@ -33,8 +33,7 @@ Gravex::Gravex(QWidget *parent) : QWidget(parent)
     version = tr("1.0");
     // Where the service runs and receives, this program is its window.
     service = new ServiceClient;
-    if (!service->connectNow(serviceAnswerMs) || !service->fromService() ||
-        !service->serviceReceiving())
+    if (!service->connectNow(serviceAnswerMs) || !service->serviceReceiving())
         receiver = new Receiver;
     loadOptions();
     setFileCounter();

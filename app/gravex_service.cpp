@@ -73,7 +73,7 @@ void Gravex::followService()
 void Gravex::takenOver()
 {
     if (service->options().value(QStringLiteral("udpPort")).toUInt() != udpPort ||
-        !service->fromService())
+        !service->isConnected())
         return;
     if (receiver->isReceiving() == service->serviceReceiving())
         return; // both cannot hold the port; neither does: nothing to hand over

@@ -61,6 +61,26 @@ QString instanceServerName(const QString &runtimeFolder);
 // runtime folder ($RUNTIME_DIRECTORY, which systemd sets for it, else
 // /run/trelvant), a named pipe on Windows.
 QString serviceSocketName();
+// Listens there and hands each new connection to `welcome`. Linux: a local
+// socket any account may connect to. Windows: a pipe the service makes
+// itself, closed to other machines, that the system and the service may do
+// anything with and other accounts may only read and write (a pipe made
+// the usual way lets anyone add instances of it or change its rights); it
+// must be the first of its name, so a program that took the name first
+// keeps the service from listening rather than listening beside it. The
+// connections are the listener's children. Null, with `problem` set, when
+// listening fails.
+std::unique_ptr<QObject> listenForWatchers(const QString &name,
+                                           std::function<void(QLocalSocket *)> welcome,
+                                           QString *problem);
+// Connects a tray program's `socket` to the service, only when what answers
+// is the service itself, before a byte is written: on Windows anyone may
+// make a pipe of that name, so the pipe's server must be the process the
+// service manager runs, and the pipe is opened at identification level, so
+// that no server can act as the tray program's user. Elsewhere the
+// socket's folder is the system's. The socket reports ConnectedState when
+// it is.
+void connectToService(QLocalSocket &socket);
 // Its data folder when it was given none: WeightData in the service
 // account's home on Linux, %ProgramData%\Scalvanto\WeightData on Windows.
 QString serviceDataFolder();
@@ -69,13 +89,13 @@ QString serviceDataFolder();
 // the service's group, and root) on Linux, "administrators" (elevated) on
 // Windows. Ask once the peer has sent something.
 QString whoMayChange(QLocalSocket &peer);
+// Who is at the other end of the service's socket, as a name that tells
+// accounts apart (their number on Linux, their SID on Windows). Linux knows
+// it at once; Windows once the peer has sent something, empty before.
+QString peerAccount(QLocalSocket &peer);
 // Whether the peer of the service's socket is on another machine (a named
 // pipe is reachable over the network on Windows): it is turned away.
 bool isRemotePeer(QLocalSocket &peer);
-// Whether what answers at the service's socket is the service itself, the
-// process the system's service manager runs: on Windows anyone may make a
-// pipe of that name; elsewhere the socket's folder is the system's.
-bool isServiceProcess(QLocalSocket &server);
 // Where the system keeps services' logs: standard error, which the journal
 // takes, on Linux; the application event log on Windows.
 void logWarning(const QString &text);

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -175,14 +176,43 @@ QString whoMayChange(QLocalSocket &peer)
     return whoMayChange(int(peer.socketDescriptor()));
 }
 
+QString peerAccount(QLocalSocket &peer)
+{
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(int(peer.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &size) !=
+        0)
+        return {};
+    return QLatin1String("uid:") + QString::number(credentials.uid);
+}
+
 bool isRemotePeer(QLocalSocket &)
 {
     return false;
 }
 
-bool isServiceProcess(QLocalSocket &)
+std::unique_ptr<QObject> listenForWatchers(const QString &name,
+                                           std::function<void(QLocalSocket *)> welcome,
+                                           QString *problem)
 {
-    return true;
+    auto server = std::make_unique<QLocalServer>();
+    QLocalServer::removeServer(name);
+    server->setSocketOptions(QLocalServer::WorldAccessOption);
+    if (!server->listen(name)) {
+        *problem = server->errorString();
+        return nullptr;
+    }
+    QLocalServer *s = server.get();
+    QObject::connect(s, &QLocalServer::newConnection, s, [s, welcome = std::move(welcome)] {
+        while (QLocalSocket *socket = s->nextPendingConnection())
+            welcome(socket);
+    });
+    return server;
+}
+
+void connectToService(QLocalSocket &socket)
+{
+    socket.connectToServer(serviceSocketName());
 }
 
 void logWarning(const QString &text)

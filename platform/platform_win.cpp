@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QTimer>
+#include <QWinEventNotifier>
 
 // Winsock before windows.h, and windows.h before the rest.
 #include <winsock2.h>
@@ -19,9 +21,11 @@
 #include <io.h>
 #include <knownfolders.h>
 #include <objbase.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <cstdio>
+#include <string>
 #include <thread>
 
 namespace platform {
@@ -166,17 +170,46 @@ QString whoMayChange(QLocalSocket &peer)
                                                          : QStringLiteral("administrators");
 }
 
+QString peerAccount(QLocalSocket &peer)
+{
+    if (!ImpersonateNamedPipeClient(reinterpret_cast<HANDLE>(peer.socketDescriptor())))
+        return {};
+    QString account;
+    HANDLE token = nullptr;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+        DWORD size = 0;
+        wchar_t *sid = nullptr;
+        if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid)) {
+            account = QString::fromWCharArray(sid);
+            LocalFree(sid);
+        }
+        CloseHandle(token);
+    }
+    RevertToSelf();
+    return account;
+}
+
 // A client that came over the network carries the NETWORK group.
 bool isRemotePeer(QLocalSocket &peer)
 {
     return clientIsIn(peer, WinNetworkSid);
 }
 
-bool isServiceProcess(QLocalSocket &server)
+namespace {
+
+std::wstring pipePath(const QString &name)
+{
+    return QString(QLatin1String("\\\\.\\pipe\\") + name).toStdWString();
+}
+
+// Whether the server end of `pipe` is the process the service manager runs
+// as the service.
+bool isServiceProcess(HANDLE pipe)
 {
     ULONG pipeServer = 0;
-    if (!GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(server.socketDescriptor()),
-                                     &pipeServer))
+    if (!GetNamedPipeServerProcessId(pipe, &pipeServer))
         return false;
     bool same = false;
     if (SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
@@ -191,6 +224,150 @@ bool isServiceProcess(QLocalSocket &server)
         CloseServiceHandle(manager);
     }
     return same;
+}
+
+// The SID of the account this process runs under, as text.
+QString ownSid()
+{
+    QString text;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return text;
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    wchar_t *sid = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid)) {
+        text = QString::fromWCharArray(sid);
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return text;
+}
+
+// What other accounts may do with the service's pipe: read and write data,
+// read its attributes, wait on it. Not add instances, not change its rights.
+constexpr DWORD watcherAccess =
+    FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD pipeBufferBytes = 64 * 1024;
+constexpr int instanceRetryMs = 1000;
+
+// The service's pipe: one instance waits for a watcher at a time, and a new
+// one is made as each is taken.
+class PipeListener : public QObject
+{
+public:
+    PipeListener(std::wstring path_, std::function<void(QLocalSocket *)> welcome_)
+        : path(std::move(path_)), welcome(std::move(welcome_)),
+          connected(CreateEventW(nullptr, TRUE, FALSE, nullptr)), notifier(connected)
+    {
+        QObject::connect(&notifier, &QWinEventNotifier::activated, this, &PipeListener::take);
+    }
+    ~PipeListener() override
+    {
+        if (pipe != INVALID_HANDLE_VALUE) {
+            CancelIo(pipe);
+            CloseHandle(pipe);
+        }
+        LocalFree(descriptor);
+        CloseHandle(connected);
+    }
+
+    bool listen(QString *problem)
+    {
+        const QString sddl = QLatin1String("D:P(A;;GA;;;SY)(A;;GA;;;") + ownSid() +
+                             QLatin1String(")(A;;0x") + QString::number(watcherAccess, 16) +
+                             QLatin1String(";;;AU)");
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                reinterpret_cast<const wchar_t *>(sddl.utf16()), SDDL_REVISION_1, &descriptor,
+                nullptr)) {
+            *problem = QStringLiteral("error %1").arg(GetLastError());
+            return false;
+        }
+        return nextInstance(true, problem);
+    }
+
+private:
+    bool nextInstance(bool first, QString *problem)
+    {
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        pipe = CreateNamedPipeW(
+            path.c_str(),
+            PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+            PIPE_UNLIMITED_INSTANCES, pipeBufferBytes, pipeBufferBytes, 0, &attributes);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            if (problem)
+                *problem = QStringLiteral("error %1").arg(GetLastError());
+            QTimer::singleShot(instanceRetryMs, this, [this] { nextInstance(false, nullptr); });
+            return false;
+        }
+        overlapped = {};
+        overlapped.hEvent = connected;
+        ResetEvent(connected);
+        if (!ConnectNamedPipe(pipe, &overlapped)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_PIPE_CONNECTED) {
+                SetEvent(connected);
+            } else if (error != ERROR_IO_PENDING) {
+                CloseHandle(std::exchange(pipe, INVALID_HANDLE_VALUE));
+                QTimer::singleShot(instanceRetryMs, this, [this] { nextInstance(false, nullptr); });
+            }
+        }
+        return true;
+    }
+
+    void take()
+    {
+        ResetEvent(connected);
+        DWORD ignored = 0;
+        const HANDLE taken = std::exchange(pipe, INVALID_HANDLE_VALUE);
+        if (taken != INVALID_HANDLE_VALUE &&
+            GetOverlappedResult(taken, &overlapped, &ignored, FALSE)) {
+            auto *socket = new QLocalSocket(this);
+            socket->setSocketDescriptor(reinterpret_cast<qintptr>(taken));
+            nextInstance(false, nullptr);
+            welcome(socket);
+            return;
+        }
+        if (taken != INVALID_HANDLE_VALUE)
+            CloseHandle(taken);
+        nextInstance(false, nullptr);
+    }
+
+    const std::wstring path;
+    const std::function<void(QLocalSocket *)> welcome;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    OVERLAPPED overlapped{};
+    const HANDLE connected;
+    QWinEventNotifier notifier;
+};
+
+} // namespace
+
+std::unique_ptr<QObject> listenForWatchers(const QString &name,
+                                           std::function<void(QLocalSocket *)> welcome,
+                                           QString *problem)
+{
+    auto listener = std::make_unique<PipeListener>(pipePath(name), std::move(welcome));
+    if (!listener->listen(problem))
+        return nullptr;
+    return listener;
+}
+
+void connectToService(QLocalSocket &socket)
+{
+    const HANDLE pipe = CreateFileW(
+        pipePath(serviceSocketName()).c_str(), watcherAccess, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE)
+        return;
+    if (!isServiceProcess(pipe)) {
+        CloseHandle(pipe);
+        return;
+    }
+    socket.setSocketDescriptor(reinterpret_cast<qintptr>(pipe));
 }
 
 void logWarning(const QString &text)

@@ -45,7 +45,7 @@ QByteArray frame(const Message &message);
 
 // What a watcher sends is small; what the service sends (a status) larger.
 constexpr quint32 largestRequest = 64 * 1024;
-constexpr quint32 largestAnswer = 16 * 1024 * 1024;
+constexpr quint32 largestAnswer = 1024 * 1024;
 
 // Takes the whole messages off the front of `buffer`, leaving a partial one.
 // False when the buffer holds something that is not a message of this

@@ -10,6 +10,8 @@
 #include <QLocalSocket>
 #include <QSettings>
 
+#include <algorithm>
+
 Service::Service() : settings(options::openStore())
 {
     values = options::load(*settings, platform::serviceDataFolder());
@@ -20,7 +22,6 @@ Service::Service() : settings(options::openStore())
         tell(protocol::Arrival, arrival);
     });
     connect(&receiver, &Receiver::todayChanged, this, [this] { tell(protocol::Today, today()); });
-    connect(&server, &QLocalServer::newConnection, this, &Service::welcome);
     // A port taken by another program (a tray program, on Windows) may come
     // free: the watchers hear when the service has it.
     bindRetry.setInterval(bindRetryMs);
@@ -33,7 +34,7 @@ Service::Service() : settings(options::openStore())
     connect(qApp, &QCoreApplication::aboutToQuit, &receiver, &Receiver::storeAndClose);
 }
 
-// The watchers' sockets say they disconnect as the server deletes them:
+// The watchers' sockets say they disconnect as the listener deletes them:
 // nobody is left to hear it.
 Service::~Service()
 {
@@ -56,73 +57,144 @@ void Service::start()
     const QString name = platform::serviceSocketName();
     inbox = platform::receiveSockets(
         name, [this](qintptr socket, quint16 port) { return takeSocket(socket, port); });
-    QLocalServer::removeServer(name);
-    server.setSocketOptions(QLocalServer::WorldAccessOption);
-    if (!server.listen(name))
-        warn(strings::phrase(values.language, strings::ServiceUnreachable)
-                 .arg(name, server.errorString()));
+    QString problem;
+    listener = platform::listenForWatchers(
+        name, [this](QLocalSocket *watcher) { welcome(watcher); }, &problem);
+    if (!listener)
+        warn(strings::phrase(values.language, strings::ServiceUnreachable).arg(name, problem));
 }
 
-// No watcher may hold the service back: beyond the limit, one is let go.
-void Service::welcome()
+// Room is made for every newcomer as far as it can be without letting one
+// account crowd out the others: it is let in, or turned away at once.
+void Service::welcome(QLocalSocket *watcher)
 {
-    while (QLocalSocket *watcher = server.nextPendingConnection()) {
-        if (watchers.size() >= watcherLimit) {
-            watcher->abort();
-            watcher->deleteLater();
-            continue;
-        }
-        watchers.insert(watcher, {});
-        connect(watcher, &QLocalSocket::readyRead, this, [this, watcher] { read(watcher); });
-        connect(watcher, &QLocalSocket::disconnected, this, [this, watcher] {
-            watchers.remove(watcher);
-            watcher->deleteLater();
-        });
+    Watcher w;
+    w.serial = ++watcherSerial;
+    w.account = platform::peerAccount(*watcher);
+    if (!w.account.isEmpty()) { // the system tells the account at once (Linux)
+        w.whoMayChange = platform::whoMayChange(*watcher);
+        w.mayChangeKnown = true;
     }
+    if (!makeRoom(w.account, w.mayChangeKnown && w.whoMayChange.isEmpty())) {
+        watcher->abort();
+        watcher->deleteLater();
+        return;
+    }
+    watchers.insert(watcher, w);
+    watcher->setReadBufferSize(readLimit);
+    connect(watcher, &QLocalSocket::readyRead, this, [this, watcher] { read(watcher); });
+    connect(watcher, &QLocalSocket::disconnected, this, [this, watcher] { drop(watcher); });
+    QTimer::singleShot(greetMs, watcher, [this, watcher] {
+        if (const auto it = watchers.constFind(watcher); it != watchers.cend() && !it->greeted)
+            drop(watcher);
+    });
+}
+
+// The account's own silent connections make way first, then anyone's silent
+// ones; one who may change the service also pushes out the newest watcher
+// that may not. False when no room can be made.
+bool Service::makeRoom(const QString &account, bool changer)
+{
+    const auto sameAccount = [&account](const Watcher &w) { return w.account == account; };
+    if (count(sameAccount) >= accountLimit) {
+        QLocalSocket *silent = oldestSilent(sameAccount);
+        if (!silent)
+            return false;
+        drop(silent);
+    }
+    const auto others = [](const Watcher &w) {
+        return !w.mayChangeKnown || !w.whoMayChange.isEmpty();
+    };
+    if (!changer && count(others) >= watcherLimit - keptForChangers) {
+        QLocalSocket *silent = oldestSilent(others);
+        if (!silent)
+            return false;
+        drop(silent);
+    }
+    if (watchers.size() < watcherLimit)
+        return true;
+    QLocalSocket *leaving = oldestSilent([](const Watcher &) { return true; });
+    if (!leaving && changer) {
+        qint64 newest = 0;
+        for (auto it = watchers.cbegin(); it != watchers.cend(); ++it) {
+            if (others(*it) && it->serial > newest) {
+                newest = it->serial;
+                leaving = it.key();
+            }
+        }
+    }
+    if (!leaving)
+        return false;
+    drop(leaving);
+    return true;
+}
+
+QLocalSocket *Service::oldestSilent(const std::function<bool(const Watcher &)> &among) const
+{
+    QLocalSocket *oldest = nullptr;
+    qint64 serial = 0;
+    for (auto it = watchers.cbegin(); it != watchers.cend(); ++it) {
+        if (!it->greeted && among(*it) && (!oldest || it->serial < serial)) {
+            oldest = it.key();
+            serial = it->serial;
+        }
+    }
+    return oldest;
+}
+
+int Service::count(const std::function<bool(const Watcher &)> &which) const
+{
+    return int(std::count_if(watchers.cbegin(), watchers.cend(), which));
 }
 
 // What is not a request of this protocol, or comes from another machine,
-// ends the connection.
+// ends the connection. A request may end it too (its answers left unread),
+// and the requests after it then go with it.
 void Service::read(QLocalSocket *watcher)
 {
-    Watcher &w = watchers[watcher];
-    w.buffer += watcher->readAll();
+    const auto it = watchers.find(watcher);
+    if (it == watchers.end())
+        return;
+    it->buffer += watcher->readAll();
     QList<protocol::Message> messages;
-    if (!protocol::takeMessages(w.buffer, &messages, protocol::largestRequest) ||
+    if (!protocol::takeMessages(it->buffer, &messages, protocol::largestRequest) ||
         platform::isRemotePeer(*watcher)) {
-        watcher->abort();
+        drop(watcher);
         return;
     }
-    for (const protocol::Message &m : messages)
+    for (const protocol::Message &m : messages) {
+        if (!watchers.contains(watcher))
+            return;
         handle(watcher, m);
+    }
 }
 
 void Service::handle(QLocalSocket *watcher, const protocol::Message &m)
 {
-    Watcher &w = watchers[watcher];
-    if (!w.greeted) {
-        // The system can say who the peer is only once it has sent something.
-        w.greeted = true;
-        w.whoMayChange = platform::whoMayChange(*watcher);
-        QVariantMap hello = today();
-        hello.insert(QStringLiteral("version"), protocol::version);
-        hello.insert(QStringLiteral("whoMayChange"), w.whoMayChange);
-        protocol::send(watcher, protocol::Hello, hello);
-        protocol::send(watcher, protocol::Options, optionValues());
-    }
+    const auto it = watchers.constFind(watcher);
+    if (it == watchers.cend())
+        return;
+    if (!it->greeted)
+        greet(watcher);
+    if (!watchers.contains(watcher))
+        return;
     switch (m.kind) {
-    case protocol::GetStatus:
+    case protocol::GetStatus: {
         // A status costs: one in a while for each watcher.
-        if (const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            now - w.lastStatusMs >= statusPauseMs) {
-            w.lastStatusMs = now;
-            protocol::send(
-                watcher, protocol::Status,
-                {{QStringLiteral("snapshot"), status::serialize(receiver.statusSnapshot())}});
-        }
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (now - watchers.value(watcher).lastStatusMs < statusPauseMs)
+            break;
+        watchers[watcher].lastStatusMs = now;
+        const QByteArray snapshot =
+            status::serialize(receiver.statusSnapshot(), protocol::largestAnswer - 1024);
+        // Taking the snapshot may have told the watchers of a new day, and
+        // let this one go.
+        if (watchers.contains(watcher))
+            send(watcher, protocol::Status, {{QStringLiteral("snapshot"), snapshot}});
         break;
+    }
     case protocol::GetOptions:
-        protocol::send(watcher, protocol::Options, optionValues());
+        send(watcher, protocol::Options, optionValues());
         break;
     case protocol::ApplyOptions:
         applyOptions(watcher, m.values);
@@ -140,11 +212,35 @@ void Service::handle(QLocalSocket *watcher, const protocol::Message &m)
     }
 }
 
+// The first message of a watcher: the system can say who the peer is only
+// once it has sent something (Windows). An account that now holds more than
+// its share goes.
+void Service::greet(QLocalSocket *watcher)
+{
+    Watcher &w = watchers[watcher];
+    w.greeted = true;
+    if (!w.mayChangeKnown) {
+        w.account = platform::peerAccount(*watcher);
+        w.whoMayChange = platform::whoMayChange(*watcher);
+        w.mayChangeKnown = true;
+        const QString account = w.account;
+        if (count([&account](const Watcher &o) { return o.account == account; }) > accountLimit) {
+            drop(watcher);
+            return;
+        }
+    }
+    QVariantMap hello = today();
+    hello.insert(QStringLiteral("version"), protocol::version);
+    hello.insert(QStringLiteral("whoMayChange"), w.whoMayChange);
+    if (send(watcher, protocol::Hello, hello))
+        send(watcher, protocol::Options, optionValues());
+}
+
 bool Service::mayChange(QLocalSocket *watcher)
 {
     const QString who = watchers.value(watcher).whoMayChange;
     if (!who.isEmpty())
-        protocol::send(watcher, protocol::Refused, {{QStringLiteral("whoMayChange"), who}});
+        send(watcher, protocol::Refused, {{QStringLiteral("whoMayChange"), who}});
     return who.isEmpty();
 }
 
@@ -189,7 +285,7 @@ void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
     QVariantMap applied = optionValues();
     tell(protocol::Options, applied, watcher);
     applied.insert(QStringLiteral("folderNotMade"), folderNotMade);
-    protocol::send(watcher, protocol::Options, applied);
+    send(watcher, protocol::Options, applied);
     tell(protocol::Today, today());
 }
 
@@ -216,7 +312,7 @@ void Service::applyAllowedSenders(QLocalSocket *watcher, const QString &text)
     if (!mayChange(watcher))
         return;
     if (!receiver.setAllowedSenders(text, &bad)) {
-        protocol::send(watcher, protocol::Refused, {{QStringLiteral("badEntry"), bad}});
+        send(watcher, protocol::Refused, {{QStringLiteral("badEntry"), bad}});
         return;
     }
     values.allowedSenders = text.simplified();
@@ -242,20 +338,34 @@ QVariantMap Service::today() const
 }
 
 // A watcher that leaves what it is told unread is let go before it costs the
-// service its memory.
+// service its memory: answers count as much as what all are told.
+bool Service::send(QLocalSocket *watcher, protocol::Kind kind, const QVariantMap &message)
+{
+    if (watcher->bytesToWrite() > unreadLimit) {
+        drop(watcher);
+        return false;
+    }
+    protocol::send(watcher, kind, message);
+    return true;
+}
+
 void Service::tell(protocol::Kind kind, const QVariantMap &message, QLocalSocket *except)
 {
-    QList<QLocalSocket *> slow;
-    for (auto it = watchers.cbegin(); it != watchers.cend(); ++it) {
-        if (!it->greeted || it.key() == except)
-            continue;
-        if (it.key()->bytesToWrite() > unreadLimit)
-            slow.append(it.key());
-        else
-            protocol::send(it.key(), kind, message);
+    for (QLocalSocket *watcher : watchers.keys()) { // a copy: sending may let one go
+        const auto it = watchers.constFind(watcher);
+        if (it != watchers.cend() && it->greeted && watcher != except)
+            send(watcher, kind, message);
     }
-    for (QLocalSocket *watcher : slow) // which takes it out of `watchers`
-        watcher->abort();
+}
+
+// Out of the table first, so that nothing said while it goes reaches it.
+void Service::drop(QLocalSocket *watcher)
+{
+    if (!watchers.remove(watcher))
+        return;
+    watcher->disconnect(this);
+    watcher->abort();
+    watcher->deleteLater();
 }
 
 void Service::warn(const QString &text)

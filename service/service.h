@@ -5,10 +5,10 @@
 #include "settings/options.h"
 
 #include <QHash>
-#include <QLocalServer>
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class QLocalSocket;
@@ -25,10 +25,24 @@ class Service : public QObject
     Q_OBJECT
 
 public:
-    // No watcher may hold the service back: beyond these, a watcher is let go.
+    // No watcher may hold the service back or cost it its memory, whatever
+    // it sends: what the service holds for its watchers is at most
+    // watcherLimit x (readLimit + unreadLimit + protocol::largestAnswer),
+    // some 130 MiB in all, and one watcher's share is let go once it leaves
+    // more than unreadLimit unread.
     static constexpr int watcherLimit = 64;
-    static constexpr qint64 unreadLimit = 1024 * 1024; // bytes it leaves unread
-    static constexpr qint64 statusPauseMs = 250;       // between two statuses
+    static constexpr qint64 unreadLimit = 1024 * 1024;                        // bytes left unread
+    static constexpr qint64 readLimit = 2 * qint64(protocol::largestRequest); // bytes read ahead
+    // One account holds at most this many connections; beyond, its newest
+    // takes the place of its oldest silent one (Windows tells accounts apart
+    // only once they speak: until then they count as one).
+    static constexpr int accountLimit = 4;
+    // Places kept for those who may change the service: the others together
+    // hold at most watcherLimit - keptForChangers.
+    static constexpr int keptForChangers = 8;
+    // A tray program speaks at once; a connection silent this long goes.
+    static constexpr int greetMs = 3000;
+    static constexpr qint64 statusPauseMs = 250; // between two statuses
     static constexpr int bindRetryMs = 5000;
 
     Service();
@@ -38,9 +52,24 @@ public:
     void start();
 
 private:
-    void welcome();
+    struct Watcher
+    {
+        qint64 serial = 0; // the order they came in
+        QString account;   // empty: not known yet
+        bool greeted = false;
+        bool mayChangeKnown = false;
+        QString whoMayChange; // empty: this one may
+        QByteArray buffer;
+        qint64 lastStatusMs = 0;
+    };
+
+    void welcome(QLocalSocket *watcher);
+    bool makeRoom(const QString &account, bool mayChange);
+    QLocalSocket *oldestSilent(const std::function<bool(const Watcher &)> &among) const;
+    int count(const std::function<bool(const Watcher &)> &which) const;
     void read(QLocalSocket *watcher);
     void handle(QLocalSocket *watcher, const protocol::Message &message);
+    void greet(QLocalSocket *watcher);
     void applyOptions(QLocalSocket *watcher, const QVariantMap &request);
     void applyAllowedSenders(QLocalSocket *watcher, const QString &text);
     bool takeSocket(qintptr socket, quint16 port);
@@ -48,24 +77,21 @@ private:
     bool mayChange(QLocalSocket *watcher);
     QVariantMap optionValues() const;
     QVariantMap today() const;
-    void tell(protocol::Kind kind, const QVariantMap &values, QLocalSocket *except = nullptr);
+    // False when the watcher was let go instead, for all it left unread.
+    bool send(QLocalSocket *watcher, protocol::Kind kind, const QVariantMap &message = {});
+    void tell(protocol::Kind kind, const QVariantMap &message, QLocalSocket *except = nullptr);
+    void drop(QLocalSocket *watcher);
     void warn(const QString &text);
-
-    struct Watcher
-    {
-        QByteArray buffer;
-        bool greeted = false;
-        QString whoMayChange; // empty: this one may
-        qint64 lastStatusMs = 0;
-    };
 
     std::unique_ptr<QSettings> settings;
     options::Values values;
-    QLocalServer server;
     QHash<QLocalSocket *, Watcher> watchers;
+    qint64 watcherSerial = 0;
     // Tries again, now and then, to open a port it could not.
     QTimer bindRetry;
-    // Where a tray program gives the service its socket.
+    // Where watchers connect, and where a tray program gives the service its
+    // socket.
+    std::unique_ptr<QObject> listener;
     std::unique_ptr<QObject> inbox;
     // Last, so it goes first: what it tells at the end still has its watchers.
     Receiver receiver;

@@ -8,8 +8,7 @@ ServiceClient::ServiceClient()
 {
     retry.setInterval(retryMs);
     connect(&retry, &QTimer::timeout, this, &ServiceClient::tryConnecting);
-    connect(&socket, &QLocalSocket::connected, this,
-            [this] { protocol::send(&socket, protocol::GetOptions); });
+    connect(&socket, &QLocalSocket::connected, this, &ServiceClient::ask);
     connect(&socket, &QLocalSocket::readyRead, this, &ServiceClient::read);
     connect(&socket, &QLocalSocket::disconnected, this, &ServiceClient::lost);
     connect(&socket, &QLocalSocket::errorOccurred, this, [this] {
@@ -28,7 +27,8 @@ bool ServiceClient::connectNow(int waitMs)
 {
     const QDeadlineTimer deadline(waitMs);
     tryConnecting();
-    if (socket.waitForConnected(int(deadline.remainingTime()))) {
+    if (socket.state() == QLocalSocket::ConnectedState ||
+        socket.waitForConnected(int(deadline.remainingTime()))) {
         while (!greeted && socket.waitForReadyRead(int(deadline.remainingTime())))
             ;
     }
@@ -38,8 +38,13 @@ bool ServiceClient::connectNow(int waitMs)
 void ServiceClient::tryConnecting()
 {
     retry.start();
-    if (socket.state() == QLocalSocket::UnconnectedState)
-        socket.connectToServer(platform::serviceSocketName());
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        return;
+    asked = false;
+    platform::connectToService(socket);
+    // A socket given a connected pipe (Windows) says nothing of it.
+    if (socket.state() == QLocalSocket::ConnectedState)
+        ask();
 }
 
 // As the service said last, in its hello or since.
@@ -48,14 +53,16 @@ bool ServiceClient::serviceReceiving() const
     return today.value(QStringLiteral("receiving")).toBool();
 }
 
-bool ServiceClient::fromService()
-{
-    return greeted && platform::isServiceProcess(socket);
-}
-
 QString ServiceClient::whoMayChange() const
 {
     return hello.value(QStringLiteral("whoMayChange")).toString();
+}
+
+// The first message: the service answers with its hello and its options.
+void ServiceClient::ask()
+{
+    if (!std::exchange(asked, true))
+        protocol::send(&socket, protocol::GetOptions);
 }
 
 bool ServiceClient::giveSocket(qintptr udpSocket)

@@ -11,7 +11,8 @@
 
 // A tray program's line to the service: it hears the service's arrivals and
 // warnings, asks for its status and its options, and asks to change them.
-// While the service cannot be reached it tries again every second.
+// While the service cannot be reached it tries again every second. Only the
+// service itself is connected to, never a program posing as it.
 class ServiceClient : public QObject
 {
     Q_OBJECT
@@ -30,8 +31,6 @@ public:
     bool isConnected() const { return greeted; }
     // What the service said when it answered.
     bool serviceReceiving() const;
-    // Whether it is the service itself that answered (see platform.h).
-    bool fromService();
     QString whoMayChange() const;
     const QVariantMap &options() const { return serviceOptions; }
     qint64 recordsToday() const { return today.value(QStringLiteral("recordsToday")).toLongLong(); }
@@ -59,6 +58,7 @@ Q_SIGNALS:
 
 private:
     void tryConnecting();
+    void ask();
     void read();
     void handle(const protocol::Message &message);
     void lost();
@@ -66,6 +66,7 @@ private:
     QLocalSocket socket;
     QTimer retry;
     QByteArray buffer;
+    bool asked = false;
     bool greeted = false;
     QVariantMap hello;
     QVariantMap today;

@@ -54,7 +54,9 @@ template <typename T, typename Decode> QList<T> list(const QCborValue &v, Decode
 
 } // namespace
 
-QByteArray serialize(const Snapshot &s)
+namespace {
+
+QByteArray encode(const Snapshot &s)
 {
     const Reception &r = s.reception;
     const QCborArray reception{r.port,     r.open,   r.problem,  r.bufferBytes,
@@ -77,6 +79,32 @@ QByteArray serialize(const Snapshot &s)
                                  array(s.senders, sender), array(s.events, event),
                                  s.allowedSenders})
         .toCbor();
+}
+
+} // namespace
+
+// The tables are bounded where they are kept; should they still not fit,
+// the allowed senders' text is cut, then the tables lose their ends (the
+// oldest events first).
+QByteArray serialize(const Snapshot &snapshot, qsizetype limit)
+{
+    QByteArray bytes = encode(snapshot);
+    Snapshot s = snapshot;
+    for (int round = 0; bytes.size() > limit && round < 64; ++round) {
+        if (s.allowedSenders.size() > 1024)
+            s.allowedSenders.truncate(1024);
+        else if (s.events.size() > 10)
+            s.events.resize(s.events.size() / 2);
+        else if (s.senders.size() > 10)
+            s.senders.resize(s.senders.size() / 2);
+        else if (s.scales.size() > 10)
+            s.scales.resize(s.scales.size() / 2);
+        else
+            s = Snapshot{s.reception, s.countingFiles, s.recordsToday, s.lastArrival, {}, {}, {},
+                         {}};
+        bytes = encode(s);
+    }
+    return bytes;
 }
 
 bool deserialize(const QByteArray &bytes, Snapshot *s)

@@ -67,7 +67,9 @@ struct Snapshot
     QString allowedSenders;
 };
 
-QByteArray serialize(const Snapshot &snapshot);
+// At most `limit` bytes, whatever the snapshot holds: what does not fit is
+// left out.
+QByteArray serialize(const Snapshot &snapshot, qsizetype limit = 1024 * 1024);
 // False when `bytes` is not a whole snapshot.
 bool deserialize(const QByteArray &bytes, Snapshot *snapshot);
 

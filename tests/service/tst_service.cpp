@@ -27,13 +27,13 @@ namespace {
 
 const QString trelvant = QStringLiteral(TRELVANT_PATH);
 
+#ifdef Q_OS_LINUX
 QList<QByteArray> sorted(QList<QByteArray> lines)
 {
     std::sort(lines.begin(), lines.end());
     return lines;
 }
 
-#ifdef Q_OS_LINUX
 // The inode of the UDP socket bound to `port`, as the system lists it; 0
 // when there is none.
 qint64 udpSocketOn(quint16 port)
@@ -50,6 +50,20 @@ qint64 udpSocketOn(quint16 port)
         }
     }
     return 0;
+}
+
+// A figure of /proc/PID/status, in KiB: VmRSS the memory resident now,
+// VmHWM the most it ever was.
+qint64 memoryKiB(qint64 pid, const char *figure)
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith(QByteArray(QByteArray(figure) + ':')))
+            return line.mid(qstrlen(figure) + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 // Whether process `pid` has the socket of that inode open.
@@ -182,6 +196,54 @@ private Q_SLOTS:
         service.sandbox.send(example);
         QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
     }
+
+#ifdef Q_OS_LINUX
+    // A client that asks and asks and never reads what it is told is let
+    // go before it costs the service its memory (its unread answers count),
+    // also in the middle of a batch of its requests; the service goes on
+    // telling the others and filing.
+    void hogIsLetGo()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        service.follow();
+        QVERIFY(service.openToOthers());
+        const qint64 pid = service.process.processId();
+        const qint64 rest = memoryKiB(pid, "VmRSS");
+        for (const QByteArray &account : otherAccounts()) {
+            Intruder hog;
+            QVERIFY(hog.start({"hog"}, account.isEmpty() ? nullptr : account.constData()));
+            QCOMPARE(hog.line(40000), QString("dropped"));
+        }
+        const qint64 peak = memoryKiB(pid, "VmHWM");
+        QVERIFY2(peak - rest <= 20 * 1024,
+                 qPrintable(QString("%1 KiB at rest, %2 KiB at the peak").arg(rest).arg(peak)));
+        ServiceClient client;
+        QVERIFY(client.connectNow(5000));
+        QSignalSpy arrived(&client, &ServiceClient::arrived);
+        service.sandbox.send(example);
+        QTRY_COMPARE(arrived.count(), 1);
+    }
+
+    // Connections that never say a word take no place a tray program needs:
+    // one account holds a few at most, and they go after a few seconds.
+    void silentConnectionsLockNobodyOut()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        service.follow();
+        QVERIFY(service.openToOthers());
+        for (const QByteArray &account : otherAccounts()) {
+            Intruder silent;
+            QVERIFY(
+                silent.start({"silent", "64"}, account.isEmpty() ? nullptr : account.constData()));
+            const QString open = silent.line();
+            QVERIFY2(open.startsWith("open ") && open.mid(5).toInt() <= 4, qPrintable(open));
+            ServiceClient client;
+            QVERIFY(client.connectNow(5000));
+        }
+    }
+#endif
 
     // A service of another version is not one to follow.
     void otherVersionIsNotFollowed()
