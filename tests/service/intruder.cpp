@@ -13,6 +13,10 @@
 //   intruder silent COUNT        opens COUNT connections to the service and
 //                                says nothing on them: "open N" for those the
 //                                service kept, then waits to be ended
+//   intruder pretend PORT        answers at the service's socket as a service
+//                                receiving on PORT would: "connected" for
+//                                each program that connects, "written" when
+//                                one sends it anything
 //
 // The service's socket is found from RUNTIME_DIRECTORY, as the program finds it.
 #include "platform/platform.h"
@@ -21,6 +25,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QTextStream>
 #include <QThread>
@@ -115,6 +120,32 @@ int silent(int count)
     return QCoreApplication::exec();
 }
 
+int pretend(quint16 port)
+{
+    QLocalServer server;
+    QLocalServer::removeServer(platform::serviceSocketName());
+    if (!server.listen(platform::serviceSocketName())) {
+        out << "not listening\n";
+        return 1;
+    }
+    out << "listening\n";
+    out.flush();
+    QObject::connect(&server, &QLocalServer::newConnection, &server, [&server, port] {
+        while (QLocalSocket *peer = server.nextPendingConnection()) {
+            out << "connected\n";
+            out.flush();
+            QObject::connect(peer, &QLocalSocket::readyRead, peer, [] {
+                out << "written\n";
+                out.flush();
+            });
+            protocol::send(peer, protocol::Hello,
+                           {{"version", protocol::version}, {"receiving", true}, {"whoMayChange", ""}});
+            protocol::send(peer, protocol::Options, {{"udpPort", port}});
+        }
+    });
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -130,6 +161,8 @@ int main(int argc, char **argv)
         return hog();
     if (mode == "silent" && args.size() == 2)
         return silent(args[1].toInt());
-    out << "usage: intruder watch PORT | bind PORT ADDRESS | hog | silent COUNT\n";
+    if (mode == "pretend" && args.size() == 2)
+        return pretend(quint16(args[1].toUInt()));
+    out << "usage: intruder watch PORT | bind PORT ADDRESS | hog | silent COUNT | pretend PORT\n";
     return 2;
 }

@@ -263,6 +263,27 @@ private Q_SLOTS:
         QVERIFY(!client.isConnected());
     }
 
+#ifdef Q_OS_WIN
+    // While the service is stopped anyone may make a pipe of its name: a
+    // tray program sends nothing there and follows nothing it says, however
+    // well it speaks the protocol.
+    void impostorIsNeverWrittenTo()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start(false));
+        service.stopByServiceManager();
+        Intruder impostor;
+        QVERIFY(impostor.start({"pretend", "5001"}));
+        QCOMPARE(impostor.line(), QString("listening"));
+        ServiceClient client;
+        QVERIFY(!client.connectNow(3000));
+        QTest::qWait(2 * ServiceClient::retryMs); // it tries again meanwhile
+        QVERIFY(!client.isConnected());
+        const QByteArray said = impostor.process.readAll();
+        QVERIFY2(!said.contains("written"), said.constData());
+    }
+#endif
+
 #ifdef Q_OS_UNIX
     // What the user must hear of goes where the system keeps services' logs.
     void warningsToTheLog()

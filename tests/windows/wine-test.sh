@@ -114,23 +114,55 @@ echo "== the service"
         { echo "$state"; fail "the service did not stop with 0"; }
     ok "sc stop: the service stored what it read and stopped with exit code 0"
 
-    # With the service stopped, another program answers on its pipe (here
-    # Trelvant.exe --service run by hand): the tray program does not take it
-    # for the service, and opens a socket of its own on the port beside it.
+    # With the service stopped, another program answers on its pipe as the
+    # service would (tests/service/intruder.cpp pretend): the tray program
+    # sends it nothing, does not take it for the service, and opens the port
+    # itself.
     sockets() { [ "$(ss -uan | grep -c ":$port ")" = "$1" ]; }
-    timeout 30 wine "C:\\Program Files\\Scalvanto\\Trelvant.exe" --service >/dev/null 2>&1 &
+    files() { ls "$data"/*/data_*.txt 2>/dev/null | wc -l; }
+    pretend() { wine "$build/tests/intruder.exe" pretend "$port" >"$1" 2>/dev/null & }
+    pretend "$work/impostor.log"
     impostor=$!
-    wait_for sockets 1 || fail "Trelvant.exe --service run by hand opened no socket"
+    wait_for grep -q listening "$work/impostor.log" || fail "the impostor did not listen"
     WINEQT_QPA_PLATFORM=windows wine "C:\\Program Files\\Scalvanto\\Trelvant.exe" >/dev/null 2>&1 &
     tray=$!
     # Its first start in the prefix takes a while under wine.
-    for _ in 1 2 3; do wait_for sockets 2 && break; done
-    sockets 2 && ok "a program on the service's pipe that the service manager did not start: the tray program receives" ||
+    for _ in 1 2 3; do wait_for sockets 1 && break; done
+    sockets 1 && ! grep -q written "$work/impostor.log" &&
+        ok "a program on the service's pipe that the service manager did not start: the tray program writes nothing to it and receives" ||
         fail "the tray program took a program on the service's pipe for the service"
+    kill $impostor 2>/dev/null; wait $impostor 2>/dev/null
+
+    # The service started while the tray program holds the port: the tray
+    # program frees it (Windows moves no socket between programs) and the
+    # service opens it; what the scales send next is the service's.
+    before=$(files)
+    sc start Trelvant >/dev/null
+    for _ in $(seq 30); do
+        "$linux/tools/scale-sim/scale-sim" --example --port "$port" >/dev/null
+        sleep 1
+        [ "$(files)" -gt "$before" ] && break
+    done
+    [ "$(files)" -gt "$before" ] && filed "$data" && sockets 1 &&
+        ok "started beside a receiving tray program, the service took the port over" ||
+        fail "the tray program did not hand the port over to the service"
+
+    # The service stops; an impostor answers on its pipe: the tray program,
+    # its window until then, checks again and sends it nothing.
+    sc stop Trelvant >/dev/null
+    wait_for sockets 0 || fail "the service's socket stayed after it stopped"
+    pretend "$work/impostor-after.log"
+    impostor=$!
+    wait_for grep -q listening "$work/impostor-after.log" || fail "the impostor did not listen"
+    sleep 3 # the tray program tries to reconnect every second
+    ! grep -q written "$work/impostor-after.log" &&
+        ok "after the service stopped, the tray program sent nothing to an impostor on its pipe" ||
+        fail "after the service stopped, the tray program wrote to an impostor on its pipe"
     wine taskkill /IM Trelvant.exe >/dev/null 2>&1
     kill $impostor 2>/dev/null
     wait $tray $impostor
     wait_for sockets 0 || fail "the socket stayed after both programs ended"
+    for _ in $(seq 100); do sc query Trelvant | grep -q STOPPED && break; sleep 0.1; done
 
     # A warning goes to the event log (wine shows what is reported when asked).
     reg add "$options" /v FilePath /d 'C:\nowhere\at\all' /f >/dev/null

@@ -187,9 +187,14 @@ bool Sandbox::start(QProcess &process, const QString &program, bool waitReady,
 #endif
     if (!process.waitForStarted())
         return false;
+    return !waitReady || waitUntilFiling(&process);
+}
+
+bool Sandbox::waitUntilFiling(const QProcess *process) const
+{
     const QDeadlineTimer ready(readyMs);
-    while (waitReady && dataFiles().isEmpty()) {
-        if (ready.hasExpired() || process.state() != QProcess::Running)
+    while (dataFiles().isEmpty()) {
+        if (ready.hasExpired() || (process && process->state() != QProcess::Running))
             return false;
         send(pluZero); // a transfer that makes a data file and writes no line
         QThread::msleep(resendMs);

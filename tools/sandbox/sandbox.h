@@ -50,6 +50,10 @@ public:
     // (a header and no line) appears.
     bool start(QProcess &process, const QString &program, bool waitReady = true,
                const QStringList &arguments = {}) const;
+    // Until a program started some other way files datagrams (a record-less
+    // transfer is sent until its data file appears); false if that does not
+    // happen in time or `process`, if given, ends first.
+    bool waitUntilFiling(const QProcess *process = nullptr) const;
     void send(const QByteArray &datagram) const;
     // Waits until the program has handled what was sent to it so far: two
     // turns of its event loop, seen through its instance socket (which
