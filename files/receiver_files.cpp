@@ -20,6 +20,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 // Opening a data file is tried again after making the day folder or moving
 // past a name taken meanwhile; more than that means the folder is unusable.
@@ -131,6 +133,8 @@ void Receiver::openDataFile(const QString &dateFolder)
         warnOfLoss(dataFile->fileName());
         return;
     }
+    ++fileGeneration;
+    dayScan.skip(dateFolder, fileCounter); // counted as it is written
     addFileHeader();
     if (dataStream->flush() != EncodedStream::Flushed::All) {
         dataFile->remove();
@@ -155,11 +159,11 @@ void Receiver::storeLines()
     qsizetype keptLines = 0;
     const EncodedStream::Flushed flushed = dataStream->flush(&keptLines);
     if (flushed != EncodedStream::Flushed::None) {
-        syncQueue.addFile(*dataFile);
+        syncQueue.addFile(*dataFile, fileGeneration);
         resultsStored = true;
     }
-    arriving.append(
-        tally.take(dataFile->fileName(), flushed == EncodedStream::Flushed::All ? -1 : keptLines));
+    arriving.append(tally.take(dataFile->fileName(), fileGeneration,
+                               flushed == EncodedStream::Flushed::All ? -1 : keptLines));
     if (flushed == EncodedStream::Flushed::All)
         warnedFile.clear();
     else
@@ -201,21 +205,23 @@ void Receiver::finishBatch()
 // the records are announced, or the user hears which file is not.
 void Receiver::syncWritten(bool announce)
 {
-    syncQueue.sync(
-        [this, announce, arrivals = std::exchange(arriving, {})](const QStringList &unsynced) {
-            // Counted as stored only what the disk has.
-            const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            for (const status::Tally::Arrival &arrival : arrivals) {
-                if (!unsynced.contains(arrival.file))
-                    tally.record(arrival, now);
-            }
-            for (const QString &path : unsynced)
-                warnOfLoss(path);
-            if (announce && unsynced.isEmpty()) {
-                Q_EMIT arrived(QDateTime::currentDateTime());
-                Q_EMIT todayChanged();
-            }
-        });
+    syncQueue.sync([this, announce, arrivals = std::exchange(arriving, {})](
+                       const QList<datafiles::SyncQueue::Unsynced> &unsynced) {
+        // Counted as stored only what the disk has.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        for (const status::Tally::Arrival &arrival : arrivals) {
+            if (std::none_of(unsynced.cbegin(), unsynced.cend(), [&arrival](const auto &u) {
+                    return u.generation == arrival.generation;
+                }))
+                tally.record(arrival, now);
+        }
+        for (const datafiles::SyncQueue::Unsynced &item : unsynced)
+            warnOfLoss(item.name);
+        if (announce && unsynced.isEmpty()) {
+            Q_EMIT arrived(QDateTime::currentDateTime());
+            Q_EMIT todayChanged();
+        }
+    });
 }
 
 // The program ends: nothing received stays behind in memory, and all of it

@@ -24,28 +24,34 @@ struct SyncQueue::Batch
     const QList<Item> items;
     QMutex mutex;
     int tasksLeft;
-    QStringList unsynced;
+    QList<Unsynced> unsynced;
 };
 
-SyncQueue::SyncQueue()
+SyncQueue::SyncQueue(Syncer syncer_) : syncer(std::move(syncer_))
 {
+    if (!syncer) {
+        syncer = [](const QString &name, qintptr handle, bool folder) {
+            return folder ? platform::syncFolder(name)
+                          : handle != -1 && platform::syncAndClose(handle);
+        };
+    }
     pool.setMaxThreadCount(syncThreads);
 }
 
 SyncQueue::~SyncQueue()
 {
-    sync([](const QStringList &) {});
+    sync([](const QList<Unsynced> &) {});
     finish();
 }
 
 // Only one data file is open at a time and a closed one is never opened
 // again, so a file added twice in a pass is the last one added.
-void SyncQueue::addFile(const QFileDevice &file)
+void SyncQueue::addFile(const QFileDevice &file, qint64 generation)
 {
-    if (lastFile >= 0 && items[lastFile].name == file.fileName())
+    if (lastFile >= 0 && items[lastFile].generation == generation)
         return;
     lastFile = items.size();
-    items.append({file.fileName(), platform::duplicateHandle(file), false});
+    items.append({file.fileName(), generation, platform::duplicateHandle(file), false});
 }
 
 // A pass makes files in one folder, or in two around midnight: a folder
@@ -55,13 +61,14 @@ void SyncQueue::addFolder(const QString &folder)
     if (lastFolder >= 0 && items[lastFolder].name == folder)
         return;
     lastFolder = items.size();
-    items.append({folder, -1, true});
+    items.append({folder, 0, -1, true});
 }
 
 void SyncQueue::sync(Done done)
 {
+    const qint64 serial = ++started;
     if (items.isEmpty()) {
-        done({});
+        report(serial, std::move(done), {});
         return;
     }
     if (pending + items.size() > handleLimit)
@@ -72,15 +79,12 @@ void SyncQueue::sync(Done done)
     const auto batch = std::make_shared<Batch>(std::move(items), tasks);
     pending += int(batch->items.size());
     for (int first = 0; first < tasks; ++first) {
-        pool.start([this, batch, first, tasks, done] {
-            QStringList unsynced;
+        pool.start([this, batch, first, tasks, done, serial] {
+            QList<Unsynced> unsynced;
             for (qsizetype i = first; i < batch->items.size(); i += tasks) {
                 const Item &item = batch->items[i];
-                const bool synced = item.folder
-                                        ? platform::syncFolder(item.name)
-                                        : item.handle != -1 && platform::syncAndClose(item.handle);
-                if (!synced)
-                    unsynced.append(item.name);
+                if (!syncer(item.name, item.handle, item.folder))
+                    unsynced.append({item.name, item.generation});
             }
             QMutexLocker locker(&batch->mutex);
             batch->unsynced += unsynced;
@@ -89,15 +93,26 @@ void SyncQueue::sync(Done done)
             // The last task of the batch tells the owner, in the owner's thread.
             QMetaObject::invokeMethod(
                 this,
-                [this, batch, done] {
+                [this, batch, done, serial] {
                     pending -= int(batch->items.size());
-                    done(batch->unsynced);
+                    report(serial, done, batch->unsynced);
                 },
                 Qt::QueuedConnection);
         });
     }
     items = {};
     lastFile = lastFolder = -1;
+}
+
+// Each outcome waits for those of the passes started before it.
+void SyncQueue::report(qint64 serial, Done done, QList<Unsynced> unsynced)
+{
+    waiting.insert(serial, {std::move(done), std::move(unsynced)});
+    while (!waiting.isEmpty() && waiting.firstKey() == heard + 1) {
+        const auto next = waiting.take(waiting.firstKey());
+        ++heard;
+        next.first(next.second);
+    }
 }
 
 void SyncQueue::finish()

@@ -126,6 +126,9 @@ private:
     QFile *debugFile = nullptr;
     EncodedStream *dataStream = nullptr;
     qint64 fileCounter = 0;
+    // Each opening of a data file is a generation of its own: a file made
+    // anew under the name of one deleted is another file.
+    qint64 fileGeneration = 0;
     datafiles::TodaysFolder todaysFolder;
     // Today's folder was looked at in this batch of datagrams.
     bool dateFolderChecked = false;

@@ -5,51 +5,93 @@
 #include <QDateTime>
 #include <QDirIterator>
 #include <QFile>
-#include <QSet>
+
+#include <algorithm>
 
 namespace status {
 
 DayScan::DayScan() = default;
 DayScan::~DayScan() = default;
 
-void DayScan::start(const QString &folder, qint64 below)
+void DayScan::start(const QString &folder_)
 {
+    folder = folder_;
     files = std::make_unique<QDirIterator>(folder, QStringList{QStringLiteral("data_*.txt")},
                                            QDir::Files);
-    limit = below;
+    skipped.clear();
+    file.reset();
     counted.clear();
+}
+
+void DayScan::skip(const QString &folder_, qint64 number)
+{
+    if (running() && folder_ == folder)
+        skipped.insert(number);
 }
 
 bool DayScan::step(const QDeadlineTimer &deadline)
 {
-    while (files && files->hasNext()) {
-        const QString path = files->next();
-        const qint64 number = datafiles::numberOfDataFile(files->fileName());
-        if (number <= 0 || number >= limit)
-            continue;
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            const qint64 modified =
-                file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
-            countFile(file.readAll(), modified, counted);
+    while (files) {
+        if (!file && !nextFile()) {
+            files.reset();
+            keepBusiest(counted, Tally::scaleLimit);
+            return true;
         }
+        countPiece();
         if (deadline.hasExpired())
             return false;
     }
-    files.reset();
     return true;
+}
+
+bool DayScan::nextFile()
+{
+    while (files->hasNext()) {
+        files->next();
+        const qint64 number = datafiles::numberOfDataFile(files->fileName());
+        if (number <= 0 || skipped.contains(number))
+            continue;
+        file = std::make_unique<QFile>(files->filePath());
+        if (!file->open(QIODevice::ReadOnly)) {
+            file.reset();
+            continue;
+        }
+        modifiedMs = file->fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
+        partial.clear();
+        inFile.clear();
+        return true;
+    }
+    return false;
+}
+
+// The whole lines of the next piece are counted; the rest waits for the
+// piece after it, or, at the end of the file, is a line without its end.
+void DayScan::countPiece()
+{
+    const QByteArray piece = file->read(pieceBytes);
+    const bool end = piece.isEmpty();
+    partial += piece;
+    const qsizetype whole = end ? partial.size() : partial.lastIndexOf('\n') + 1;
+    countLines(QByteArrayView(partial).first(whole), modifiedMs, inFile, counted);
+    partial.remove(0, whole);
+    if (partial.size() > pieceBytes) // no record is that long
+        partial.clear();
+    if (end)
+        file.reset();
+    if (counted.size() > 2 * Tally::scaleLimit)
+        keepBusiest(counted, Tally::scaleLimit);
 }
 
 // Record lines are nine fields, each ending in ';'; the fifth is the scale.
 // The header's lines start with '#' or are empty.
-void DayScan::countFile(const QByteArray &text, qint64 modifiedMs, DayCounts &counts)
+void DayScan::countLines(QByteArrayView text, qint64 modifiedMs, QSet<QString> &inFile,
+                         DayCounts &counts)
 {
-    QSet<QString> inFile;
     for (qsizetype start = 0, end = 0; start < text.size(); start = end + 1) {
         end = text.indexOf('\n', start);
         if (end < 0)
             end = text.size();
-        const QByteArrayView line = QByteArrayView(text).sliced(start, end - start);
+        const QByteArrayView line = text.sliced(start, end - start);
         if (line.startsWith('#'))
             continue;
         qsizetype at = -1;
@@ -63,10 +105,30 @@ void DayScan::countFile(const QByteArray &text, qint64 modifiedMs, DayCounts &co
         ++c.records;
         c.lastMs = qMax(c.lastMs, modifiedMs);
         if (!inFile.contains(scale)) {
-            inFile.insert(scale);
+            if (inFile.size() < 2 * Tally::scaleLimit)
+                inFile.insert(scale);
             ++c.transfers;
         }
     }
+}
+
+void keepBusiest(DayCounts &counts, int limit)
+{
+    if (counts.size() <= limit + (counts.contains(othersScale) ? 1 : 0))
+        return;
+    CountedScale others = counts.take(othersScale);
+    QList<QString> names = counts.keys();
+    std::sort(names.begin(), names.end(), [&counts](const QString &a, const QString &b) {
+        const qint64 ra = counts.value(a).records, rb = counts.value(b).records;
+        return ra != rb ? ra > rb : a < b;
+    });
+    for (qsizetype i = limit; i < names.size(); ++i) {
+        const CountedScale c = counts.take(names[i]);
+        others.records += c.records;
+        others.transfers += c.transfers;
+        others.lastMs = qMax(others.lastMs, c.lastMs);
+    }
+    counts.insert(othersScale, others);
 }
 
 } // namespace status

@@ -37,7 +37,7 @@ void Receiver::useStoredAllowedSenders(const QString &text)
 void Receiver::countToday(const QString &dateFolder)
 {
     tally.startDay(dateFolder);
-    dayScan.start(dateFolder, fileCounter);
+    dayScan.start(dateFolder);
     dayScanTimer.start(0);
     dayTimer.start(dayCheckMs);
     Q_EMIT todayChanged();

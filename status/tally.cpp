@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 
 namespace status {
 namespace {
@@ -24,6 +25,13 @@ QString shown(const QHostAddress &address)
 }
 
 } // namespace
+
+void Tally::addTo(Scale &others, const Scale &scale)
+{
+    others.records += scale.records;
+    others.transfers += scale.transfers;
+    others.lastMs = qMax(others.lastMs, scale.lastMs);
+}
 
 void Tally::setAllowList(const AllowList &list)
 {
@@ -76,9 +84,9 @@ void Tally::stage(QByteArrayView recordData)
     }
 }
 
-Tally::Arrival Tally::take(const QString &file, qsizetype lines)
+Tally::Arrival Tally::take(const QString &file, qint64 generation, qsizetype lines)
 {
-    Arrival arrival{file, std::exchange(staged, {})};
+    Arrival arrival{file, generation, std::exchange(staged, {})};
     if (lines < 0)
         return arrival;
     // The lines that fit are the first ones.
@@ -92,28 +100,48 @@ Tally::Arrival Tally::take(const QString &file, qsizetype lines)
 
 void Tally::record(const Arrival &arrival, qint64 nowMs)
 {
-    if (arrival.file != lastFileName) {
-        lastFileName = arrival.file;
-        ++fileSerial;
+    // A transfer that began before midnight goes on in the day before's
+    // folder: its records are stored, but not today's.
+    const bool ofToday = arrival.file.size() > dayFolder.size() &&
+                         arrival.file.startsWith(dayFolder) &&
+                         (arrival.file[dayFolder.size()] == QLatin1Char('/') ||
+                          arrival.file[dayFolder.size()] == QLatin1Char('\\'));
+    Logged event{nowMs, {}, arrival.file, 0, {}};
+    if (!ofToday) {
+        for (const Run &run : arrival.runs)
+            event.records += run.records;
+        if (event.records > 0) {
+            storedCount += event.records;
+            log(std::move(event));
+        }
+        return;
     }
-    Logged event{nowMs, {}, arrival.file, 0, {}, {}};
+    QSet<quint64> named;
     for (const Run &run : arrival.runs) {
         if (run.records == 0)
             continue;
         event.records += run.records;
-        const int index = scaleFor(run.scale);
-        Scale &scale = scales[index];
+        Scale &scale = scales[scaleFor(run.scale)];
         scale.records += run.records;
         scale.lastMs = nowMs;
-        if (std::exchange(scale.lastFile, fileSerial) != fileSerial)
+        if (std::exchange(scale.lastFile, arrival.generation) != arrival.generation)
             ++scale.transfers;
-        if (run.sender >= 0 && !scale.senders.contains(run.sender))
-            scale.senders.append(run.sender);
-        if (!event.scales.contains(index))
-            event.scales.append(index);
+        if (run.sender >= 0 && !scale.senders.contains(run.sender)) {
+            if (scale.senders.size() < sendersPerScale)
+                scale.senders.append(run.sender);
+            else
+                scale.moreSenders = true;
+        }
+        if (!named.contains(run.scale)) {
+            named.insert(run.scale);
+            if (event.scales.size() < scalesPerEvent)
+                event.scales.append(scale.text);
+        }
     }
     if (event.records == 0)
         return;
+    if (named.size() > scalesPerEvent)
+        event.scales.append(QLatin1Char('+') + QString::number(named.size() - scalesPerEvent));
     storedCount += event.records;
     today += event.records;
     lastArrival = nowMs;
@@ -127,20 +155,14 @@ void Tally::discardStaged()
 
 void Tally::warning(const QString &text, qint64 nowMs)
 {
-    log({nowMs, text, {}, 0, {}, {}});
+    log({nowMs, text, {}, 0, {}});
 }
 
 void Tally::startDay(const QString &folder)
 {
-    // The events keep their scales by name once the scales of their day go.
-    for (Logged &event : events) {
-        if (!event.scales.isEmpty()) {
-            event.names = scaleNames(event);
-            event.scales.clear();
-        }
-    }
     dayFolder = folder;
     scales.clear();
+    others = {};
     scaleByKey.clear();
     scaleByText.clear();
     today = 0;
@@ -150,7 +172,7 @@ void Tally::startDay(const QString &folder)
 void Tally::addCounted(const DayCounts &counts)
 {
     for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        Scale &scale = scales[scaleFor(it.key())];
+        Scale &scale = it.key() == othersScale ? others : scales[scaleFor(it.key())];
         scale.records += it->records;
         scale.transfers += it->transfers;
         scale.lastMs = qMax(scale.lastMs, it->lastMs);
@@ -167,31 +189,44 @@ Snapshot Tally::snapshot() const
     s.reception.rejected = rejectedCount;
     s.recordsToday = today;
     s.lastArrival = local(lastArrival);
-    for (const Scale &scale : scales) {
+    const auto rowOf = [this](const Scale &scale) {
         ScaleRow row{scale.text, scale.records, scale.transfers, local(scale.lastMs), {}};
         for (int sender : scale.senders)
             row.senders.append(senders[sender].address);
-        s.scales.append(row);
+        if (scale.moreSenders)
+            row.senders.append(QStringLiteral("…"));
+        return row;
+    };
+    // The table may hold up to twice its limit between two cuts: the rows
+    // shown are those a cut would keep.
+    QList<int> order(scales.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [this](int a, int b) { return scales[a].records > scales[b].records; });
+    Scale rest = others;
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        const Scale &scale = scales[order[i]];
+        if (i < scaleLimit) {
+            s.scales.append(rowOf(scale));
+        } else {
+            addTo(rest, scale);
+        }
     }
     std::sort(s.scales.begin(), s.scales.end(),
               [](const ScaleRow &a, const ScaleRow &b) { return a.scale < b.scale; });
+    if (rest.records > 0) {
+        s.scales.append(rowOf(rest));
+        s.scales.last().scale = othersScale;
+    }
     for (const Sender &sender : senders) {
         SenderRow row{sender.address, sender.accepted, {}, local(sender.lastSeenMs)};
         std::copy(std::begin(sender.rejected), std::end(sender.rejected), row.rejected);
         s.senders.append(row);
     }
     for (auto it = events.crbegin(); it != events.crend(); ++it) {
-        s.events.append({local(it->ms), it->warning, it->file, it->records, scaleNames(*it)});
+        s.events.append({local(it->ms), it->warning, it->file, it->records, it->scales});
     }
     return s;
-}
-
-QStringList Tally::scaleNames(const Logged &event) const
-{
-    QStringList names = event.names;
-    for (int scale : event.scales)
-        names.append(scales[scale].text);
-    return names;
 }
 
 int Tally::senderFor(const QHostAddress &address)
@@ -221,9 +256,44 @@ int Tally::scaleFor(const QString &text)
 {
     if (const auto it = scaleByText.constFind(text); it != scaleByText.cend())
         return it.value();
-    scales.append({text, 0, 0, 0, -1, {}});
+    if (scales.size() >= 2 * scaleLimit)
+        keepBusiestScales();
+    scales.append({text, 0, 0, 0, -1, {}, false});
     scaleByText.insert(text, int(scales.size()) - 1);
     return int(scales.size()) - 1;
+}
+
+// The table is cut back to its limit, the scales with the most records
+// first, and the others' records go to one row; the indexes change.
+void Tally::keepBusiestScales()
+{
+    QList<int> order(scales.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [this](int a, int b) { return scales[a].records > scales[b].records; });
+    QList<int> moved(scales.size(), -1);
+    QList<Scale> kept;
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        const Scale &scale = scales[order[i]];
+        if (i < scaleLimit) {
+            moved[order[i]] = int(kept.size());
+            kept.append(scale);
+            continue;
+        }
+        addTo(others, scale);
+    }
+    scales = std::move(kept);
+    scaleByText.clear();
+    for (qsizetype i = 0; i < scales.size(); ++i)
+        scaleByText.insert(scales[i].text, int(i));
+    for (auto it = scaleByKey.begin(); it != scaleByKey.end();) {
+        if (moved[it.value()] < 0) {
+            it = scaleByKey.erase(it);
+        } else {
+            it.value() = moved[it.value()];
+            ++it;
+        }
+    }
 }
 
 void Tally::log(Logged event)

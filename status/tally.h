@@ -7,8 +7,8 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QSet>
 #include <QString>
-#include <QVarLengthArray>
 
 namespace status {
 
@@ -20,6 +20,8 @@ struct CountedScale
     qint64 lastMs = 0; // the newest of its files was written then
 };
 using DayCounts = QHash<QString, CountedScale>; // by the scale field as written
+// The row of the scales beyond the table's limit, all together.
+inline const QString othersScale = QStringLiteral("*");
 
 // What the receiver has seen, counted as it happens: every datagram under its
 // sender (taken, or why not), the records that reached the disk under their
@@ -33,6 +35,16 @@ public:
     // Senders beyond this many share one row, so that a flood from made-up
     // addresses cannot grow the table without end.
     static constexpr int senderLimit = 1000;
+    // Scales likewise, for a flood of made-up scale numbers (one datagram
+    // may carry 1,309 of them): beyond twice this many, the scales with the
+    // most records keep their rows (those met first among equals) and the
+    // others go together into one. A flood met after the real scales then
+    // leaves them their rows, and real scales met after a flood win theirs
+    // back with their records.
+    static constexpr int scaleLimit = 1000;
+    // The senders a scale's row names, and the scales an event names.
+    static constexpr int sendersPerScale = 4;
+    static constexpr int scalesPerEvent = 5;
 
     // Whose datagrams are taken; decisions made before are made anew.
     void setAllowList(const AllowList &list);
@@ -50,15 +62,17 @@ public:
         int sender;
         qint64 records;
     };
-    // Records on their way to the disk in one file.
+    // Records on their way to the disk in one file, of one generation (each
+    // opening of a data file is one).
     struct Arrival
     {
         QString file;
+        qint64 generation;
         QList<Run> runs;
     };
     // The staged records were handed to `file`; with `lines` not -1, only the
     // first so many of them (the rest did not fit).
-    Arrival take(const QString &file, qsizetype lines = -1);
+    Arrival take(const QString &file, qint64 generation, qsizetype lines = -1);
     void discardStaged();
     // They are on the disk at `nowMs`: counted as stored, and logged.
     void record(const Arrival &arrival, qint64 nowMs);
@@ -91,24 +105,24 @@ private:
         qint64 records = 0;
         qint64 transfers = 0;
         qint64 lastMs = 0;
-        qint64 lastFile = -1; // the file its records last went to
+        qint64 lastFile = -1; // the generation of the file its records last went to
         QList<int> senders;
+        bool moreSenders = false;
     };
-    // An event as it happens; its scales become names only when shown.
     struct Logged
     {
         qint64 ms;
         QString warning;
         QString file;
         qint64 records;
-        QVarLengthArray<int, 2> scales;
-        QStringList names; // the scales', once their day is over
+        QStringList scales; // the first few, then "+N" for the others
     };
-    QStringList scaleNames(const Logged &event) const;
 
     int senderFor(const QHostAddress &address);
     int scaleFor(quint64 key);
     int scaleFor(const QString &text);
+    void keepBusiestScales();
+    static void addTo(Scale &others, const Scale &scale);
     void log(Logged event);
 
     AllowList allowList;
@@ -120,11 +134,10 @@ private:
 
     QString dayFolder;
     QList<Scale> scales;
+    Scale others; // beyond the limit
     QHash<quint64, int> scaleByKey;
     QHash<QString, int> scaleByText;
     QList<Run> staged;
-    QString lastFileName;
-    qint64 fileSerial = 0;
     qint64 today = 0, lastArrival = 0;
 
     QList<Logged> events; // oldest first

@@ -6,11 +6,14 @@
 #include "files/encodedstream.h"
 #include "files/syncqueue.h"
 #include "fixture.h"
+#include "platform/platform.h"
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QTemporaryDir>
 
 #ifdef Q_OS_LINUX
@@ -399,14 +402,19 @@ private Q_SLOTS:
         QTemporaryDir dir;
         datafiles::SyncQueue queue;
         QList<QStringList> outcomes;
-        const auto keep = [&outcomes](const QStringList &unsynced) { outcomes << unsynced; };
+        const auto keep = [&outcomes](const QList<datafiles::SyncQueue::Unsynced> &unsynced) {
+            QStringList names;
+            for (const auto &u : unsynced)
+                names << u.name;
+            outcomes << names;
+        };
         int made = 0;
         const auto addFiles = [&](int count) {
             for (int i = 0; i < count; ++i) {
                 QFile file(dir.filePath(QString("data_%1.txt").arg(++made)));
                 QVERIFY(file.open(QIODevice::WriteOnly));
-                queue.addFile(file);
-                queue.addFile(file);
+                queue.addFile(file, made);
+                queue.addFile(file, made);
             }
         };
         addFiles(1);
@@ -430,6 +438,47 @@ private Q_SLOTS:
         QCOMPARE(outcomes.size(), 3);
         QTRY_COMPARE(outcomes.size(), 4);
         QCOMPARE(outcomes.mid(1), QList<QStringList>(3));
+    }
+
+    // The passes' outcomes are heard in the order the passes started,
+    // whichever the disk finishes first: a transfer written over two passes
+    // is counted once. And a file is known by its generation, not its name:
+    // one made anew under the name of a deleted one is synced too.
+    void syncQueueOrderAndIdentity()
+    {
+        QTemporaryDir dir;
+        QSemaphore firstMayEnd;
+        QMutex mutex;
+        QStringList synced;
+        datafiles::SyncQueue queue([&](const QString &name, qintptr handle, bool) {
+            if (name.endsWith("slow"))
+                firstMayEnd.acquire();
+            platform::syncAndClose(handle);
+            QMutexLocker locker(&mutex);
+            synced << QFileInfo(name).fileName();
+            return true;
+        });
+        const auto add = [&](const char *name, qint64 generation) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            queue.addFile(file, generation);
+        };
+        QList<int> heard;
+        add("slow", 1);
+        queue.sync([&heard](const auto &) { heard << 1; });
+        add("data_1.txt", 2);
+        QVERIFY(QFile::remove(dir.filePath("data_1.txt")));
+        add("data_1.txt", 3);
+        queue.sync([&heard](const auto &) { heard << 2; });
+        const auto timesSynced = [&](const char *name) {
+            QMutexLocker locker(&mutex);
+            return synced.count(name);
+        };
+        QTRY_COMPARE(timesSynced("data_1.txt"), 2);
+        QTest::qWait(100); // the second pass is done and would be heard by now
+        QCOMPARE(heard, QList<int>());
+        firstMayEnd.release();
+        QTRY_COMPARE(heard, QList<int>({1, 2}));
     }
 };
 

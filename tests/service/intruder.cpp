@@ -138,8 +138,9 @@ int pretend(quint16 port)
                 out << "written\n";
                 out.flush();
             });
-            protocol::send(peer, protocol::Hello,
-                           {{"version", protocol::version}, {"receiving", true}, {"whoMayChange", ""}});
+            protocol::send(
+                peer, protocol::Hello,
+                {{"version", protocol::version}, {"receiving", true}, {"whoMayChange", ""}});
             protocol::send(peer, protocol::Options, {{"udpPort", port}});
         }
     });

@@ -5,11 +5,15 @@
 #include "datagrams.h"
 #include "fixture.h"
 #include "status/allowlist.h"
+#include "status/dayscan.h"
+#include "status/snapshot.h"
+#include "status/tally.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
 namespace {
@@ -168,6 +172,119 @@ private Q_SLOTS:
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 5 records today"));
         const QString tip = f.probe->trayIcon()->toolTip();
         QCOMPARE(timesNow({tip.mid(tip.indexOf(':') - 2, 8)}, 0), QStringList{"now"});
+    }
+
+    // Another data folder whose today's folder holds files numbered past
+    // the program's counter: every one of them is counted.
+    void everyFileOfANewDataFolderCounted()
+    {
+        Fixture f;
+        f.send({packet1of3, packet2of3, packet3of3, example, example}); // numbers 1 to 3 taken
+        QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 5 records today"));
+        const QString other = f.path("other/" + QDate::currentDate().toString("dd.MM.yyyy"));
+        QVERIFY(QDir().mkpath(other));
+        for (int n = 1; n <= 10; ++n)
+            writeFile(other + QString("/data_%1.txt").arg(n),
+                      englishHeader + lineOfScale(n, "00099").toLatin1(), QTime(8, 0));
+        f.probe->setFilePath(QDir::toNativeSeparators(f.path("other")));
+        QTRY_COMPARE(rows(statusWindow(f), "scales"), QStringList{"00099|10|10|08:00:00|"});
+    }
+
+    // A flood of records of made-up scales, one datagram carrying 1,309 of
+    // them, after a few real scales have sent: the table stays within its
+    // limit, the real scales keep their rows, the others are counted
+    // together, and the status stays within what may be sent of it.
+    void scaleTableHoldsUnderAFlood()
+    {
+        const auto recordOf = [](quint32 scale) {
+            QByteArray record = exampleRecord;
+            for (int i = 0; i < 4; ++i)
+                record[19 + i] = char(scale >> (8 * (3 - i)));
+            return record;
+        };
+        status::Tally tally;
+        tally.startDay("day");
+        const QHostAddress sender("10.0.0.5");
+        qint64 generation = 0;
+        const auto arrive = [&](const QByteArray &recordData) {
+            tally.received(sender, 1000);
+            tally.stage(recordData);
+            tally.record(tally.take("day/data_1.txt", ++generation), 1000);
+        };
+        arrive(exampleRecord + exampleRecord); // 00017 twice
+        arrive(recordOf(0x0108));              // 0 0 0 1 8: 00018
+        quint32 forged = 0x01000000;
+        for (int datagram = 0; datagram < 300; ++datagram) {
+            QByteArray records;
+            for (int i = 0; i < 1309; ++i)
+                records += recordOf(forged++);
+            arrive(records);
+        }
+        const status::Snapshot s = tally.snapshot();
+        QVERIFY(s.scales.size() <= status::Tally::scaleLimit + 1);
+        QStringList names;
+        qint64 records = 0;
+        for (const status::ScaleRow &row : s.scales) {
+            names << row.scale;
+            records += row.records;
+        }
+        QVERIFY(names.contains("00017") && names.contains("00018"));
+        QCOMPARE(names.last(), status::othersScale);
+        QCOMPARE(records, 3 + 300 * 1309);
+        QCOMPARE(s.events.first().scales.size(), status::Tally::scalesPerEvent + 1);
+        QCOMPARE(s.events.first().scales.last(), QString("+1304"));
+
+        status::Snapshot big = s;
+        big.allowedSenders = QString(3 * 1024 * 1024, 'x'); // typed into the store by hand
+        const QByteArray bytes = status::serialize(big, 1024 * 1024);
+        status::Snapshot back;
+        QVERIFY(bytes.size() <= 1024 * 1024);
+        QVERIFY(status::deserialize(bytes, &back));
+        QCOMPARE(back.scales.size(), s.scales.size());
+    }
+
+    // A transfer begun before midnight goes on in the day before's folder:
+    // its records are stored, and shown among the events, but are not today's.
+    void recordsOfTheDayBeforeAreNotToday()
+    {
+        status::Tally tally;
+        tally.startDay(QDir::toNativeSeparators("data/08.12.2026"));
+        tally.received(QHostAddress("10.0.0.5"), 1000);
+        tally.stage(exampleRecord);
+        tally.record(tally.take(QDir::toNativeSeparators("data/07.12.2026/data_3.txt"), 1), 1000);
+        tally.stage(exampleRecord);
+        tally.record(tally.take(QDir::toNativeSeparators("data/08.12.2026/data_1.txt"), 2), 1000);
+        const status::Snapshot s = tally.snapshot();
+        QCOMPARE(s.recordsToday, 1);
+        QCOMPARE(s.reception.stored, 2);
+        QCOMPARE(s.scales.size(), 1);
+        QCOMPARE(s.scales[0].records, 1);
+        QCOMPARE(s.events.size(), 2);
+    }
+
+    // The files of a day are read in pieces, a line cut between two pieces
+    // counted once; a day naming thousands of scales keeps the busiest.
+    void dayScanInPieces()
+    {
+        QTemporaryDir day;
+        QByteArray lines;
+        for (int n = 1; n <= 20000; ++n)
+            lines += lineOfScale(n, "00017").toLatin1();
+        QVERIFY(lines.size() > 3 * status::DayScan::pieceBytes);
+        writeFile(day.filePath("data_1.txt"), englishHeader + lines);
+        QByteArray many;
+        for (int n = 1; n <= 3000; ++n)
+            many += lineOfScale(n, qPrintable(QString("9%1").arg(n, 4, 10, QChar('0')))).toLatin1();
+        writeFile(day.filePath("data_2.txt"), englishHeader + many);
+        status::DayScan scan;
+        scan.start(day.path());
+        while (!scan.step(QDeadlineTimer(50)))
+            ;
+        const status::DayCounts &counts = scan.counts();
+        QCOMPARE(counts.value("00017").records, 20000);
+        QCOMPARE(counts.value("00017").transfers, 1);
+        QCOMPARE(counts.size(), status::Tally::scaleLimit + 1);
+        QCOMPARE(counts.value(status::othersScale).records, 3000 - (status::Tally::scaleLimit - 1));
     }
 
     // Each kind of datagram that is not taken counted under its sender; a

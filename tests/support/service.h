@@ -33,7 +33,8 @@ struct ServiceProcess
 #ifdef Q_OS_WIN
         sc({"delete", "Trelvant"}); // one left by a test that did not end well
         const QString program = QDir::toNativeSeparators(serviceProgram());
-        if (program.isEmpty() || !sc({"create", "Trelvant", "binPath=", '"' + program + "\" --service"}) ||
+        if (program.isEmpty() ||
+            !sc({"create", "Trelvant", "binPath=", '"' + program + "\" --service"}) ||
             !sc({"start", "Trelvant"}))
             return false;
         return !waitReady || sandbox.waitUntilFiling();
@@ -82,7 +83,8 @@ struct ServiceProcess
         sc({"stop", "Trelvant"});
         const QDeadlineTimer stopped(15000);
         QByteArray state;
-        while (sc({"query", "Trelvant"}, &state) && !state.contains("STOPPED") && !stopped.hasExpired())
+        while (sc({"query", "Trelvant"}, &state) && !state.contains("STOPPED") &&
+               !stopped.hasExpired())
             QThread::msleep(100);
     }
 #endif
