@@ -48,6 +48,10 @@ Gravex::Gravex(QWidget *parent) : QWidget(parent)
     }
     followService();
     createUdpSocket();
+    // The service answered before anything was listening for it: one that
+    // waits for this program's port gets it now.
+    if (receiver && service->isConnected())
+        takenOver();
     buildOptionsWindow();
 
     setWindowIcon(QIcon(QStringLiteral(":/Gravex")));
@@ -57,8 +61,12 @@ Gravex::Gravex(QWidget *parent) : QWidget(parent)
 
 Gravex::~Gravex()
 {
-    // What was read is stored before anything else goes. The tray icon goes
-    // before the menu it shows, the sub-menu before the menu that holds it.
+    // A service waiting for this program's port gets it now, not when it
+    // next tries; what was read is stored before anything else goes. The
+    // tray icon goes before the menu it shows, the sub-menu before the menu
+    // that holds it.
+    if (receiver && service->isConnected())
+        takenOver();
     delete receiver;
     delete service;
     delete statusWindow;

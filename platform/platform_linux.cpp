@@ -254,16 +254,22 @@ bool addressOf(const QByteArray &path, sockaddr_un *address)
     return true;
 }
 
-// The port of an unconnected UDP socket bound to all addresses, else 0.
+int option(int fd, int level, int name)
+{
+    int value = -1;
+    socklen_t size = sizeof value;
+    return ::getsockopt(fd, level, name, &value, &size) == 0 ? value : -1;
+}
+
+// The port of an unconnected UDP socket bound to all addresses, for itself
+// alone, else 0.
 quint16 listeningPort(int fd)
 {
-    int type = 0, protocol = 0;
-    socklen_t size = sizeof type;
-    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_DGRAM)
+    if (option(fd, SOL_SOCKET, SO_TYPE) != SOCK_DGRAM ||
+        option(fd, SOL_SOCKET, SO_PROTOCOL) != IPPROTO_UDP ||
+        option(fd, SOL_SOCKET, SO_REUSEADDR) != 0 || option(fd, SOL_SOCKET, SO_REUSEPORT) != 0)
         return 0;
-    size = sizeof protocol;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PROTOCOL, &protocol, &size) != 0 || protocol != IPPROTO_UDP)
-        return 0;
+    socklen_t size = 0;
     sockaddr_storage peer{};
     size = sizeof peer;
     if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) == 0 || errno != ENOTCONN)
@@ -278,7 +284,9 @@ quint16 listeningPort(int fd)
     }
     if (own.ss_family == AF_INET6) {
         const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(own);
-        return IN6_IS_ADDR_UNSPECIFIED(&v6.sin6_addr) ? ntohs(v6.sin6_port) : 0;
+        return IN6_IS_ADDR_UNSPECIFIED(&v6.sin6_addr) && option(fd, IPPROTO_IPV6, IPV6_V6ONLY) == 0
+                   ? ntohs(v6.sin6_port)
+                   : 0;
     }
     return 0;
 }
@@ -382,7 +390,8 @@ bool giveSocket(qintptr socket, const QString &serviceSocket, int waitMs)
     sockaddr_un address{};
     if (!addressOf(inboxPath(serviceSocket), &address))
         return false;
-    const int connection = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Never blocking: a service too busy to accept is not waited for.
+    const int connection = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (connection < 0)
         return false;
     bool given = false;

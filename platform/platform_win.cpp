@@ -265,8 +265,12 @@ public:
     }
     ~PipeListener() override
     {
+        notifier.setEnabled(false);
         if (pipe != INVALID_HANDLE_VALUE) {
-            CancelIo(pipe);
+            // The wait is over before its OVERLAPPED and its event go.
+            DWORD ignored = 0;
+            if (CancelIoEx(pipe, &overlapped) || GetLastError() != ERROR_NOT_FOUND)
+                GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
             CloseHandle(pipe);
         }
         LocalFree(descriptor);
@@ -305,9 +309,12 @@ private:
         overlapped = {};
         overlapped.hEvent = connected;
         ResetEvent(connected);
+        connectedAlready = false;
         if (!ConnectNamedPipe(pipe, &overlapped)) {
             const DWORD error = GetLastError();
             if (error == ERROR_PIPE_CONNECTED) {
+                // A client came between the two calls: no I/O is pending.
+                connectedAlready = true;
                 SetEvent(connected);
             } else if (error != ERROR_IO_PENDING) {
                 CloseHandle(std::exchange(pipe, INVALID_HANDLE_VALUE));
@@ -323,7 +330,7 @@ private:
         DWORD ignored = 0;
         const HANDLE taken = std::exchange(pipe, INVALID_HANDLE_VALUE);
         if (taken != INVALID_HANDLE_VALUE &&
-            GetOverlappedResult(taken, &overlapped, &ignored, FALSE)) {
+            (connectedAlready || GetOverlappedResult(taken, &overlapped, &ignored, FALSE))) {
             auto *socket = new QLocalSocket(this);
             socket->setSocketDescriptor(reinterpret_cast<qintptr>(taken));
             nextInstance(false, nullptr);
@@ -340,6 +347,7 @@ private:
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     HANDLE pipe = INVALID_HANDLE_VALUE;
     OVERLAPPED overlapped{};
+    bool connectedAlready = false;
     const HANDLE connected;
     QWinEventNotifier notifier;
 };

@@ -17,6 +17,9 @@ constexpr int receiveBufferBytes = 4 * 1024 * 1024;
 constexpr qsizetype maxDatagramBytes = 65536;
 // How long one pass reads before the event loop gets its turn again.
 constexpr int receivePassMs = 5;
+// How long a socket that goes is read for: what waited in it, not a stream
+// that goes on.
+constexpr int letGoMs = 200;
 } // namespace
 
 Receiver::Receiver()
@@ -133,7 +136,8 @@ void Receiver::letGo()
 {
     if (!udpSocket)
         return;
-    while (udpSocket->hasPendingDatagrams())
+    const QDeadlineTimer reading(letGoMs);
+    while (udpSocket->hasPendingDatagrams() && !reading.hasExpired())
         receiveMessage();
     delete std::exchange(udpSocket, nullptr);
 }

@@ -134,7 +134,9 @@ QLocalSocket *Service::oldestSilent(const std::function<bool(const Watcher &)> &
     QLocalSocket *oldest = nullptr;
     qint64 serial = 0;
     for (auto it = watchers.cbegin(); it != watchers.cend(); ++it) {
-        if (!it->greeted && among(*it) && (!oldest || it->serial < serial)) {
+        // One whose first words are there already is about to speak.
+        if (!it->greeted && it.key()->bytesAvailable() == 0 && among(*it) &&
+            (!oldest || it->serial < serial)) {
             oldest = it.key();
             serial = it->serial;
         }
@@ -224,7 +226,11 @@ void Service::greet(QLocalSocket *watcher)
         w.whoMayChange = platform::whoMayChange(*watcher);
         w.mayChangeKnown = true;
         const QString account = w.account;
-        if (count([&account](const Watcher &o) { return o.account == account; }) > accountLimit) {
+        const bool changer = w.whoMayChange.isEmpty();
+        if (count([&account](const Watcher &o) { return o.account == account; }) > accountLimit ||
+            (!changer && count([](const Watcher &o) {
+                             return o.mayChangeKnown && !o.whoMayChange.isEmpty();
+                         }) > watcherLimit - keptForChangers)) {
             drop(watcher);
             return;
         }
@@ -285,7 +291,8 @@ void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
     QVariantMap applied = optionValues();
     tell(protocol::Options, applied, watcher);
     applied.insert(QStringLiteral("folderNotMade"), folderNotMade);
-    send(watcher, protocol::Options, applied);
+    if (watchers.contains(watcher)) // binding may have told all, and let it go
+        send(watcher, protocol::Options, applied);
     tell(protocol::Today, today());
 }
 

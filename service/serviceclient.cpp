@@ -67,7 +67,9 @@ void ServiceClient::ask()
 
 bool ServiceClient::giveSocket(qintptr udpSocket)
 {
-    return greeted && platform::giveSocket(udpSocket, platform::serviceSocketName(), giveMs);
+    // The service takes a socket only from a user who may change it.
+    return greeted && whoMayChange().isEmpty() &&
+           platform::giveSocket(udpSocket, platform::serviceSocketName(), giveMs);
 }
 
 void ServiceClient::portFreed()

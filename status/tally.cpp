@@ -3,6 +3,8 @@
 #include "reception/frame.h"
 #include "reception/recordline.h"
 
+#include <QDir>
+
 #include <algorithm>
 #include <limits>
 #include <numeric>
@@ -102,10 +104,7 @@ void Tally::record(const Arrival &arrival, qint64 nowMs)
 {
     // A transfer that began before midnight goes on in the day before's
     // folder: its records are stored, but not today's.
-    const bool ofToday = arrival.file.size() > dayFolder.size() &&
-                         arrival.file.startsWith(dayFolder) &&
-                         (arrival.file[dayFolder.size()] == QLatin1Char('/') ||
-                          arrival.file[dayFolder.size()] == QLatin1Char('\\'));
+    const bool ofToday = QDir::fromNativeSeparators(arrival.file).startsWith(dayPrefix);
     Logged event{nowMs, {}, arrival.file, 0, {}};
     if (!ofToday) {
         for (const Run &run : arrival.runs)
@@ -161,6 +160,8 @@ void Tally::warning(const QString &text, qint64 nowMs)
 void Tally::startDay(const QString &folder)
 {
     dayFolder = folder;
+    // A file's name may come with either separator on Windows.
+    dayPrefix = QDir::fromNativeSeparators(folder) + QLatin1Char('/');
     scales.clear();
     others = {};
     scaleByKey.clear();

@@ -133,6 +133,7 @@ private:
     qint64 receivedCount = 0, storedCount = 0, rejectedCount = 0;
 
     QString dayFolder;
+    QString dayPrefix; // of its files' names
     QList<Scale> scales;
     Scale others; // beyond the limit
     QHash<quint64, int> scaleByKey;

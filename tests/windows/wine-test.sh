@@ -49,6 +49,27 @@ echo "== the installer"
     netsh_ran "$work/setup.log" add " dir=in action=allow protocol=UDP remoteip=localsubnet profile=any enable=yes" ||
         fail "the installer did not ask netsh for the firewall rule"
     ok "the installer asked netsh for the firewall rule: UDP from the local subnet to Trelvant.exe, every profile"
+    program_rights='*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX'
+    rights_set() {
+        ran "$1" "icacls \"$2\" /setowner *S-1-5-32-544 /T /C /L /Q" &&
+            ran "$1" "icacls \"$2\" /inheritance:r /grant:r $3 /C /L /Q" &&
+            ran "$1" "icacls \"$2\\*\" /reset /T /C /L /Q"
+    }
+    program_rights_set() { rights_set "$1" "$2" "$program_rights"; }
+    program_rights_set "$work/setup.log" 'C:\Program Files\Scalvanto' ||
+        fail "the installer did not give the program's folder Program Files' rights"
+    ok "the program's folder and all in it: owned by Administrators, users may only read and run it"
+    WINEDEBUG=trace+process wine "$build"/Scalvanto-*-win64-setup.exe /S 2>"$work/update.log" && wineserver -w ||
+        fail "setup.exe /S over an earlier install"
+    program_rights_set "$work/update.log" 'C:\Program Files\Scalvanto' ||
+        fail "an update did not repair the program folder's rights"
+    ok "an update repairs the rights of the earlier install"
+    WINEDEBUG=trace+process wine "$build"/Scalvanto-*-win64-setup.exe /S '/D=C:\Scalvanto' 2>"$work/elsewhere.log" &&
+        wineserver -w || fail "setup.exe /S /D=C:\Scalvanto"
+    program_rights_set "$work/elsewhere.log" 'C:\Scalvanto' ||
+        fail "a program folder outside Program Files kept the rights it inherits"
+    wine 'C:\Scalvanto\Uninstall.exe' /S && wineserver -w || fail "Uninstall.exe /S of C:\Scalvanto"
+    ok "a program folder outside Program Files gets Program Files' rights"
     # The About box names the libraries the package holds: each is there.
     names=$(sed -n 's/^#define SCALVO_\(QT\|RUNTIME\)_LIBRARIES "\(.*\)"$/\2/p' "$build/generated/shippedlibraries.h" | tr '|' ' ')
     [ -n "$names" ] || fail "no library list in $build/generated/shippedlibraries.h"
@@ -92,7 +113,21 @@ echo "== the service"
     options='HKCU\Software\Ponderix'
     reg add "$options" /v UdpPort /t REG_DWORD /d "$port" /f >/dev/null
     reg add "$options" /v Language /d English /f >/dev/null
-    wine "$build"/Scalvanto-*-win64-setup.exe /S /SERVICE && wineserver -w || fail "setup.exe /S /SERVICE"
+    # A Scalvanto folder someone made in ProgramData before the install, as a
+    # link to a folder of theirs: the installer moves it aside and makes its
+    # own.
+    mkdir -p "$WINEPREFIX/drive_c/users/Public/theirs/WeightData"
+    ln -s "$WINEPREFIX/drive_c/users/Public/theirs" "$WINEPREFIX/drive_c/ProgramData/Scalvanto"
+    WINEDEBUG=trace+process wine "$build"/Scalvanto-*-win64-setup.exe /S /SERVICE 2>"$work/setup.log" && wineserver -w ||
+        fail "setup.exe /S /SERVICE"
+    [ -L "$WINEPREFIX/drive_c/ProgramData/Scalvanto.untrusted-1" ] && [ -d "$WINEPREFIX/drive_c/ProgramData/Scalvanto" ] &&
+        [ ! -L "$WINEPREFIX/drive_c/ProgramData/Scalvanto" ] ||
+        fail "a Scalvanto folder linked elsewhere was used for the service"
+    ok "a Scalvanto folder that links elsewhere is moved aside (Scalvanto.untrusted-1) and made anew"
+    service_rights='*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-19:(OI)(CI)M *S-1-5-32-545:(OI)(CI)RX'
+    rights_set "$work/setup.log" 'C:\ProgramData\Scalvanto' "$service_rights" ||
+        fail "the installer did not set the rights of the service's folder"
+    ok "the service's folder and all in it: owned by Administrators, LocalService may change it, users may read it"
     # What sc qc would say (wine's sc knows no qc).
     config=$(reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Trelvant')
     grep -q 'ImagePath.*Trelvant.exe" --service' <<<"$config" && grep -q 'Start *REG_DWORD *0x2$' <<<"$config" &&
