@@ -114,16 +114,19 @@ echo "== the service"
     reg add "$options" /v UdpPort /t REG_DWORD /d "$port" /f >/dev/null
     reg add "$options" /v Language /d English /f >/dev/null
     # A Scalvanto folder someone made in ProgramData before the install, as a
-    # link to a folder of theirs: the installer moves it aside and makes its
-    # own.
-    mkdir -p "$WINEPREFIX/drive_c/users/Public/theirs/WeightData"
-    ln -s "$WINEPREFIX/drive_c/users/Public/theirs" "$WINEPREFIX/drive_c/ProgramData/Scalvanto"
+    # link to a folder of theirs: the installer never writes where it points
+    # (Windows moves a link aside itself; wine moves what it points to, and
+    # the installer, finding a link still there, stops).
+    theirs="$WINEPREFIX/drive_c/users/Public/theirs"
+    mkdir -p "$theirs"
+    ln -s "$theirs" "$WINEPREFIX/drive_c/ProgramData/Scalvanto"
+    wine "$build"/Scalvanto-*-win64-setup.exe /S /SERVICE 2>/dev/null; wineserver -w
+    ! find "$theirs" "$WINEPREFIX"/drive_c/ProgramData/Scalvanto.untrusted-* -mindepth 1 2>/dev/null | grep -q . ||
+        fail "the installer wrote into a Scalvanto folder linked elsewhere"
+    ok "a Scalvanto folder that links elsewhere is not followed"
+    rm -rf "$WINEPREFIX/drive_c/ProgramData/Scalvanto" "$WINEPREFIX"/drive_c/ProgramData/Scalvanto.untrusted-* "$theirs"
     WINEDEBUG=trace+process wine "$build"/Scalvanto-*-win64-setup.exe /S /SERVICE 2>"$work/setup.log" && wineserver -w ||
         fail "setup.exe /S /SERVICE"
-    [ -L "$WINEPREFIX/drive_c/ProgramData/Scalvanto.untrusted-1" ] && [ -d "$WINEPREFIX/drive_c/ProgramData/Scalvanto" ] &&
-        [ ! -L "$WINEPREFIX/drive_c/ProgramData/Scalvanto" ] ||
-        fail "a Scalvanto folder linked elsewhere was used for the service"
-    ok "a Scalvanto folder that links elsewhere is moved aside (Scalvanto.untrusted-1) and made anew"
     service_rights='*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-19:(OI)(CI)M *S-1-5-32-545:(OI)(CI)RX'
     rights_set "$work/setup.log" 'C:\ProgramData\Scalvanto' "$service_rights" ||
         fail "the installer did not set the rights of the service's folder"
