@@ -2,7 +2,7 @@
 #include "app/gravex.h"
 
 #include "i18n/strings.h"
-#include "reception/receiver.h"
+#include "reception/localreception.h"
 #include "service/serviceclient.h"
 #include "settings/autostart.h"
 #include "status/statuswindow.h"
@@ -33,25 +33,14 @@ Gravex::Gravex(QWidget *parent) : QWidget(parent)
     version = tr("1.0");
     // Where the service runs and receives, this program is its window.
     service = new ServiceClient;
-    if (!service->connectNow(serviceAnswerMs) || !service->serviceReceiving())
-        receiver = new Receiver;
+    service->connectNow(serviceAnswerMs);
     loadOptions();
     setFileCounter();
     createTrayIcon();
-    if (receiver) {
-        connect(receiver, &Receiver::arrived, this, &Gravex::announceArrival);
-        connect(receiver, &Receiver::warning, this, &Gravex::warn);
-        connect(receiver, &Receiver::todayChanged, trayIcon, &Tray::resultsChanged);
-        // At the end of a Windows session the process is ended right after
-        // this signal, before any destructor runs.
-        connect(qApp, &QCoreApplication::aboutToQuit, receiver, &Receiver::storeAndClose);
-    }
-    followService();
     createUdpSocket();
     // The service answered before anything was listening for it: one that
     // waits for this program's port gets it now.
-    if (receiver && service->isConnected())
-        takenOver();
+    takenOver();
     buildOptionsWindow();
 
     setWindowIcon(QIcon(QStringLiteral(":/Gravex")));
@@ -65,9 +54,8 @@ Gravex::~Gravex()
     // next tries; what was read is stored before anything else goes. The
     // tray icon goes before the menu it shows, the sub-menu before the menu
     // that holds it.
-    if (receiver && service->isConnected())
-        takenOver();
-    delete receiver;
+    takenOver();
+    delete own;
     delete service;
     delete statusWindow;
     delete gridLayout;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/options.h"
 #include "status/snapshot.h"
 
 #include <QString>
@@ -19,7 +20,8 @@ class QPushButton;
 class QSettings;
 
 class AutostartEntry;
-class Receiver;
+class LocalReception;
+class Reception;
 class ServiceClient;
 class StatusWindow;
 class Tray;
@@ -28,9 +30,10 @@ class Tray;
 using word = quint16;
 
 // The program's one main object: the options window and the owner of every
-// other piece. Receiving and filing are the work of its receiver, which its
-// reception and filing slots hand on to. Its slots are implemented next to
-// the subsystem they belong to:
+// other piece. Who receives is its reception: this program itself
+// (LocalReception) or the service, whose window it then is (ServiceClient);
+// its slots of receiving and filing hand on to it, and it shows what it says.
+// Its slots are implemented next to the subsystem they belong to:
 //   app/        constructor, destructor, showWindow, quitApp, closeEvent
 //   i18n/       getLanguageString, getAppName
 //   reception/  createUdpSocket, receiveMessage, getMessageString, crc16
@@ -38,9 +41,8 @@ using word = quint16;
 //   settings/   loadOptions, applyOptions, selectDir
 //   tray/       createTrayIcon, aboutGravex, aboutQt, licenseApp, readmeApp
 // and, beside them, status/ holds what the status window shows, and
-// app/gravex_service.cpp the tray program as the window of the service:
-// while the service receives, the main object has no receiver of its own and
-// shows what the service says.
+// app/gravex_service.cpp who receives: the reception chosen, and the
+// hand-over to the service when it starts while this program receives.
 class Gravex : public QWidget
 {
     Q_OBJECT
@@ -85,8 +87,6 @@ protected:
 private:
     // Steps of the slots above, kept out of the meta-object.
     void buildOptionsWindow();
-    // The receiver works by the options in force.
-    void passOptions();
     void announceArrival(const QDateTime &time);
     void warn(const QString &text);
     // The status window and the data folder (status/).
@@ -95,12 +95,11 @@ private:
     void refreshStatus();
     void openDataFolder();
     void applyAllowedSenders(const QString &text);
-    // The service (app/gravex_service.cpp).
-    void followService();
+    void showRefusal(const QString &whoMayChange, const QString &badEntry);
+    // Who receives (app/gravex_service.cpp).
+    void useReception(Reception *chosen);
     void takenOver();
-    void showServiceOptions(const QVariantMap &options);
-    void serviceRefused(const QVariantMap &why);
-    QString whoMayChangeText(const QString &who);
+    void showReceptionOptions(const options::Values &values, int change);
 
     QSettings *settings = nullptr;
     AutostartEntry *runSettings = nullptr;
@@ -126,8 +125,11 @@ private:
     QAction *quitAction = nullptr;
     QMenu *trayMenu = nullptr;
     QMenu *helpMenu = nullptr;
-    // The socket, the data and debug files and their stream are the receiver's.
-    Receiver *receiver = nullptr;
+    // Who receives: this program itself (`own`, while it does) or the
+    // service, which is always looked for.
+    Reception *reception = nullptr;
+    LocalReception *own = nullptr;
+    ServiceClient *service = nullptr;
     QString filePath;
     QString version;
     // Set by loadOptions() before anything reads them.
@@ -143,10 +145,9 @@ private:
     QAction *openFolderAction = nullptr;
     StatusWindow *statusWindow = nullptr;
 
-    // The line to the service, which, while it runs, receives instead.
-    ServiceClient *service = nullptr;
-    status::Snapshot serviceStatus;
-    // Above the options window's fields, while they are the service's.
+    // The figures as the reception last told them.
+    status::Snapshot lastStatus;
+    // Above the options window's fields, while they are not this program's.
     QLabel *serviceNote = nullptr;
 
     friend struct GravexProbe;

@@ -1,11 +1,12 @@
-// Gravex as the window of the service: while the service runs, it receives,
-// and the tray program shows its arrivals, warnings, status and options. A
-// tray program that receives itself when the service starts hands reception
-// over to it.
+// Gravex: who receives. This program itself, or, where the service runs and
+// receives, the service, whose window this program then is; and the
+// hand-over, when the service starts while this program receives: both
+// sides exist while it runs, and it lives here, where the one is replaced by
+// the other.
 #include "app/gravex.h"
 
 #include "i18n/strings.h"
-#include "reception/receiver.h"
+#include "reception/localreception.h"
 #include "service/serviceclient.h"
 #include "status/statuswindow.h"
 #include "tray/tray.h"
@@ -16,49 +17,36 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-// What the service says counts only while it receives instead of this
-// program.
-void Gravex::followService()
+// What the reception says is shown; the service is heard meanwhile only for
+// whether it should take over.
+void Gravex::useReception(Reception *chosen)
 {
-    connect(service, &ServiceClient::connected, this, [this] {
-        if (receiver) {
-            takenOver();
-        } else {
-            showServiceOptions(service->options());
-            trayIcon->resultsChanged();
-        }
-    });
-    connect(service, &ServiceClient::disconnected, this, [this] {
-        if (receiver)
-            return;
-        warn(strings::phrase(language, strings::ServiceGone));
-        trayIcon->resultsChanged();
-    });
-    connect(service, &ServiceClient::arrived, this, [this](const QDateTime &time) {
-        if (!receiver)
-            announceArrival(time);
-    });
-    connect(service, &ServiceClient::warning, this, [this](const QString &text) {
-        if (!receiver)
-            warn(text);
-    });
-    connect(service, &ServiceClient::todayChanged, this, [this] {
-        if (receiver)
-            takenOver(); // the service may have its port now
-        else
+    reception = chosen;
+    connect(reception, &Reception::arrived, this, &Gravex::announceArrival);
+    connect(reception, &Reception::warning, this, &Gravex::warn);
+    connect(reception, &Reception::todayChanged, this, [this] {
+        if (trayIcon)
             trayIcon->resultsChanged();
     });
-    connect(service, &ServiceClient::optionsReceived, this, [this](const QVariantMap &options) {
-        if (!receiver)
-            showServiceOptions(options);
+    connect(reception, &Reception::statusChanged, this, [this](const status::Snapshot &snapshot) {
+        lastStatus = snapshot;
+        if (statusWindow)
+            statusWindow->display(snapshot);
     });
-    connect(service, &ServiceClient::statusReceived, this,
-            [this](const status::Snapshot &snapshot) {
-                serviceStatus = snapshot;
-                if (!receiver && statusWindow)
-                    statusWindow->display(snapshot);
+    connect(reception, &Reception::optionsChanged, this,
+            [this](const options::Values &values, Reception::Change change) {
+                showReceptionOptions(values, change);
             });
-    connect(service, &ServiceClient::refused, this, &Gravex::serviceRefused);
+    connect(reception, &Reception::refused, this, &Gravex::showRefusal);
+    connect(reception, &Reception::availabilityChanged, this, [this](bool available) {
+        if (!available)
+            warn(strings::phrase(language, strings::ServiceGone));
+    });
+    if (reception == own) {
+        connect(service, &ServiceClient::connected, this, &Gravex::takenOver);
+        connect(service, &ServiceClient::todayChanged, this, &Gravex::takenOver);
+    }
+    showReceptionOptions(reception->options(), Reception::Elsewhere);
 }
 
 // The service itself (not a program posing as it) works on this program's
@@ -72,65 +60,64 @@ void Gravex::followService()
 // one receiving on its own.
 void Gravex::takenOver()
 {
-    if (service->options().value(QStringLiteral("udpPort")).toUInt() != udpPort ||
-        !service->isConnected())
+    if (!own || !service->isConnected() || service->options().udpPort != udpPort)
         return;
-    if (receiver->isReceiving() == service->serviceReceiving())
+    if (own->isReceiving() == service->serviceReceiving())
         return; // both cannot hold the port; neither does: nothing to hand over
-    if (receiver->isReceiving())
-        receiver->handOver([this](qintptr socket) { return service->giveSocket(socket); },
-                           [this] { service->portFreed(); });
-    delete std::exchange(receiver, nullptr);
-    showServiceOptions(service->options());
-    trayIcon->resultsChanged();
+    if (own->isReceiving())
+        own->handOver([this](qintptr socket) { return service->giveSocket(socket); },
+                      [this] { service->portFreed(); });
+    service->disconnect(this);
+    delete std::exchange(own, nullptr);
+    useReception(service);
+    if (trayIcon)
+        trayIcon->resultsChanged();
 }
 
-// The options window shows the service's options, which only some may
-// change; the others see why not.
-void Gravex::showServiceOptions(const QVariantMap &options)
+// The options window shows the options in force, which not every user may
+// change; a note above them says whose they are and why they may not.
+// Changed elsewhere, they replace what the fields hold; the answer to this
+// program's Apply leaves what was typed, but a folder refused.
+void Gravex::showReceptionOptions(const options::Values &values, int change)
 {
-    filePath = options.value(QStringLiteral("filePath")).toString();
-    udpPort = quint16(options.value(QStringLiteral("udpPort")).toUInt());
-    debug = options.value(QStringLiteral("debug")).toBool();
-    allowedSenders = options.value(QStringLiteral("allowedSenders")).toString();
+    filePath = values.filePath;
+    udpPort = values.udpPort;
+    debug = values.debug;
+    allowedSenders = values.allowedSenders;
+    if (statusWindow) {
+        statusWindow->setAllowedSenders(allowedSenders);
+        statusWindow->showEntryProblem({});
+    }
     if (!folderEdit) // the window is not built yet
         return;
-    if (!serviceNote) { // above the fields
+    if (change != Reception::Applied)
+        folderEdit->setText(filePath);
+    if (change == Reception::Elsewhere) {
+        portEdit->setText(QString::number(udpPort));
+        debugCheck->setChecked(debug);
+    }
+    const bool mayChange = reception->whoMayChange().isEmpty();
+    for (QWidget *field : {static_cast<QWidget *>(folderEdit), static_cast<QWidget *>(selectButton),
+                           static_cast<QWidget *>(portEdit), static_cast<QWidget *>(debugCheck)})
+        field->setEnabled(mayChange);
+    const QString note = reception->optionsNote(language);
+    if (!serviceNote && !note.isEmpty()) { // above the fields
         serviceNote = new QLabel(this);
         serviceNote->setObjectName(QStringLiteral("serviceNote"));
         serviceNote->setWordWrap(true);
         gridLayout->addWidget(serviceNote, 0, 1, 1, 4);
     }
-    if (options.value(QStringLiteral("folderNotMade"), true).toBool())
-        folderEdit->setText(filePath);
-    portEdit->setText(QString::number(udpPort));
-    debugCheck->setChecked(debug);
-    const QString who = service->whoMayChange();
-    for (QWidget *field : {static_cast<QWidget *>(folderEdit), static_cast<QWidget *>(selectButton),
-                           static_cast<QWidget *>(portEdit), static_cast<QWidget *>(debugCheck)})
-        field->setEnabled(who.isEmpty());
-    serviceNote->setText(strings::phrase(language, strings::ServiceOptions) +
-                         (who.isEmpty() ? QString() : QLatin1Char('\n') + whoMayChangeText(who)));
-    serviceNote->show();
-    if (statusWindow) {
-        statusWindow->setAllowedSenders(allowedSenders);
-        statusWindow->showEntryProblem({});
+    if (serviceNote) {
+        serviceNote->setText(note);
+        serviceNote->setVisible(!note.isEmpty());
     }
 }
 
-void Gravex::serviceRefused(const QVariantMap &why)
+void Gravex::showRefusal(const QString &whoMayChange, const QString &badEntry)
 {
-    const QString bad = why.value(QStringLiteral("badEntry")).toString();
-    const QString text =
-        !bad.isEmpty() ? strings::phrase(language, strings::BadEntry).arg(bad)
-                       : whoMayChangeText(why.value(QStringLiteral("whoMayChange")).toString());
+    const QString text = !badEntry.isEmpty()
+                             ? strings::phrase(language, strings::BadEntry).arg(badEntry)
+                             : Reception::whoMayChangeText(language, whoMayChange);
     if (statusWindow)
         statusWindow->showEntryProblem(text);
-}
-
-QString Gravex::whoMayChangeText(const QString &who)
-{
-    if (who.startsWith(QLatin1String("group:")))
-        return strings::phrase(language, strings::OnlyGroupMayChange).arg(who.mid(6));
-    return strings::phrase(language, strings::OnlyAdministratorsMayChange);
 }

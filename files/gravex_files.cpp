@@ -1,23 +1,20 @@
 // Gravex: filing accepted datagrams, one numbered data file per transfer:
-// the receiver's work while the tray program receives itself.
+// the reception's work, where this program receives itself.
 #include "app/gravex.h"
 
-#include "reception/receiver.h"
+#include "reception/reception.h"
 
 void Gravex::setFileCounter()
 {
-    if (receiver)
-        receiver->setFileCounter();
+    reception->setFileCounter();
 }
 
 void Gravex::addFileHeader()
 {
-    if (receiver)
-        receiver->addFileHeader();
+    reception->addFileHeader();
 }
 
 void Gravex::saveMessage(QByteArray message)
 {
-    if (receiver)
-        receiver->saveMessage(message);
+    reception->saveMessage(message);
 }

@@ -2,24 +2,22 @@
 #include "app/gravex.h"
 
 #include "reception/frame.h"
-#include "reception/receiver.h"
+#include "reception/reception.h"
 #include "reception/recordline.h"
 #include "tray/tray.h"
 
 #include <QDateTime>
 
-// Receiving and filing are the receiver's; the tray program's main object
-// owns it while it receives itself.
+// Receiving and filing are the reception's, which does them where this
+// program receives itself.
 void Gravex::createUdpSocket()
 {
-    if (receiver)
-        receiver->createUdpSocket();
+    reception->createUdpSocket();
 }
 
 void Gravex::receiveMessage()
 {
-    if (receiver)
-        receiver->receiveMessage();
+    reception->receiveMessage();
 }
 
 QString Gravex::getMessageString(QByteArray messageData)

@@ -1,8 +1,10 @@
 // The socket and reading datagrams off it.
 #include "reception/receiver.h"
 
-#include "files/encodedstream.h"
 #include "i18n/strings.h"
+#include "platform/platform.h"
+#include "reception/frame.h"
+#include "reception/recordline.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -22,34 +24,39 @@ constexpr int receivePassMs = 5;
 constexpr int letGoMs = 200;
 } // namespace
 
-Receiver::Receiver()
+Receiver::Receiver() : counting(recordline::scaleText)
 {
-    dataFile = new QFile;
-    debugFile = new QFile;
-    dataStream = new EncodedStream;
-    dataStream->setDevice(dataFile);
-    connect(&dayScanTimer, &QTimer::timeout, this, &Receiver::countTodayStep);
-    connect(&dayTimer, &QTimer::timeout, this, &Receiver::followToday);
+    connect(&filing, &Filing::dayFolder, &counting, &Counting::dayFolder);
+    connect(&filing, &Filing::fileOpened, &counting, &Counting::fileOpened);
+    connect(&filing, &Filing::stored, &counting, &Counting::stored);
+    connect(&filing, &Filing::discarded, &counting, &Counting::discarded);
+    connect(&filing, &Filing::batchEnded, &counting, &Counting::batchEnded);
+    connect(&filing, &Filing::synced, &counting, &Counting::synced);
+    connect(&filing, &Filing::warning, this, &Receiver::warn);
+    connect(&filing, &Filing::arrived, this, [this](const QDateTime &time) {
+        Q_EMIT arrived(time);
+        Q_EMIT todayChanged();
+    });
+    connect(&counting, &Counting::todayChanged, this, &Receiver::todayChanged);
 }
 
 Receiver::~Receiver()
 {
     storeAndClose();
+    filing.disconnect(this); // nothing is left to tell as the members go
     delete udpSocket;
-    delete dataFile;
-    delete debugFile;
-    delete dataStream;
 }
 
 void Receiver::warn(const QString &text)
 {
-    tally.warning(text, QDateTime::currentMSecsSinceEpoch());
+    counting.warning(text);
     Q_EMIT warning(text);
 }
 
 void Receiver::setDataFolder(const QString &folder)
 {
-    dataFolder = folder;
+    filing.setDataFolder(folder);
+    counting.setDataFolder(folder);
 }
 
 void Receiver::setPort(quint16 port_)
@@ -59,12 +66,30 @@ void Receiver::setPort(quint16 port_)
 
 void Receiver::setDebug(bool on)
 {
-    debug = on;
+    filing.setDebug(on);
 }
 
 void Receiver::setLanguage(int language_)
 {
     language = language_;
+    filing.setLanguage(language_);
+}
+
+bool Receiver::setAllowedSenders(const QString &text, QString *badEntry)
+{
+    return counting.setAllowedSenders(text, badEntry);
+}
+
+void Receiver::useStoredAllowedSenders(const QString &text)
+{
+    QString bad;
+    if (!setAllowedSenders(text, &bad))
+        warn(strings::phrase(language, strings::StoredListInvalid).arg(bad));
+}
+
+void Receiver::setFileCounter()
+{
+    filing.setFileCounter();
 }
 
 void Receiver::createUdpSocket()
@@ -93,13 +118,13 @@ bool Receiver::bindUdpSocket(bool quietly)
     if (!portProblem.isEmpty()) {
         delete socket;
         letGo();
-        syncQueue.finish();
+        filing.finishSyncs();
         if (!quietly || portProblem != before)
             warn(strings::bindFailedText(language, port, portProblem));
         return false;
     }
     letGo();
-    syncQueue.finish();
+    filing.finishSyncs();
     receiveOn(socket);
     return true;
 }
@@ -180,6 +205,68 @@ bool Receiver::handOver(const std::function<bool(qintptr)> &give,
 
 void Receiver::take(const QByteArray &datagram, const QHostAddress &sender, qint64 nowMs)
 {
-    if (tally.received(sender, nowMs))
+    if (counting.received(sender, nowMs))
         saveMessage(datagram);
+}
+
+// The checks of a datagram, in their order: a frame that does not begin
+// right leaves nothing behind; one whose length or CRC is wrong leaves its
+// debug dump. The lines of the records go to the transfer's file, and the
+// records are counted under their scales.
+void Receiver::saveMessage(const QByteArray &message)
+{
+    if (!frame::hasValidPrefix(message)) {
+        counting.rejected(status::Frame);
+        return;
+    }
+    filing.begin(message);
+    if (!frame::hasValidLength(message)) {
+        counting.rejected(status::Length);
+        return;
+    }
+    if (!frame::hasValidCrc(message)) {
+        counting.rejected(status::Crc);
+        return;
+    }
+    counting.accepted();
+    const QByteArrayView records = frame::recordData(message);
+    if (filing.write(recordline::renderAll(records))) {
+        for (qsizetype k = 0; k + frame::recordSize <= records.size(); k += frame::recordSize) {
+            const QByteArrayView record = records.sliced(k, frame::recordSize);
+            if (!recordline::isEmpty(record))
+                counting.stage(recordline::scaleKey(record));
+        }
+    }
+    if (frame::endsTransfer(message))
+        filing.endTransfer();
+}
+
+void Receiver::addFileHeader()
+{
+    filing.addFileHeader();
+}
+
+void Receiver::finishBatch()
+{
+    filing.finishBatch();
+}
+
+void Receiver::storeAndClose()
+{
+    filing.storeAndClose();
+}
+
+status::Snapshot Receiver::statusSnapshot()
+{
+    status::Snapshot s = counting.snapshot();
+    status::Reception &r = s.reception;
+    r.port = port;
+    r.open = isReceiving();
+    r.problem = portProblem;
+    if (r.open) {
+        r.bufferBytes =
+            udpSocket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
+        r.dropped = platform::droppedDatagrams(udpSocket->socketDescriptor());
+    }
+    return s;
 }

@@ -1,9 +1,7 @@
 #pragma once
 
-#include "files/datafiles.h"
-#include "files/syncqueue.h"
-#include "status/dayscan.h"
-#include "status/tally.h"
+#include "files/filing.h"
+#include "status/counting.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -13,20 +11,14 @@
 
 #include <functional>
 
-class EncodedStream;
-class QFile;
 class QHostAddress;
 class QUdpSocket;
 
-// Receiving and filing, with no window: the UDP socket, the checks of every
-// datagram, the day folders with their numbered data files and debug dumps,
-// the sync to disk, and the figures the status window shows. The tray
-// program's main object and the service each own one; it tells its owner
-// through signals and knows nothing of who shows what.
-//
-//   reception/receiver.cpp         the socket and reading
-//   files/receiver_files.cpp       filing a datagram, data files, syncing
-//   status/receiver_status.cpp     today's figures, allowed senders
+// Receiving, with no window: the UDP socket and the checks of every datagram,
+// which joins filing (files/filing.h) and counting (status/counting.h): what
+// passes is filed, and all of it counted. The tray program's main object and
+// the service each own one; it tells its owner through signals and knows
+// nothing of who shows what.
 class Receiver : public QObject
 {
     Q_OBJECT
@@ -80,8 +72,8 @@ public:
     bool adoptSocket(qintptr socket);
 
     status::Snapshot statusSnapshot();
-    qint64 recordsToday() const { return tally.recordsToday(); }
-    qint64 lastArrivalMs() const { return tally.lastArrivalMs(); }
+    qint64 recordsToday() const { return counting.recordsToday(); }
+    qint64 lastArrivalMs() const { return counting.lastArrivalMs(); }
 
 Q_SIGNALS:
     // Records of a batch are on the disk.
@@ -92,29 +84,13 @@ Q_SIGNALS:
     void todayChanged();
 
 private:
-    const QString &todaysDateFolder();
-    void makeDateFolder(const QString &dateFolder);
-    bool newFile() const;
-    void openDataFile(const QString &dateFolder);
     void receiveOn(QUdpSocket *socket);
-    void storeLines();
-    bool reopenVanishedDataFile();
-    void closeDataFile();
-    void syncWritten(bool announce);
     void letGo();
-    void warnOfLoss(const QString &path);
     // Kept among the recent events, and told.
     void warn(const QString &text);
-    void countToday(const QString &dateFolder);
-    void countTodayStep();
-    void followToday();
 
-    // The options.
-    QString dataFolder;
     quint16 port = 0;
-    bool debug = false;
     int language = 0;
-    QString allowedSenders;
 
     QUdpSocket *udpSocket = nullptr;
     // Why the port is not open; empty while it is.
@@ -122,32 +98,9 @@ private:
     // One buffer for every datagram read, kept for the socket's life.
     QByteArray receiveBuffer;
 
-    QFile *dataFile = nullptr;
-    QFile *debugFile = nullptr;
-    EncodedStream *dataStream = nullptr;
-    qint64 fileCounter = 0;
-    // Each opening of a data file is a generation of its own: a file made
-    // anew under the name of one deleted is another file.
-    qint64 fileGeneration = 0;
-    datafiles::TodaysFolder todaysFolder;
-    // Today's folder was looked at in this batch of datagrams.
-    bool dateFolderChecked = false;
-    datafiles::HeldDebugDump debugDump;
-    datafiles::SyncQueue syncQueue;
-    // The file the user was last warned of, until a write there succeeds:
-    // one warning for each time writing fails.
-    QString warnedFile;
-    // Lines reached their file in this batch of datagrams: one notice at its end.
-    bool resultsStored = false;
-
-    status::Tally tally;
-    // The records handed to their files in this pass, counted once synced.
-    QList<status::Tally::Arrival> arriving;
-    // Today's files already on disk, counted a few at a time.
-    status::DayScan dayScan;
-    QTimer dayScanTimer;
-    // Looks at the date now and then, for a day that began without traffic.
-    QTimer dayTimer;
+    Counting counting;
+    // After what it tells, so that it goes first and tells it all.
+    Filing filing;
 
     friend struct GravexProbe;
 };

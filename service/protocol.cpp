@@ -49,6 +49,135 @@ bool takeMessages(QByteArray &buffer, QList<Message> *messages, quint32 largest)
     return true;
 }
 
+namespace {
+
+// The keys, each named here alone.
+const QString recordsTodayKey = QStringLiteral("recordsToday");
+const QString lastArrivalKey = QStringLiteral("lastArrival");
+const QString receivingKey = QStringLiteral("receiving");
+const QString versionKey = QStringLiteral("version");
+const QString whoMayChangeKey = QStringLiteral("whoMayChange");
+const QString timeKey = QStringLiteral("time");
+const QString filePathKey = QStringLiteral("filePath");
+const QString udpPortKey = QStringLiteral("udpPort");
+const QString debugKey = QStringLiteral("debug");
+const QString languageKey = QStringLiteral("language");
+const QString allowedSendersKey = QStringLiteral("allowedSenders");
+const QString typedFolderKey = QStringLiteral("typedFolder");
+const QString folderNotMadeKey = QStringLiteral("folderNotMade");
+const QString badEntryKey = QStringLiteral("badEntry");
+const QString textKey = QStringLiteral("text");
+const QString snapshotKey = QStringLiteral("snapshot");
+
+} // namespace
+
+QVariantMap Day::toMap() const
+{
+    return {{recordsTodayKey, recordsToday},
+            {lastArrivalKey, lastArrivalMs},
+            {receivingKey, receiving}};
+}
+
+Day Day::fromMap(const QVariantMap &map)
+{
+    return {map.value(recordsTodayKey).toLongLong(), map.value(lastArrivalKey).toLongLong(),
+            map.value(receivingKey).toBool()};
+}
+
+QVariantMap Greeting::toMap() const
+{
+    QVariantMap map = day.toMap();
+    map.insert(versionKey, version);
+    map.insert(whoMayChangeKey, whoMayChange);
+    return map;
+}
+
+Greeting Greeting::fromMap(const QVariantMap &map)
+{
+    return {map.value(versionKey).toInt(), map.value(whoMayChangeKey).toString(),
+            Day::fromMap(map)};
+}
+
+QVariantMap ArrivalTime::toMap() const
+{
+    QVariantMap map = day.toMap();
+    map.insert(timeKey, timeMs);
+    return map;
+}
+
+ArrivalTime ArrivalTime::fromMap(const QVariantMap &map)
+{
+    return {map.value(timeKey).toLongLong(), Day::fromMap(map)};
+}
+
+QVariantMap Settings::toMap() const
+{
+    QVariantMap map{{filePathKey, filePath},
+                    {udpPortKey, udpPort},
+                    {debugKey, debug},
+                    {languageKey, language},
+                    {allowedSendersKey, allowedSenders}};
+    if (!typedFolder.isNull())
+        map.insert(typedFolderKey, typedFolder);
+    if (folderNotMade)
+        map.insert(folderNotMadeKey, *folderNotMade);
+    return map;
+}
+
+Settings Settings::fromMap(const QVariantMap &map)
+{
+    return fromMap(map, Settings{});
+}
+
+Settings Settings::fromMap(const QVariantMap &map, const Settings &current)
+{
+    Settings s;
+    s.filePath = map.value(filePathKey, current.filePath).toString();
+    s.udpPort = quint16(map.value(udpPortKey, current.udpPort).toUInt());
+    s.debug = map.value(debugKey, current.debug).toBool();
+    s.language = map.value(languageKey, current.language).toInt() != 0 ? 1 : 0;
+    s.allowedSenders = map.value(allowedSendersKey, current.allowedSenders).toString();
+    s.typedFolder = map.value(typedFolderKey, s.filePath).toString();
+    if (map.contains(folderNotMadeKey))
+        s.folderNotMade = map.value(folderNotMadeKey).toBool();
+    return s;
+}
+
+QVariantMap Refusal::toMap() const
+{
+    QVariantMap map;
+    if (!whoMayChange.isEmpty())
+        map.insert(whoMayChangeKey, whoMayChange);
+    if (!badEntry.isEmpty())
+        map.insert(badEntryKey, badEntry);
+    return map;
+}
+
+Refusal Refusal::fromMap(const QVariantMap &map)
+{
+    return {map.value(whoMayChangeKey).toString(), map.value(badEntryKey).toString()};
+}
+
+QVariantMap Text::toMap() const
+{
+    return {{textKey, text}};
+}
+
+Text Text::fromMap(const QVariantMap &map)
+{
+    return {map.value(textKey).toString()};
+}
+
+QVariantMap StatusBytes::toMap() const
+{
+    return {{snapshotKey, snapshot}};
+}
+
+StatusBytes StatusBytes::fromMap(const QVariantMap &map)
+{
+    return {map.value(snapshotKey).toByteArray()};
+}
+
 void send(QLocalSocket *socket, Kind kind, const QVariantMap &values)
 {
     socket->write(frame({kind, values}));

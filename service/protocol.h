@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <optional>
+
 class QLocalSocket;
 
 // What the service and the tray programs that watch it say to each other over
@@ -17,22 +19,93 @@ namespace protocol {
 // misread each other across versions.
 constexpr int version = 3;
 
+// The kinds of message, each with the values of the struct named beside it.
 enum Kind : quint8 {
     // service to watcher
-    Hello = 1, // version, whoMayChange (empty: this watcher), receiving, and Today's
-    Arrival,   // time (ms since the epoch), and Today's
-    Today,     // recordsToday, lastArrival (ms since the epoch, 0: none)
-    Warning,   // text
-    Status,    // snapshot (status::serialize)
-    Options,   // filePath, udpPort, debug, language, allowedSenders; folderNotMade after an Apply
-    Refused,   // whoMayChange, or badEntry of the allowed senders
+    Hello = 1, // Greeting
+    Arrival,   // ArrivalTime
+    Today,     // Day
+    Warning,   // Text
+    Status,    // StatusBytes
+    Options,   // Settings, folderNotMade after an Apply
+    Refused,   // Refusal
     // watcher to service; the first message of a watcher is answered with a
     // Hello and the Options
     GetStatus,
     GetOptions,
-    ApplyOptions,        // filePath, typedFolder, udpPort, debug, language
-    ApplyAllowedSenders, // text
+    ApplyOptions,        // Settings: what it leaves out stays as it is
+    ApplyAllowedSenders, // Text
     PortFreed,           // a tray program closed its socket on the service's port
+};
+
+// The values of each kind of message, each key named once (protocol.cpp):
+// a misspelt one does not compile.
+
+// The service's day, as every watcher hears it.
+struct Day
+{
+    qint64 recordsToday = 0;
+    qint64 lastArrivalMs = 0; // 0: none today
+    bool receiving = false;   // the service has its port
+    QVariantMap toMap() const;
+    static Day fromMap(const QVariantMap &map);
+};
+
+struct Greeting
+{
+    int version = 0;
+    QString whoMayChange; // empty: the watcher may change the options
+    Day day;
+    QVariantMap toMap() const;
+    static Greeting fromMap(const QVariantMap &map);
+};
+
+struct ArrivalTime
+{
+    qint64 timeMs = 0;
+    Day day;
+    QVariantMap toMap() const;
+    static ArrivalTime fromMap(const QVariantMap &map);
+};
+
+// The service's options, as in force or as asked for.
+struct Settings
+{
+    QString filePath;
+    quint16 udpPort = 0;
+    bool debug = false;
+    int language = 0;
+    QString allowedSenders;
+    QString typedFolder; // asked: the folder field as typed
+    // In the answer to the watcher that asked: whether the folder it asked
+    // for was refused. Not there in what every watcher hears.
+    std::optional<bool> folderNotMade;
+    QVariantMap toMap() const;
+    static Settings fromMap(const QVariantMap &map);
+    // What `map` leaves out is as in `current`.
+    static Settings fromMap(const QVariantMap &map, const Settings &current);
+};
+
+struct Refusal
+{
+    QString whoMayChange; // who may, when the watcher may not
+    QString badEntry;     // of the allowed senders
+    QVariantMap toMap() const;
+    static Refusal fromMap(const QVariantMap &map);
+};
+
+struct Text
+{
+    QString text;
+    QVariantMap toMap() const;
+    static Text fromMap(const QVariantMap &map);
+};
+
+struct StatusBytes
+{
+    QByteArray snapshot; // status::serialize
+    QVariantMap toMap() const;
+    static StatusBytes fromMap(const QVariantMap &map);
 };
 
 struct Message
@@ -54,5 +127,9 @@ constexpr quint32 largestAnswer = 1024 * 1024;
 bool takeMessages(QByteArray &buffer, QList<Message> *messages, quint32 largest);
 
 void send(QLocalSocket *socket, Kind kind, const QVariantMap &values = {});
+template <typename Values> void send(QLocalSocket *socket, Kind kind, const Values &values)
+{
+    send(socket, kind, values.toMap());
+}
 
 } // namespace protocol

@@ -1,6 +1,5 @@
 #include "service/service.h"
 
-#include "files/datafiles.h"
 #include "i18n/strings.h"
 #include "platform/platform.h"
 #include "status/snapshot.h"
@@ -12,26 +11,23 @@
 
 #include <algorithm>
 
-Service::Service() : settings(options::openStore())
+Service::Service()
+    : settings(options::openStore()),
+      reception(*settings, options::load(*settings, platform::serviceDataFolder()), true)
 {
-    values = options::load(*settings, platform::serviceDataFolder());
-    connect(&receiver, &Receiver::warning, this, &Service::warn);
-    connect(&receiver, &Receiver::arrived, this, [this](const QDateTime &time) {
-        QVariantMap arrival = today();
-        arrival.insert(QStringLiteral("time"), time.toMSecsSinceEpoch());
-        tell(protocol::Arrival, arrival);
+    connect(&reception, &Reception::warning, this, &Service::warn);
+    connect(&reception, &Reception::arrived, this, [this](const QDateTime &time) {
+        tell(protocol::Arrival, protocol::ArrivalTime{time.toMSecsSinceEpoch(), today()}.toMap());
     });
-    connect(&receiver, &Receiver::todayChanged, this, [this] { tell(protocol::Today, today()); });
+    connect(&reception, &Reception::todayChanged, this,
+            [this] { tell(protocol::Today, today().toMap()); });
     // A port taken by another program (a tray program, on Windows) may come
     // free: the watchers hear when the service has it.
     bindRetry.setInterval(bindRetryMs);
     connect(&bindRetry, &QTimer::timeout, this, [this] {
-        if (receiver.isReceiving() || receiver.bindUdpSocket(true))
+        if (reception.isReceiving() || reception.bind(true))
             receiving();
     });
-    // At the end of a Windows session, or on a stop request, the event loop
-    // ends: what was read is stored before the process goes.
-    connect(qApp, &QCoreApplication::aboutToQuit, &receiver, &Receiver::storeAndClose);
 }
 
 // The watchers' sockets say they disconnect as the listener deletes them:
@@ -44,14 +40,9 @@ Service::~Service()
 
 void Service::start()
 {
-    receiver.setDataFolder(values.filePath);
-    receiver.setPort(values.udpPort);
-    receiver.setDebug(values.debug);
-    receiver.setLanguage(values.language);
-    receiver.useStoredAllowedSenders(values.allowedSenders);
-    receiver.setFileCounter();
-    receiver.createUdpSocket();
-    if (!receiver.isReceiving())
+    reception.setFileCounter();
+    reception.createUdpSocket();
+    if (!reception.isReceiving())
         bindRetry.start();
     // Anyone may watch; what a watcher may change is asked of the system.
     const QString name = platform::serviceSocketName();
@@ -61,7 +52,8 @@ void Service::start()
     listener = platform::listenForWatchers(
         name, [this](QLocalSocket *watcher) { welcome(watcher); }, &problem);
     if (!listener)
-        warn(strings::phrase(values.language, strings::ServiceUnreachable).arg(name, problem));
+        warn(strings::phrase(reception.options().language, strings::ServiceUnreachable)
+                 .arg(name, problem));
 }
 
 // Room is made for every newcomer as far as it can be without letting one
@@ -187,26 +179,26 @@ void Service::handle(QLocalSocket *watcher, const protocol::Message &m)
         if (now - watchers.value(watcher).lastStatusMs < statusPauseMs)
             break;
         watchers[watcher].lastStatusMs = now;
-        const QByteArray snapshot =
-            status::serialize(receiver.statusSnapshot(), protocol::largestAnswer - 1024);
+        const protocol::StatusBytes status{
+            status::serialize(reception.snapshot(), protocol::largestAnswer - 1024)};
         // Taking the snapshot may have told the watchers of a new day, and
         // let this one go.
         if (watchers.contains(watcher))
-            send(watcher, protocol::Status, {{QStringLiteral("snapshot"), snapshot}});
+            send(watcher, protocol::Status, status.toMap());
         break;
     }
     case protocol::GetOptions:
-        send(watcher, protocol::Options, optionValues());
+        send(watcher, protocol::Options, settingsInForce().toMap());
         break;
     case protocol::ApplyOptions:
         applyOptions(watcher, m.values);
         break;
     case protocol::ApplyAllowedSenders:
-        applyAllowedSenders(watcher, m.values.value(QStringLiteral("text")).toString());
+        applyAllowedSenders(watcher, protocol::Text::fromMap(m.values).text);
         break;
     case protocol::PortFreed:
         // Anyone may ask the service to try its port: it would anyway.
-        if (!receiver.isReceiving() && receiver.bindUdpSocket(true))
+        if (!reception.isReceiving() && reception.bind(true))
             receiving();
         break;
     default:
@@ -235,72 +227,52 @@ void Service::greet(QLocalSocket *watcher)
             return;
         }
     }
-    QVariantMap hello = today();
-    hello.insert(QStringLiteral("version"), protocol::version);
-    hello.insert(QStringLiteral("whoMayChange"), w.whoMayChange);
-    if (send(watcher, protocol::Hello, hello))
-        send(watcher, protocol::Options, optionValues());
+    const protocol::Greeting hello{protocol::version, w.whoMayChange, today()};
+    if (send(watcher, protocol::Hello, hello.toMap()))
+        send(watcher, protocol::Options, settingsInForce().toMap());
 }
 
 bool Service::mayChange(QLocalSocket *watcher)
 {
     const QString who = watchers.value(watcher).whoMayChange;
     if (!who.isEmpty())
-        send(watcher, protocol::Refused, {{QStringLiteral("whoMayChange"), who}});
+        send(watcher, protocol::Refused, protocol::Refusal{who, {}}.toMap());
     return who.isEmpty();
 }
 
-// As Apply in the options window: the folder field's rule, the values stored,
-// and the port bound again. What a request leaves out stays as it is. The
-// service writes into its data folder itself: one it cannot write in (a home
-// hidden from it, a drive of the user's) is not taken.
+// As Apply in the options window (what a request leaves out stays as it is),
+// but a data folder the service cannot write in (a home hidden from it, a
+// drive of the user's) is not taken.
 void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
 {
     if (!mayChange(watcher))
         return;
-    const auto asked = [&request](const char *key, const QVariant &current) {
-        return request.value(QLatin1String(key), current);
-    };
-    const QString chosen = asked("filePath", values.filePath).toString();
-    bool folderNotMade = false;
-    QString folder =
-        options::appliedDataFolder(asked("typedFolder", chosen).toString(), chosen, &folderNotMade);
-    if (folder != values.filePath && !datafiles::isWritableFolder(folder)) {
-        folder = values.filePath;
-        folderNotMade = true;
-    }
-    values.filePath = folder;
-    values.udpPort = quint16(asked("udpPort", values.udpPort).toUInt());
-    values.debug = asked("debug", values.debug).toBool();
-    values.language = asked("language", values.language).toInt() != 0 ? 1 : 0;
-    settings->setValue(QLatin1String(options::filePathKey), values.filePath);
-    settings->setValue(QLatin1String(options::udpPortKey), int(values.udpPort));
-    settings->setValue(QLatin1String(options::debugKey), values.debug);
-    settings->setValue(QLatin1String(options::languageKey), options::languageText(values.language));
-    settings->sync();
-    receiver.setDataFolder(values.filePath);
-    receiver.setPort(values.udpPort);
-    receiver.setDebug(values.debug);
-    receiver.setLanguage(values.language);
-    if (receiver.bindUdpSocket())
+    const protocol::Settings asked = protocol::Settings::fromMap(request, settingsInForce());
+    options::Values values = reception.options();
+    values.filePath = asked.filePath;
+    values.udpPort = asked.udpPort;
+    values.debug = asked.debug;
+    values.language = asked.language;
+    const Reception::Change change = reception.applyNow(values, asked.typedFolder);
+    if (reception.isReceiving())
         bindRetry.stop();
     else
         bindRetry.start();
     // Every watcher shows the options in force, and has them before the day
     // that may tell a tray program the service now receives on its port.
-    QVariantMap applied = optionValues();
-    tell(protocol::Options, applied, watcher);
-    applied.insert(QStringLiteral("folderNotMade"), folderNotMade);
+    protocol::Settings applied = settingsInForce();
+    tell(protocol::Options, applied.toMap(), watcher);
+    applied.folderNotMade = change == Reception::FolderNotMade;
     if (watchers.contains(watcher)) // binding may have told all, and let it go
-        send(watcher, protocol::Options, applied);
-    tell(protocol::Today, today());
+        send(watcher, protocol::Options, applied.toMap());
+    tell(protocol::Today, today().toMap());
 }
 
 // A tray program that received on the service's port gives it its socket:
 // taken while the service has none, and only on the port in force.
 bool Service::takeSocket(qintptr socket, quint16 port)
 {
-    if (port != values.udpPort || !receiver.adoptSocket(socket))
+    if (port != reception.options().udpPort || !reception.adoptSocket(socket))
         return false;
     receiving();
     return true;
@@ -310,7 +282,7 @@ bool Service::takeSocket(qintptr socket, quint16 port)
 void Service::receiving()
 {
     bindRetry.stop();
-    tell(protocol::Today, today());
+    tell(protocol::Today, today().toMap());
 }
 
 void Service::applyAllowedSenders(QLocalSocket *watcher, const QString &text)
@@ -318,30 +290,28 @@ void Service::applyAllowedSenders(QLocalSocket *watcher, const QString &text)
     QString bad;
     if (!mayChange(watcher))
         return;
-    if (!receiver.setAllowedSenders(text, &bad)) {
-        send(watcher, protocol::Refused, {{QStringLiteral("badEntry"), bad}});
+    if (!reception.applyAllowedSendersNow(text, &bad)) {
+        send(watcher, protocol::Refused, protocol::Refusal{{}, bad}.toMap());
         return;
     }
-    values.allowedSenders = text.simplified();
-    settings->setValue(QLatin1String(options::allowedSendersKey), values.allowedSenders);
-    settings->sync();
-    tell(protocol::Options, optionValues());
+    tell(protocol::Options, settingsInForce().toMap());
 }
 
-QVariantMap Service::optionValues() const
+protocol::Settings Service::settingsInForce() const
 {
-    return {{QStringLiteral("filePath"), values.filePath},
-            {QStringLiteral("udpPort"), values.udpPort},
-            {QStringLiteral("debug"), values.debug},
-            {QStringLiteral("language"), values.language},
-            {QStringLiteral("allowedSenders"), values.allowedSenders}};
+    const options::Values v = reception.options();
+    protocol::Settings s;
+    s.filePath = v.filePath;
+    s.udpPort = v.udpPort;
+    s.debug = v.debug;
+    s.language = v.language;
+    s.allowedSenders = v.allowedSenders;
+    return s;
 }
 
-QVariantMap Service::today() const
+protocol::Day Service::today() const
 {
-    return {{QStringLiteral("recordsToday"), receiver.recordsToday()},
-            {QStringLiteral("lastArrival"), receiver.lastArrivalMs()},
-            {QStringLiteral("receiving"), receiver.isReceiving()}};
+    return {reception.recordsToday(), reception.lastArrivalMs(), reception.isReceiving()};
 }
 
 // A watcher that leaves what it is told unread is let go before it costs the
@@ -378,7 +348,7 @@ void Service::drop(QLocalSocket *watcher)
 void Service::warn(const QString &text)
 {
     platform::logWarning(text);
-    tell(protocol::Warning, {{QStringLiteral("text"), text}});
+    tell(protocol::Warning, protocol::Text{text}.toMap());
 }
 
 int runService()

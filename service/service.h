@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reception/receiver.h"
+#include "reception/localreception.h"
 #include "service/protocol.h"
 #include "settings/options.h"
 
@@ -75,8 +75,8 @@ private:
     bool takeSocket(qintptr socket, quint16 port);
     void receiving();
     bool mayChange(QLocalSocket *watcher);
-    QVariantMap optionValues() const;
-    QVariantMap today() const;
+    protocol::Settings settingsInForce() const;
+    protocol::Day today() const;
     // False when the watcher was let go instead, for all it left unread.
     bool send(QLocalSocket *watcher, protocol::Kind kind, const QVariantMap &message = {});
     void tell(protocol::Kind kind, const QVariantMap &message, QLocalSocket *except = nullptr);
@@ -84,7 +84,6 @@ private:
     void warn(const QString &text);
 
     std::unique_ptr<QSettings> settings;
-    options::Values values;
     QHash<QLocalSocket *, Watcher> watchers;
     qint64 watcherSerial = 0;
     // Tries again, now and then, to open a port it could not.
@@ -94,7 +93,7 @@ private:
     std::unique_ptr<QObject> listener;
     std::unique_ptr<QObject> inbox;
     // Last, so it goes first: what it tells at the end still has its watchers.
-    Receiver receiver;
+    LocalReception reception;
 };
 
 // What main() does for `Trelvant --service`, once the application object

@@ -1,5 +1,6 @@
 #include "service/serviceclient.h"
 
+#include "i18n/strings.h"
 #include "platform/platform.h"
 
 #include <QDeadlineTimer>
@@ -47,22 +48,60 @@ void ServiceClient::tryConnecting()
         ask();
 }
 
-// As the service said last, in its hello or since.
-bool ServiceClient::serviceReceiving() const
-{
-    return today.value(QStringLiteral("receiving")).toBool();
-}
-
-QString ServiceClient::whoMayChange() const
-{
-    return hello.value(QStringLiteral("whoMayChange")).toString();
-}
-
 // The first message: the service answers with its hello and its options.
 void ServiceClient::ask()
 {
     if (!std::exchange(asked, true))
         protocol::send(&socket, protocol::GetOptions);
+}
+
+options::Values ServiceClient::options() const
+{
+    options::Values v;
+    v.filePath = settings.filePath;
+    v.udpPort = settings.udpPort;
+    v.debug = settings.debug;
+    v.language = settings.language;
+    v.allowedSenders = settings.allowedSenders;
+    return v;
+}
+
+QString ServiceClient::optionsNote(int language) const
+{
+    const QString who = whoMayChange();
+    return strings::phrase(language, strings::ServiceOptions) +
+           (who.isEmpty() ? QString() : QLatin1Char('\n') + whoMayChangeText(language, who));
+}
+
+QString ServiceClient::source(int language) const
+{
+    return strings::phrase(language, greeted ? strings::ServiceReceives : strings::ServiceGone);
+}
+
+void ServiceClient::apply(const options::Values &asked_, const QString &typedFolder)
+{
+    if (!greeted)
+        return;
+    protocol::Settings request = settings;
+    request.filePath = asked_.filePath;
+    request.typedFolder = typedFolder;
+    request.udpPort = asked_.udpPort;
+    request.debug = asked_.debug;
+    request.language = asked_.language;
+    request.folderNotMade.reset();
+    protocol::send(&socket, protocol::ApplyOptions, request);
+}
+
+void ServiceClient::applyAllowedSenders(const QString &text)
+{
+    if (greeted)
+        protocol::send(&socket, protocol::ApplyAllowedSenders, protocol::Text{text});
+}
+
+void ServiceClient::requestStatus()
+{
+    if (greeted)
+        protocol::send(&socket, protocol::GetStatus);
 }
 
 bool ServiceClient::giveSocket(qintptr udpSocket)
@@ -78,24 +117,6 @@ void ServiceClient::portFreed()
         protocol::send(&socket, protocol::PortFreed);
         socket.flush();
     }
-}
-
-void ServiceClient::requestStatus()
-{
-    if (greeted)
-        protocol::send(&socket, protocol::GetStatus);
-}
-
-void ServiceClient::applyOptions(const QVariantMap &request)
-{
-    if (greeted)
-        protocol::send(&socket, protocol::ApplyOptions, request);
-}
-
-void ServiceClient::applyAllowedSenders(const QString &text)
-{
-    if (greeted)
-        protocol::send(&socket, protocol::ApplyAllowedSenders, {{QStringLiteral("text"), text}});
 }
 
 void ServiceClient::read()
@@ -118,46 +139,55 @@ void ServiceClient::handle(const protocol::Message &m)
 {
     switch (m.kind) {
     case protocol::Hello:
-        if (m.values.value(QStringLiteral("version")).toInt() != protocol::version) {
+        hello = protocol::Greeting::fromMap(m.values);
+        if (hello.version != protocol::version) {
             socket.abort();
             return;
         }
-        hello = today = m.values;
+        heard = true;
+        day = hello.day;
         break;
-    case protocol::Options:
-        if (hello.isEmpty()) // none accepted
+    case protocol::Options: {
+        if (!heard) // none accepted
             return;
-        serviceOptions = m.values;
+        settings = protocol::Settings::fromMap(m.values);
         // The options follow the hello: only then is everything known.
         if (!std::exchange(greeted, true)) {
             retry.stop();
             Q_EMIT connected();
+            Q_EMIT availabilityChanged(true);
         }
-        Q_EMIT optionsReceived(m.values);
+        const Change change = !settings.folderNotMade   ? Elsewhere
+                              : *settings.folderNotMade ? FolderNotMade
+                                                        : Applied;
+        Q_EMIT optionsChanged(options(), change);
         break;
-    case protocol::Arrival:
-        today = m.values;
-        Q_EMIT arrived(
-            QDateTime::fromMSecsSinceEpoch(m.values.value(QStringLiteral("time")).toLongLong()));
+    }
+    case protocol::Arrival: {
+        const protocol::ArrivalTime arrival = protocol::ArrivalTime::fromMap(m.values);
+        day = arrival.day;
+        Q_EMIT arrived(QDateTime::fromMSecsSinceEpoch(arrival.timeMs));
         Q_EMIT todayChanged();
         break;
+    }
     case protocol::Today:
-        today = m.values;
+        day = protocol::Day::fromMap(m.values);
         Q_EMIT todayChanged();
         break;
     case protocol::Warning:
-        Q_EMIT warning(m.values.value(QStringLiteral("text")).toString());
+        Q_EMIT warning(protocol::Text::fromMap(m.values).text);
         break;
     case protocol::Status: {
         status::Snapshot snapshot;
-        if (status::deserialize(m.values.value(QStringLiteral("snapshot")).toByteArray(),
-                                &snapshot))
-            Q_EMIT statusReceived(snapshot);
+        if (status::deserialize(protocol::StatusBytes::fromMap(m.values).snapshot, &snapshot))
+            Q_EMIT statusChanged(snapshot);
         break;
     }
-    case protocol::Refused:
-        Q_EMIT refused(m.values);
+    case protocol::Refused: {
+        const protocol::Refusal why = protocol::Refusal::fromMap(m.values);
+        Q_EMIT refused(why.whoMayChange, why.badEntry);
         break;
+    }
     default:
         break;
     }
@@ -166,8 +196,12 @@ void ServiceClient::handle(const protocol::Message &m)
 void ServiceClient::lost()
 {
     buffer.clear();
-    hello.clear();
+    heard = false;
+    hello = {};
     retry.start();
-    if (std::exchange(greeted, false))
+    if (std::exchange(greeted, false)) {
         Q_EMIT disconnected();
+        Q_EMIT availabilityChanged(false);
+        Q_EMIT todayChanged();
+    }
 }

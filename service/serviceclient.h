@@ -1,19 +1,17 @@
 #pragma once
 
+#include "reception/reception.h"
 #include "service/protocol.h"
-#include "status/snapshot.h"
 
-#include <QDateTime>
 #include <QLocalSocket>
-#include <QObject>
 #include <QTimer>
-#include <QVariantMap>
 
-// A tray program's line to the service: it hears the service's arrivals and
-// warnings, asks for its status and its options, and asks to change them.
-// While the service cannot be reached it tries again every second. Only the
-// service itself is connected to, never a program posing as it.
-class ServiceClient : public QObject
+// A tray program's line to the service, which receives instead of it: it
+// hears the service's arrivals and warnings, asks for its status and its
+// options, and asks to change them. While the service cannot be reached it
+// tries again every second. Only the service itself is connected to, never a
+// program posing as it.
+class ServiceClient : public Reception
 {
     Q_OBJECT
 
@@ -29,32 +27,31 @@ public:
     // it answered. Keeps trying from then on either way.
     bool connectNow(int waitMs);
     bool isConnected() const { return greeted; }
-    // What the service said when it answered.
-    bool serviceReceiving() const;
-    QString whoMayChange() const;
-    const QVariantMap &options() const { return serviceOptions; }
-    qint64 recordsToday() const { return today.value(QStringLiteral("recordsToday")).toLongLong(); }
-    qint64 lastArrivalMs() const { return today.value(QStringLiteral("lastArrival")).toLongLong(); }
+    // What the service said last: whether it has its port.
+    bool serviceReceiving() const { return day.receiving; }
+
+    options::Values options() const override;
+    QString whoMayChange() const override { return hello.whoMayChange; }
+    bool isAvailable() const override { return greeted; }
+    QString optionsNote(int language) const override;
+    QString source(int language) const override;
+    qint64 recordsToday() const override { return day.recordsToday; }
+    qint64 lastArrivalMs() const override { return day.lastArrivalMs; }
+    // The service answers, or refuses a user who may not.
+    void apply(const options::Values &asked, const QString &typedFolder) override;
+    void applyAllowedSenders(const QString &text) override;
+    void chooseFolder(const QString &) override {}
+    void requestStatus() override;
 
     // The tray program's socket on the service's port, given to it: true
     // when the service took it.
     bool giveSocket(qintptr socket);
     // The tray program closed its socket on the service's port.
     void portFreed();
-    void requestStatus();
-    void applyOptions(const QVariantMap &request);
-    void applyAllowedSenders(const QString &text);
 
 Q_SIGNALS:
     void connected();
     void disconnected();
-    void arrived(const QDateTime &time);
-    void warning(const QString &text);
-    void todayChanged();
-    void statusReceived(const status::Snapshot &snapshot);
-    void optionsReceived(const QVariantMap &options);
-    // whoMayChange, or badEntry of the allowed senders.
-    void refused(const QVariantMap &why);
 
 private:
     void tryConnecting();
@@ -67,8 +64,9 @@ private:
     QTimer retry;
     QByteArray buffer;
     bool asked = false;
+    bool heard = false; // a hello of this version
     bool greeted = false;
-    QVariantMap hello;
-    QVariantMap today;
-    QVariantMap serviceOptions;
+    protocol::Greeting hello;
+    protocol::Day day;
+    protocol::Settings settings;
 };

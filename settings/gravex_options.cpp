@@ -2,7 +2,7 @@
 #include "app/gravex.h"
 
 #include "i18n/strings.h"
-#include "service/serviceclient.h"
+#include "reception/reception.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -71,8 +71,7 @@ void Gravex::buildOptionsWindow()
     connect(applyButton, &QPushButton::clicked, this, &Gravex::applyOptions);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(selectButton, &QPushButton::clicked, this, &Gravex::selectDir);
-    if (!receiver)
-        showServiceOptions(service->options());
+    showReceptionOptions(reception->options(), Reception::Elsewhere);
 }
 
 // The chosen folder becomes the data folder at once; Apply stores it.
@@ -85,5 +84,5 @@ void Gravex::selectDir()
         return;
     filePath = QDir::toNativeSeparators(dir.path());
     folderEdit->setText(filePath);
-    passOptions();
+    reception->chooseFolder(filePath);
 }

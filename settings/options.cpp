@@ -45,6 +45,27 @@ Values load(const QSettings &store, const QString &defaultFolder)
     return v;
 }
 
+void store(QSettings &s, const Values &v, int fields)
+{
+    const auto set = [&s](const char *key, const QVariant &value) {
+        s.setValue(QLatin1String(key), value);
+    };
+    if (fields & ReceptionFields) {
+        set(filePathKey, v.filePath);
+        set(udpPortKey, int(v.udpPort));
+        set(debugKey, v.debug);
+    }
+    if (fields & UserFields) {
+        set(showTrayMessageKey, v.showTrayMessage);
+        set(autoLoadKey, v.autoLoad);
+    }
+    if (fields & (ReceptionFields | UserFields))
+        set(languageKey, languageText(v.language));
+    if (fields & AllowedSendersField)
+        set(allowedSendersKey, v.allowedSenders);
+    s.sync();
+}
+
 QString appliedDataFolder(const QString &typed, const QString &current, bool *notMade)
 {
     *notMade = false;

@@ -37,6 +37,17 @@ struct Values
 // a data folder that does not exist is made, one level only.
 Values load(const QSettings &store, const QString &defaultFolder);
 
+// Which of the options a program stores: those of receiving (the tray
+// program receiving itself, the service) and those that are each user's own
+// (the tray program, also as the service's window).
+enum Fields {
+    ReceptionFields = 1, // FilePath, UdpPort, Debug, Language
+    AllowedSendersField = 2,
+    UserFields = 4, // ShowTrayMessage, AutoLoad, Language
+};
+// Stores those `fields` of `values`, each as the program reads it back.
+void store(QSettings &store, const Values &values, int fields);
+
 // The data folder after Apply, given the folder field's text: a folder that
 // does not exist yet is made (one level) and becomes the data folder, or, if
 // that fails, `current` stays and `*notMade` is set; an existing folder is

@@ -2,9 +2,9 @@
 // and the data folder opened for the user.
 #include "app/gravex.h"
 
+#include "files/datafiles.h"
 #include "i18n/strings.h"
-#include "reception/receiver.h"
-#include "service/serviceclient.h"
+#include "reception/reception.h"
 #include "settings/options.h"
 #include "status/statuswindow.h"
 #include "tray/tray.h"
@@ -15,28 +15,27 @@
 #include <QSettings>
 #include <QUrl>
 
-// At the end of construction: the allowed senders as stored, and the tool
-// tip with today's figures.
+// At the end of construction: the tool tip with today's figures.
 void Gravex::startStatus()
 {
-    if (receiver)
-        receiver->useStoredAllowedSenders(allowedSenders);
     trayIcon->resultsChanged();
 }
 
-// The receiver's figures, or the service's as it last sent them.
+// The figures as of now, or, where they come from the service, as it last
+// sent them.
 status::Snapshot Gravex::statusSnapshot()
 {
-    return receiver ? receiver->statusSnapshot() : serviceStatus;
+    reception->requestStatus();
+    return lastStatus;
 }
 
 QString Gravex::toolTipText()
 {
-    if (!receiver && !service->isConnected())
+    if (!reception->isAvailable())
         return getAppName(true) + QLatin1Char('\n') +
                strings::phrase(language, strings::ServiceGone);
-    const qint64 last = receiver ? receiver->lastArrivalMs() : service->lastArrivalMs();
-    const qint64 records = receiver ? receiver->recordsToday() : service->recordsToday();
+    const qint64 last = reception->lastArrivalMs();
+    const qint64 records = reception->recordsToday();
     const QString results =
         last > 0
             ? strings::phrase(language, strings::LastResults)
@@ -46,17 +45,11 @@ QString Gravex::toolTipText()
     return getAppName(true) + QLatin1Char('\n') + results;
 }
 
-// Where the figures come from, while they are the service's.
+// The figures, and where they come from when they are not this program's.
 void Gravex::refreshStatus()
 {
-    if (receiver) {
-        statusWindow->display(receiver->statusSnapshot());
-        statusWindow->showSource({});
-        return;
-    }
-    service->requestStatus();
-    statusWindow->showSource(strings::phrase(
-        language, service->isConnected() ? strings::ServiceReceives : strings::ServiceGone));
+    statusWindow->showSource(reception->source(language));
+    reception->requestStatus();
 }
 
 // Shows the status window, made when first asked for, or brings it to the front.
@@ -87,17 +80,5 @@ void Gravex::openDataFolder()
 // A list that does not parse changes nothing; the window says which entry.
 void Gravex::applyAllowedSenders(const QString &text)
 {
-    if (!receiver) { // the service answers, and the window shows it then
-        service->applyAllowedSenders(text);
-        return;
-    }
-    QString bad;
-    if (!receiver->setAllowedSenders(text, &bad)) {
-        statusWindow->showEntryProblem(strings::phrase(language, strings::BadEntry).arg(bad));
-        return;
-    }
-    allowedSenders = text.simplified();
-    settings->setValue(QLatin1String(options::allowedSendersKey), allowedSenders);
-    statusWindow->setAllowedSenders(allowedSenders);
-    statusWindow->showEntryProblem({});
+    reception->applyAllowedSenders(text);
 }

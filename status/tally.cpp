@@ -1,8 +1,5 @@
 #include "status/tally.h"
 
-#include "reception/frame.h"
-#include "reception/recordline.h"
-
 #include <QDir>
 
 #include <algorithm>
@@ -34,6 +31,8 @@ void Tally::addTo(Scale &others, const Scale &scale)
     others.transfers += scale.transfers;
     others.lastMs = qMax(others.lastMs, scale.lastMs);
 }
+
+Tally::Tally(ScaleText scaleText_) : scaleText(scaleText_) {}
 
 void Tally::setAllowList(const AllowList &list)
 {
@@ -71,19 +70,12 @@ void Tally::accepted()
         ++senders[current].accepted;
 }
 
-void Tally::stage(QByteArrayView recordData)
+void Tally::stage(quint64 key)
 {
-    const qsizetype count = recordData.size() / frame::recordSize;
-    for (qsizetype k = 0; k < count; ++k) {
-        const QByteArrayView record = recordData.sliced(k * frame::recordSize, frame::recordSize);
-        if (recordline::isEmpty(record))
-            continue;
-        const quint64 key = recordline::scaleKey(record);
-        if (!staged.isEmpty() && staged.last().scale == key && staged.last().sender == current)
-            ++staged.last().records;
-        else
-            staged.append({key, current, 1});
-    }
+    if (!staged.isEmpty() && staged.last().scale == key && staged.last().sender == current)
+        ++staged.last().records;
+    else
+        staged.append({key, current, 1});
 }
 
 Tally::Arrival Tally::take(const QString &file, qint64 generation, qsizetype lines)
@@ -248,7 +240,7 @@ int Tally::scaleFor(quint64 key)
 {
     if (const auto it = scaleByKey.constFind(key); it != scaleByKey.cend())
         return it.value();
-    const int index = scaleFor(recordline::scaleText(key));
+    const int index = scaleFor(scaleText(key));
     scaleByKey.insert(key, index);
     return index;
 }

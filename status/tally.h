@@ -3,7 +3,6 @@
 #include "status/allowlist.h"
 #include "status/snapshot.h"
 
-#include <QByteArrayView>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -46,6 +45,10 @@ public:
     static constexpr int sendersPerScale = 4;
     static constexpr int scalesPerEvent = 5;
 
+    // How a scale's number is written, from the key its record gives.
+    using ScaleText = QString (*)(quint64 key);
+    explicit Tally(ScaleText scaleText);
+
     // Whose datagrams are taken; decisions made before are made anew.
     void setAllowList(const AllowList &list);
     // A datagram from `sender` was read at `nowMs`. False when the sender is
@@ -53,8 +56,8 @@ public:
     bool received(const QHostAddress &sender, qint64 nowMs);
     void rejected(Rejection why);
     void accepted();
-    // The records of the datagram in hand whose lines went to the data file.
-    void stage(QByteArrayView recordData);
+    // A record of the datagram in hand whose line went to the data file.
+    void stage(quint64 scaleKey);
     // Consecutive records of one scale from one sender.
     struct Run
     {
@@ -125,6 +128,7 @@ private:
     static void addTo(Scale &others, const Scale &scale);
     void log(Logged event);
 
+    ScaleText scaleText;
     AllowList allowList;
     QList<Sender> senders;
     QHash<QHostAddress, int> senderIndex;

@@ -47,19 +47,18 @@ int watch(quint16 port)
     }
     out << "may change: " << (service.whoMayChange().isEmpty() ? "yes" : service.whoMayChange())
         << '\n';
-    QObject::connect(&service, &ServiceClient::refused, qApp, [](const QVariantMap &why) {
-        out << "refused: " << why.value("whoMayChange").toString() << '\n';
+    QObject::connect(&service, &ServiceClient::refused, qApp, [](const QString &who) {
+        out << "refused: " << who << '\n';
         qApp->quit();
     });
-    QObject::connect(&service, &ServiceClient::optionsReceived, qApp,
-                     [](const QVariantMap &options) {
-                         out << "port: " << options.value("udpPort").toString() << '\n';
+    QObject::connect(&service, &ServiceClient::optionsChanged, qApp,
+                     [](const options::Values &options) {
+                         out << "port: " << options.udpPort << '\n';
                          qApp->quit();
                      });
-    QVariantMap request = service.options();
-    request.insert("typedFolder", request.value("filePath"));
-    request.insert("udpPort", port);
-    service.applyOptions(request);
+    options::Values request = service.options();
+    request.udpPort = port;
+    service.apply(request, request.filePath);
     return QCoreApplication::exec();
 }
 

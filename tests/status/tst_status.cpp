@@ -4,6 +4,7 @@
 // the tool tip's last results; the allow list as typed.
 #include "datagrams.h"
 #include "fixture.h"
+#include "reception/recordline.h"
 #include "status/allowlist.h"
 #include "status/dayscan.h"
 #include "status/snapshot.h"
@@ -202,13 +203,14 @@ private Q_SLOTS:
                 record[19 + i] = char(scale >> (8 * (3 - i)));
             return record;
         };
-        status::Tally tally;
+        status::Tally tally(recordline::scaleText);
         tally.startDay("day");
         const QHostAddress sender("10.0.0.5");
         qint64 generation = 0;
         const auto arrive = [&](const QByteArray &recordData) {
             tally.received(sender, 1000);
-            tally.stage(recordData);
+            for (qsizetype k = 0; k < recordData.size(); k += 50)
+                tally.stage(recordline::scaleKey(QByteArrayView(recordData).sliced(k, 50)));
             tally.record(tally.take("day/data_1.txt", ++generation), 1000);
         };
         arrive(exampleRecord + exampleRecord); // 00017 twice
@@ -247,12 +249,12 @@ private Q_SLOTS:
     // its records are stored, and shown among the events, but are not today's.
     void recordsOfTheDayBeforeAreNotToday()
     {
-        status::Tally tally;
+        status::Tally tally(recordline::scaleText);
         tally.startDay(QDir::toNativeSeparators("data/08.12.2026"));
         tally.received(QHostAddress("10.0.0.5"), 1000);
-        tally.stage(exampleRecord);
+        tally.stage(recordline::scaleKey(exampleRecord));
         tally.record(tally.take(QDir::toNativeSeparators("data/07.12.2026/data_3.txt"), 1), 1000);
-        tally.stage(exampleRecord);
+        tally.stage(recordline::scaleKey(exampleRecord));
         tally.record(tally.take(QDir::toNativeSeparators("data/08.12.2026/data_1.txt"), 2), 1000);
         const status::Snapshot s = tally.snapshot();
         QCOMPARE(s.recordsToday, 1);

@@ -6,7 +6,7 @@
 #include "sandbox.h"
 
 #include "app/gravex.h"
-#include "reception/receiver.h"
+#include "reception/localreception.h"
 #include "service/serviceclient.h"
 #include "settings/options.h"
 #include "tray/tray.h"
@@ -57,28 +57,30 @@ inline void closeWarnings()
 struct GravexProbe
 {
     Gravex &g;
+    Receiver &receiver() const { return g.own->receiver; }
     // The end of a batch, and its files on the disk and announced.
     void finishBatch()
     {
-        g.receiver->finishBatch();
-        g.receiver->syncQueue.finish();
+        receiver().finishBatch();
+        receiver().filing.finishSyncs();
     }
     void setFilePath(const QString &folder)
     {
         g.filePath = folder;
-        g.passOptions();
+        g.reception->chooseFolder(folder);
     }
     void setLanguage(int language)
     {
         g.language = language;
-        g.passOptions();
+        g.own->values.language = language;
+        g.own->passOptions();
     }
     const QString &filePath() const { return g.filePath; }
-    bool receives() const { return g.receiver != nullptr; }
+    bool receives() const { return g.own != nullptr; }
     bool followsService() const { return g.service->isConnected(); }
-    bool portOpen() const { return g.receiver->isReceiving(); }
-    quint16 port() const { return g.receiver->udpSocket->localPort(); }
-    qintptr socketDescriptor() const { return g.receiver->udpSocket->socketDescriptor(); }
+    bool portOpen() const { return receiver().isReceiving(); }
+    quint16 port() const { return receiver().udpSocket->localPort(); }
+    qintptr socketDescriptor() const { return receiver().udpSocket->socketDescriptor(); }
     Tray *trayIcon() { return g.trayIcon; }
     static QTimer *blinkTimer(Tray *t) { return t->blinkTimer; }
     static void tick(Tray *t) { t->blinkTrayIcon(); }

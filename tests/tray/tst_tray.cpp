@@ -173,10 +173,9 @@ private Q_SLOTS:
         const quint16 port = f.port();
         ServiceClient other;
         QVERIFY(other.connectNow(5000));
-        QVariantMap request = other.options();
-        request.insert("typedFolder", request.value("filePath"));
-        request.insert("udpPort", port);
-        other.applyOptions(request);
+        options::Values request = other.options();
+        request.udpPort = port;
+        other.apply(request, request.filePath);
         QTRY_VERIFY(!f.probe->receives());
         QCOMPARE(f.find<QLineEdit>("folder")->text(),
                  QDir::toNativeSeparators(service.sandbox.dataFolder()));

@@ -1,26 +1,14 @@
-// Receiver: filing accepted datagrams, one numbered data file per transfer.
-//
-// The lines of a batch of datagrams are gathered and handed to the system
-// together: at the end of the batch, when a transfer ends, and before the
-// program ends. At the end of the batch every file written in it is synced
-// to the disk, and only then is the arrival announced; a data file only ever
-// grows by whole lines.
-#include "reception/receiver.h"
+#include "files/filing.h"
 
-#include "files/datafiles.h"
 #include "files/encodedstream.h"
 #include "i18n/strings.h"
 #include "platform/platform.h"
-#include "reception/frame.h"
-#include "reception/recordline.h"
 
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <algorithm>
 
 namespace {
 // Opening a data file is tried again after making the day folder or moving
@@ -29,27 +17,53 @@ constexpr int openAttempts = 3;
 constexpr auto dataFileMode = QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::NewOnly;
 } // namespace
 
-void Receiver::setFileCounter()
+Filing::Filing()
+{
+    dataFile = new QFile;
+    debugFile = new QFile;
+    dataStream = new EncodedStream;
+    dataStream->setDevice(dataFile);
+}
+
+Filing::~Filing()
+{
+    storeAndClose();
+    delete dataFile;
+    delete debugFile;
+    delete dataStream;
+}
+
+void Filing::setDataFolder(const QString &folder)
+{
+    dataFolder = folder;
+}
+
+void Filing::setDebug(bool on)
+{
+    debug = on;
+}
+
+void Filing::setLanguage(int language_)
+{
+    language = language_;
+}
+
+void Filing::setFileCounter()
 {
     const QString dateFolder = datafiles::dateFolderPath(dataFolder, QDate::currentDate());
     if (!QFileInfo::exists(dateFolder))
         QDir().mkdir(dateFolder);
     fileCounter = datafiles::nextFileNumber(dateFolder);
-    countToday(dateFolder);
+    Q_EMIT dayFolder(dateFolder, true);
 }
 
-void Receiver::addFileHeader()
+void Filing::addFileHeader()
 {
     dataStream->write(datafiles::header(language));
 }
 
-void Receiver::saveMessage(const QByteArray &message)
+void Filing::begin(const QByteArray &datagram)
 {
-    if (!frame::hasValidPrefix(message)) {
-        tally.rejected(status::Frame);
-        return;
-    }
-
     const QString &dateFolder = todaysDateFolder();
     // A new transfer never takes the number of an existing data file (the
     // data folder may have changed since the counter was set), so its debug
@@ -57,35 +71,25 @@ void Receiver::saveMessage(const QByteArray &message)
     if (newFile())
         fileCounter = datafiles::firstFreeFileNumber(dateFolder, fileCounter);
     if (debug)
-        debugDump.hold(*debugFile, datafiles::debugFilePath(dateFolder, fileCounter), message);
+        debugDump.hold(*debugFile, datafiles::debugFilePath(dateFolder, fileCounter), datagram);
+}
 
-    if (!frame::hasValidLength(message)) {
-        tally.rejected(status::Length);
-        return;
-    }
-    if (!frame::hasValidCrc(message)) {
-        tally.rejected(status::Crc);
-        return;
-    }
-    tally.accepted();
-
+bool Filing::write(const QString &lines)
+{
     if (newFile())
-        openDataFile(dateFolder);
-    const QString text = recordline::renderAll(frame::recordData(message));
-    if (!text.isEmpty() && dataFile->isOpen()) {
-        dataStream->write(text);
-        dataStream->write(u"\r\n");
-        tally.stage(frame::recordData(message));
-    }
-    if (frame::endsTransfer(message))
-        closeDataFile();
+        openDataFile(todaysFolder.path());
+    if (lines.isEmpty() || !dataFile->isOpen())
+        return false;
+    dataStream->write(lines);
+    dataStream->write(u"\r\n");
+    return true;
 }
 
 // The folder of today's date. It is looked at once per batch of datagrams,
 // before any of them is dumped or filed: a folder deleted since is made
 // again, one level only (a data folder on a drive that is gone must not be
 // made again elsewhere), and a folder made anew restarts the numbering.
-const QString &Receiver::todaysDateFolder()
+const QString &Filing::todaysDateFolder()
 {
     if (todaysFolder.update(dataFolder, QDateTime::currentMSecsSinceEpoch()) ||
         !dateFolderChecked) {
@@ -95,7 +99,7 @@ const QString &Receiver::todaysDateFolder()
     return todaysFolder.path();
 }
 
-void Receiver::makeDateFolder(const QString &dateFolder)
+void Filing::makeDateFolder(const QString &dateFolder)
 {
     const bool made = !QFileInfo(dateFolder).isDir() && QDir().mkdir(dateFolder);
     if (made) {
@@ -103,11 +107,10 @@ void Receiver::makeDateFolder(const QString &dateFolder)
         // Its name is in the data folder, which is synced with the pass.
         syncQueue.addFolder(QFileInfo(dateFolder).path());
     }
-    if (made || dateFolder != tally.day())
-        countToday(dateFolder);
+    Q_EMIT dayFolder(dateFolder, made);
 }
 
-bool Receiver::newFile() const
+bool Filing::newFile() const
 {
     return !dataFile->isOpen();
 }
@@ -115,7 +118,7 @@ bool Receiver::newFile() const
 // Opens data file number fileCounter and writes its header. An existing
 // file is never opened, so never emptied; a file whose header could not be
 // written is taken away again, and the next datagram tries anew.
-void Receiver::openDataFile(const QString &dateFolder)
+void Filing::openDataFile(const QString &dateFolder)
 {
     for (int attempt = 0; attempt < openAttempts; ++attempt) {
         dataFile->setFileName(datafiles::dataFilePath(dateFolder, fileCounter));
@@ -134,7 +137,7 @@ void Receiver::openDataFile(const QString &dateFolder)
         return;
     }
     ++fileGeneration;
-    dayScan.skip(dateFolder, fileCounter); // counted as it is written
+    Q_EMIT fileOpened(dateFolder, fileCounter);
     addFileHeader();
     if (dataStream->flush() != EncodedStream::Flushed::All) {
         dataFile->remove();
@@ -148,12 +151,12 @@ void Receiver::openDataFile(const QString &dateFolder)
 // file that is still at its path: if the file or its folder was deleted or
 // replaced meanwhile, the transfer goes on in a new file. Lines that did not
 // fit are lost and the user is told, once for each time writing fails.
-void Receiver::storeLines()
+void Filing::storeLines()
 {
     if (!dataStream->hasPending())
         return;
     if (platform::hasLeftItsPath(*dataFile) && !reopenVanishedDataFile()) {
-        tally.discardStaged();
+        Q_EMIT discarded();
         return;
     }
     qsizetype keptLines = 0;
@@ -162,8 +165,8 @@ void Receiver::storeLines()
         syncQueue.addFile(*dataFile, fileGeneration);
         resultsStored = true;
     }
-    arriving.append(tally.take(dataFile->fileName(), fileGeneration,
-                               flushed == EncodedStream::Flushed::All ? -1 : keptLines));
+    Q_EMIT stored(dataFile->fileName(), fileGeneration,
+                  flushed == EncodedStream::Flushed::All ? -1 : keptLines);
     if (flushed == EncodedStream::Flushed::All)
         warnedFile.clear();
     else
@@ -172,7 +175,7 @@ void Receiver::storeLines()
 
 // The next free file of today's folder, made again if need be, header first
 // (a name taken meanwhile is passed over when the file is opened).
-bool Receiver::reopenVanishedDataFile()
+bool Filing::reopenVanishedDataFile()
 {
     const QByteArray lines = dataStream->takePending();
     dataFile->close();
@@ -183,7 +186,7 @@ bool Receiver::reopenVanishedDataFile()
     return true;
 }
 
-void Receiver::closeDataFile()
+void Filing::endTransfer()
 {
     storeLines();
     dataFile->close();
@@ -193,7 +196,7 @@ void Receiver::closeDataFile()
 // The end of a batch of datagrams read in one go: what they brought is
 // handed to the system before the program waits for more, and announced once
 // it is on the disk.
-void Receiver::finishBatch()
+void Filing::finishBatch()
 {
     storeLines();
     debugDump.write(*debugFile);
@@ -203,30 +206,21 @@ void Receiver::finishBatch()
 
 // Every file written since the last time goes to the disk; once it is there
 // the records are announced, or the user hears which file is not.
-void Receiver::syncWritten(bool announce)
+void Filing::syncWritten(bool announce)
 {
-    syncQueue.sync([this, announce, arrivals = std::exchange(arriving, {})](
-                       const QList<datafiles::SyncQueue::Unsynced> &unsynced) {
-        // Counted as stored only what the disk has.
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        for (const status::Tally::Arrival &arrival : arrivals) {
-            if (std::none_of(unsynced.cbegin(), unsynced.cend(), [&arrival](const auto &u) {
-                    return u.generation == arrival.generation;
-                }))
-                tally.record(arrival, now);
-        }
+    Q_EMIT batchEnded();
+    syncQueue.sync([this, announce](const QList<datafiles::SyncQueue::Unsynced> &unsynced) {
+        Q_EMIT synced(unsynced);
         for (const datafiles::SyncQueue::Unsynced &item : unsynced)
             warnOfLoss(item.name);
-        if (announce && unsynced.isEmpty()) {
+        if (announce && unsynced.isEmpty())
             Q_EMIT arrived(QDateTime::currentDateTime());
-            Q_EMIT todayChanged();
-        }
     });
 }
 
 // The program ends: nothing received stays behind in memory, and all of it
 // is on the disk before the program goes.
-void Receiver::storeAndClose()
+void Filing::storeAndClose()
 {
     storeLines();
     debugDump.write(*debugFile);
@@ -237,10 +231,10 @@ void Receiver::storeAndClose()
 
 // Records meant for `path` did not reach it, or the disk: the user hears of
 // it once, until writing there succeeds again.
-void Receiver::warnOfLoss(const QString &path)
+void Filing::warnOfLoss(const QString &path)
 {
     if (path == warnedFile)
         return;
     warnedFile = path;
-    warn(strings::saveFailedText(language, path));
+    Q_EMIT warning(strings::saveFailedText(language, path));
 }

@@ -1,0 +1,93 @@
+#include "reception/localreception.h"
+
+#include "files/datafiles.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+LocalReception::LocalReception(QSettings &store_, const options::Values &values_,
+                               bool writableFolderOnly_)
+    : store(store_), values(values_), writableFolderOnly(writableFolderOnly_)
+{
+    connect(&receiver, &Receiver::arrived, this, &Reception::arrived);
+    connect(&receiver, &Receiver::warning, this, &Reception::warning);
+    connect(&receiver, &Receiver::todayChanged, this, &Reception::todayChanged);
+    // At the end of a Windows session, or on a stop request, the process
+    // ends right after this signal, before any destructor runs: what was
+    // read is stored first.
+    connect(qApp, &QCoreApplication::aboutToQuit, &receiver, &Receiver::storeAndClose);
+    passOptions();
+}
+
+void LocalReception::passOptions()
+{
+    receiver.setDataFolder(values.filePath);
+    receiver.setPort(values.udpPort);
+    receiver.setDebug(values.debug);
+    receiver.setLanguage(values.language);
+}
+
+void LocalReception::createUdpSocket()
+{
+    receiver.createUdpSocket();
+    receiver.useStoredAllowedSenders(values.allowedSenders);
+}
+
+// As Apply in the options window: a folder typed that does not exist is made
+// and becomes the data folder; one that exists is taken only through the
+// folder dialog. What is applied is stored, and the port bound (kept when it
+// is the same).
+void LocalReception::apply(const options::Values &asked, const QString &typedFolder)
+{
+    const Change change = applyNow(asked, typedFolder);
+    Q_EMIT optionsChanged(values, change);
+}
+
+Reception::Change LocalReception::applyNow(const options::Values &asked,
+                                           const QString &typedFolder)
+{
+    bool folderNotMade = false;
+    QString folder = options::appliedDataFolder(typedFolder, asked.filePath, &folderNotMade);
+    if (writableFolderOnly && folder != values.filePath && !datafiles::isWritableFolder(folder)) {
+        folder = values.filePath;
+        folderNotMade = true;
+    }
+    values.filePath = folder;
+    values.udpPort = asked.udpPort;
+    values.debug = asked.debug;
+    values.language = asked.language != 0 ? 1 : 0;
+    options::store(store, values, options::ReceptionFields);
+    passOptions();
+    receiver.bindUdpSocket();
+    return folderNotMade ? FolderNotMade : Applied;
+}
+
+// A list that does not parse changes nothing, and its bad entry is named.
+void LocalReception::applyAllowedSenders(const QString &text)
+{
+    QString bad;
+    if (applyAllowedSendersNow(text, &bad))
+        Q_EMIT optionsChanged(values, Applied);
+    else
+        Q_EMIT refused({}, bad);
+}
+
+bool LocalReception::applyAllowedSendersNow(const QString &text, QString *badEntry)
+{
+    if (!receiver.setAllowedSenders(text, badEntry))
+        return false;
+    values.allowedSenders = text.simplified();
+    options::store(store, values, options::AllowedSendersField);
+    return true;
+}
+
+void LocalReception::chooseFolder(const QString &folder)
+{
+    values.filePath = folder;
+    receiver.setDataFolder(folder);
+}
+
+void LocalReception::requestStatus()
+{
+    Q_EMIT statusChanged(receiver.statusSnapshot());
+}

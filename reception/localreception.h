@@ -1,0 +1,68 @@
+#pragma once
+
+#include "reception/reception.h"
+#include "reception/receiver.h"
+
+#include <functional>
+
+class QSettings;
+
+// This program receives itself, on the options of its store, and stores
+// there what is applied: the tray program receiving on its own, and the
+// service. The receiver does the work.
+class LocalReception : public Reception
+{
+    Q_OBJECT
+
+public:
+    // `writableFolderOnly`: a data folder asked for is taken only if this
+    // process can make files in it (the service, which writes there with
+    // rights of its own).
+    LocalReception(QSettings &store, const options::Values &values,
+                   bool writableFolderOnly = false);
+
+    options::Values options() const override { return values; }
+    QString whoMayChange() const override { return {}; }
+    bool isAvailable() const override { return true; }
+    QString optionsNote(int) const override { return {}; }
+    QString source(int) const override { return {}; }
+    qint64 recordsToday() const override { return receiver.recordsToday(); }
+    qint64 lastArrivalMs() const override { return receiver.lastArrivalMs(); }
+    // The folder field's rule, the values stored, the port bound again
+    // (kept when it is the same).
+    void apply(const options::Values &asked, const QString &typedFolder) override;
+    void applyAllowedSenders(const QString &text) override;
+    // The same, answering at once rather than by signal (the service).
+    Change applyNow(const options::Values &asked, const QString &typedFolder);
+    bool applyAllowedSendersNow(const QString &text, QString *badEntry);
+    void chooseFolder(const QString &folder) override;
+    void requestStatus() override;
+
+    void setFileCounter() override { receiver.setFileCounter(); }
+    // The allowed senders as stored, and the port of the options.
+    void createUdpSocket() override;
+    void receiveMessage() override { receiver.receiveMessage(); }
+    void saveMessage(const QByteArray &message) override { receiver.saveMessage(message); }
+    void addFileHeader() override { receiver.addFileHeader(); }
+
+    // Binds the port in force; `quietly`: the user hears only of a new reason.
+    bool bind(bool quietly) { return receiver.bindUdpSocket(quietly); }
+    bool isReceiving() const { return receiver.isReceiving(); }
+    // The service's side of a hand-over, and the tray program's (Receiver).
+    bool adoptSocket(qintptr socket) { return receiver.adoptSocket(socket); }
+    bool handOver(const std::function<bool(qintptr)> &give, const std::function<void()> &freed)
+    {
+        return receiver.handOver(give, freed);
+    }
+    status::Snapshot snapshot() { return receiver.statusSnapshot(); }
+
+private:
+    void passOptions();
+
+    QSettings &store;
+    options::Values values;
+    const bool writableFolderOnly;
+    Receiver receiver;
+
+    friend struct GravexProbe;
+};

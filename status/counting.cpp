@@ -1,0 +1,140 @@
+#include "status/counting.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+
+#include <algorithm>
+
+namespace {
+// A count step reads files for this long, then reception has its turn.
+constexpr int countStepMs = 2;
+// How often the date is looked at while nothing arrives.
+constexpr int dayCheckMs = 60 * 1000;
+} // namespace
+
+Counting::Counting(status::Tally::ScaleText scaleText) : tally(scaleText)
+{
+    connect(&dayScanTimer, &QTimer::timeout, this, &Counting::countTodayStep);
+    connect(&dayTimer, &QTimer::timeout, this, &Counting::followToday);
+}
+
+void Counting::setDataFolder(const QString &folder)
+{
+    dataFolder = folder;
+}
+
+bool Counting::setAllowedSenders(const QString &text, QString *badEntry)
+{
+    AllowList list;
+    if (!list.parse(text, badEntry))
+        return false;
+    allowedSenders = text.simplified();
+    tally.setAllowList(list);
+    return true;
+}
+
+bool Counting::received(const QHostAddress &sender, qint64 nowMs)
+{
+    return tally.received(sender, nowMs);
+}
+
+void Counting::rejected(status::Rejection why)
+{
+    tally.rejected(why);
+}
+
+void Counting::accepted()
+{
+    tally.accepted();
+}
+
+void Counting::stage(quint64 scaleKey)
+{
+    tally.stage(scaleKey);
+}
+
+// A folder made anew, or another than the one counted, is counted afresh.
+void Counting::dayFolder(const QString &folder, bool made)
+{
+    if (made || folder != tally.day())
+        countToday(folder);
+}
+
+void Counting::fileOpened(const QString &folder, qint64 number)
+{
+    dayScan.skip(folder, number); // counted as it is written
+}
+
+void Counting::stored(const QString &file, qint64 generation, qsizetype keptLines)
+{
+    arriving.append(tally.take(file, generation, keptLines));
+}
+
+void Counting::discarded()
+{
+    tally.discardStaged();
+}
+
+void Counting::batchEnded()
+{
+    batches.append(std::exchange(arriving, {}));
+}
+
+// The syncs are heard in the order the batches ended: this is the oldest.
+// Counted as stored only what the disk has.
+void Counting::synced(const QList<datafiles::SyncQueue::Unsynced> &unsynced)
+{
+    if (batches.isEmpty())
+        return;
+    const QList<status::Tally::Arrival> arrivals = batches.takeFirst();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const status::Tally::Arrival &arrival : arrivals) {
+        if (std::none_of(unsynced.cbegin(), unsynced.cend(), [&arrival](const auto &u) {
+                return u.generation == arrival.generation;
+            }))
+            tally.record(arrival, now);
+    }
+}
+
+void Counting::warning(const QString &text)
+{
+    tally.warning(text, QDateTime::currentMSecsSinceEpoch());
+}
+
+// Today's scales start afresh for `dateFolder` and are completed with what
+// its files already hold; the files written from now on are counted as they
+// are.
+void Counting::countToday(const QString &dateFolder)
+{
+    tally.startDay(dateFolder);
+    dayScan.start(dateFolder);
+    dayScanTimer.start(0);
+    dayTimer.start(dayCheckMs);
+    Q_EMIT todayChanged();
+}
+
+void Counting::countTodayStep()
+{
+    if (!dayScan.step(QDeadlineTimer(countStepMs)))
+        return;
+    dayScanTimer.stop();
+    tally.addCounted(dayScan.counts());
+    Q_EMIT todayChanged();
+}
+
+// A new day, or another data folder, when nothing arrived to say so.
+void Counting::followToday()
+{
+    todaysFolder.update(dataFolder, QDateTime::currentMSecsSinceEpoch());
+    if (todaysFolder.path() != tally.day())
+        countToday(todaysFolder.path());
+}
+
+status::Snapshot Counting::snapshot()
+{
+    followToday();
+    status::Snapshot s = tally.snapshot();
+    s.countingFiles = dayScan.running();
+    s.allowedSenders = allowedSenders;
+    return s;
+}

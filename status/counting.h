@@ -1,0 +1,79 @@
+#pragma once
+
+#include "files/datafiles.h"
+#include "files/syncqueue.h"
+#include "status/dayscan.h"
+#include "status/snapshot.h"
+#include "status/tally.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QHostAddress;
+
+// Today's figures, for the status window and the tool tip: every datagram
+// under its sender, the records that reached the disk under their scale,
+// the latest arrivals and warnings, and what today's folder held before, read
+// a few files at a time. Filing tells it what became of the records; it
+// counts as stored only what the disk has.
+class Counting : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Counting(status::Tally::ScaleText scaleText);
+
+    // The data folder whose today's folder is counted; followed when nothing
+    // arrives (a new day, another folder).
+    void setDataFolder(const QString &folder);
+    // False, naming the entry that is neither an address nor a subnet, when
+    // `text` does not parse; the senders allowed are then as before.
+    bool setAllowedSenders(const QString &text, QString *badEntry = nullptr);
+
+    // A datagram read from `sender`: false when the sender is not allowed.
+    bool received(const QHostAddress &sender, qint64 nowMs);
+    void rejected(status::Rejection why);
+    void accepted();
+    // A record of the datagram in hand whose line went to its data file.
+    void stage(quint64 scaleKey);
+
+    // What filing tells (Filing's signals of the same names).
+    void dayFolder(const QString &folder, bool made);
+    void fileOpened(const QString &folder, qint64 number);
+    void stored(const QString &file, qint64 generation, qsizetype keptLines);
+    void discarded();
+    void batchEnded();
+    void synced(const QList<datafiles::SyncQueue::Unsynced> &unsynced);
+    // Kept among the latest events.
+    void warning(const QString &text);
+
+    // Everything but the socket's figures, as of now.
+    status::Snapshot snapshot();
+    qint64 recordsToday() const { return tally.recordsToday(); }
+    qint64 lastArrivalMs() const { return tally.lastArrivalMs(); }
+
+Q_SIGNALS:
+    // The records of today or the last results changed.
+    void todayChanged();
+
+private:
+    void countToday(const QString &dateFolder);
+    void countTodayStep();
+    void followToday();
+
+    status::Tally tally;
+    QString allowedSenders;
+    QString dataFolder;
+    datafiles::TodaysFolder todaysFolder;
+    // The records handed to their files since the last batch ended, and
+    // those of the batches whose syncs are not heard yet, oldest first.
+    QList<status::Tally::Arrival> arriving;
+    QList<QList<status::Tally::Arrival>> batches;
+    // Today's files already on disk, counted a few at a time.
+    status::DayScan dayScan;
+    QTimer dayScanTimer;
+    // Looks at the date now and then, for a day that began without traffic.
+    QTimer dayTimer;
+};
