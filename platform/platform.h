@@ -81,8 +81,9 @@ std::unique_ptr<QObject> listenForWatchers(const QString &name,
 // socket's folder is the system's. The socket reports ConnectedState when
 // it is.
 void connectToService(QLocalSocket &socket);
-// Its data folder when it was given none: WeightData in the service
-// account's home on Linux, %ProgramData%\Scalvanto\WeightData on Windows.
+// Its data folder when it was given none, where it differs from a user's:
+// %ProgramData%\Scalvanto\WeightData on Windows. Empty on Linux, where it is
+// WeightData in the service account's home, as for any user.
 QString serviceDataFolder();
 // Empty when the program at the other end of the service's socket may
 // change the service's options; else who may: "group:NAME" (the members of

@@ -3,8 +3,6 @@
 // the journal.
 #include "platform/platform.h"
 
-#include "settings/options.h"
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -137,7 +135,7 @@ QString serviceSocketName()
 
 QString serviceDataFolder()
 {
-    return options::defaultDataFolder();
+    return {}; // the default: WeightData in the service account's home
 }
 
 namespace {

@@ -2,8 +2,6 @@
 // running instance, the service with its pipe and event log.
 #include "platform/platform.h"
 
-#include "settings/options.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>

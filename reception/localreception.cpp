@@ -43,8 +43,7 @@ void LocalReception::apply(const options::Values &asked, const QString &typedFol
     Q_EMIT optionsChanged(values, change);
 }
 
-Reception::Change LocalReception::applyNow(const options::Values &asked,
-                                           const QString &typedFolder)
+Reception::Change LocalReception::applyNow(const options::Values &asked, const QString &typedFolder)
 {
     bool folderNotMade = false;
     QString folder = options::appliedDataFolder(typedFolder, asked.filePath, &folderNotMade);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "reception/reception.h"
 #include "reception/receiver.h"
+#include "reception/reception.h"
 
 #include <functional>
 

@@ -11,9 +11,19 @@
 
 #include <algorithm>
 
+namespace {
+
+QString defaultDataFolder()
+{
+    const QString folder = platform::serviceDataFolder();
+    return folder.isEmpty() ? options::defaultDataFolder() : folder;
+}
+
+} // namespace
+
 Service::Service()
     : settings(options::openStore()),
-      reception(*settings, options::load(*settings, platform::serviceDataFolder()), true)
+      reception(*settings, options::load(*settings, defaultDataFolder()), true)
 {
     connect(&reception, &Reception::warning, this, &Service::warn);
     connect(&reception, &Reception::arrived, this, [this](const QDateTime &time) {

@@ -89,9 +89,8 @@ void Counting::synced(const QList<datafiles::SyncQueue::Unsynced> &unsynced)
     const QList<status::Tally::Arrival> arrivals = batches.takeFirst();
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     for (const status::Tally::Arrival &arrival : arrivals) {
-        if (std::none_of(unsynced.cbegin(), unsynced.cend(), [&arrival](const auto &u) {
-                return u.generation == arrival.generation;
-            }))
+        if (std::none_of(unsynced.cbegin(), unsynced.cend(),
+                         [&arrival](const auto &u) { return u.generation == arrival.generation; }))
             tally.record(arrival, now);
     }
 }

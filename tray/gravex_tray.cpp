@@ -78,7 +78,9 @@ void Gravex::createTrayIcon()
     helpMenu->addSeparator();
     helpMenu->addAction(readmeAction);
 
-    trayIcon = new Tray(nullptr, this);
+    trayIcon =
+        new Tray(nullptr, {[this] { return toolTipText(); }, [this] { return getAppName(false); },
+                           [this] { return getLanguageString(strings::NewResults); }});
     trayIcon->setToolTip(getAppName(true));
     trayIcon->setContextMenu(trayMenu);
     trayIcon->setVisible(true);

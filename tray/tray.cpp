@@ -1,20 +1,17 @@
 #include "tray/tray.h"
 
-#include "app/gravex.h"
-#include "i18n/strings.h"
 #include "reception/recordline.h"
 
 #include <QIcon>
 #include <QMessageBox>
 #include <QTimer>
 
-Tray::Tray(QObject *parent, Gravex *owner_) : QSystemTrayIcon(parent)
+Tray::Tray(QObject *parent, Texts texts_) : QSystemTrayIcon(parent), texts(std::move(texts_))
 {
     normalIcon = new QIcon(QStringLiteral(":/Gravex"));
     newMessageIcon = new QIcon(QStringLiteral(":/NewMessage"));
     blinkTimer = new QTimer;
     blinkState = false;
-    owner = owner_;
     setIcon(*normalIcon);
     connect(blinkTimer, &QTimer::timeout, this, &Tray::blinkTrayIcon);
     connect(this, &QSystemTrayIcon::activated, this, &Tray::normal);
@@ -58,7 +55,7 @@ void Tray::resultsChanged()
         toolTipWaiting = true;
         return;
     }
-    setToolTip(owner->toolTipText());
+    setToolTip(texts.toolTip());
     toolTipPause.start();
 }
 
@@ -69,8 +66,7 @@ void Tray::warn(const QString &text)
         return;
     }
     if (!warningBox)
-        warningBox =
-            new QMessageBox(QMessageBox::Warning, owner->getAppName(false), {}, QMessageBox::Ok);
+        warningBox = new QMessageBox(QMessageBox::Warning, texts.shortTitle(), {}, QMessageBox::Ok);
     warningBox->setText(text);
     warningBox->show();
 }
@@ -102,7 +98,7 @@ void Tray::blinkTrayIcon()
 // Two lines: the notice, then the time of the last arrival.
 QString Tray::arrivalText() const
 {
-    return owner->getLanguageString(strings::NewResults) + messageTime;
+    return texts.newResults() + messageTime;
 }
 
 void Tray::showArrival()
@@ -113,5 +109,5 @@ void Tray::showArrival()
 
 void Tray::showBalloon(const QString &text, QSystemTrayIcon::MessageIcon icon)
 {
-    showMessage(owner->getAppName(false), text, icon, balloonMs);
+    showMessage(texts.shortTitle(), text, icon, balloonMs);
 }

@@ -4,7 +4,8 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-class Gravex;
+#include <functional>
+
 class QDateTime;
 class QIcon;
 class QMessageBox;
@@ -23,7 +24,16 @@ public:
     // one a second, not thousands, and the last one shown is never stale.
     static constexpr int arrivalPauseMs = 1000;
 
-    Tray(QObject *parent, Gravex *owner);
+    // What the icon says, asked for each time it is needed: the language may
+    // change while the program runs.
+    struct Texts
+    {
+        std::function<QString()> toolTip;    // the long title and the last results
+        std::function<QString()> shortTitle; // the title of the balloons
+        std::function<QString()> newResults; // the arrival notice, up to its time
+    };
+
+    Tray(QObject *parent, Texts texts);
     ~Tray() override;
 
     // New results were stored at `time`: a balloon says so and the icon
@@ -55,7 +65,7 @@ private:
     QTimer *blinkTimer = nullptr;
     QIcon *normalIcon = nullptr;
     QIcon *newMessageIcon = nullptr;
-    Gravex *owner = nullptr;
+    Texts texts;
     // True while the new-message image is on display. Whenever the timer is
     // stopped it is false and the program's image shows.
     bool blinkState{};
