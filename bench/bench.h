@@ -25,12 +25,11 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
-
 namespace benchmark {
 
 inline const QString stamp = "2024-03-07T08:09:05"; // the time in the records: same bytes every run
-constexpr int scales = 8, batch = 64;        // batch: datagrams per sendmmsg() or recvmmsg()
-constexpr qint64 recordBytes = 65;           // a one-record datagram: 13 bytes of head, the CRC
+constexpr int scales = 8, batch = 64;               // batch: datagrams per sendmmsg() or recvmmsg()
+constexpr qint64 recordBytes = 65; // a one-record datagram: 13 bytes of head, the CRC
 inline const QVariantMap quiet{{"ShowTrayMessage", false}}, balloons{{"ShowTrayMessage", true}};
 
 // The run's settings and the report it adds to.
@@ -45,7 +44,9 @@ struct Bench
 extern Bench bench;
 
 inline const auto str = [](qint64 v) { return QString::number(v); };
-inline const auto num = [](double v, int decimals = 0) { return QString::number(v, 'f', decimals); };
+inline const auto num = [](double v, int decimals = 0) {
+    return QString::number(v, 'f', decimals);
+};
 inline const auto yes = [](bool met) { return met ? "met" : "**not met**"; };
 inline const auto mib = [](qint64 kib) -> QString { return num(kib / 1024.0, 1) + " MiB"; };
 inline const auto grown = [](qint64 kib) -> QString { return (kib >= 0 ? "+" : "") + mib(kib); };
@@ -58,7 +59,6 @@ inline const auto sentBy = [](const QString &simOutput) {
     return firstMatch(simOutput, "^datagrams:\\s+(\\d+)").toLongLong();
 };
 
-
 // Whether `process` has the socket of that inode open.
 bool holdsSocket(const QProcess &process, qint64 inode);
 
@@ -67,7 +67,6 @@ template <class... Cells> QString row(const Cells &...cells)
 {
     return "| " + QStringList{cells...}.join(" | ") + " |";
 }
-
 
 // `text` with each {{name}} replaced, from pairs of name and value.
 QString fill(QString text, const QStringList &pairs);
@@ -109,7 +108,6 @@ struct Batch
             headers[i].msg_hdr = {nullptr, 0, &iov[i], 1, nullptr, 0, 0};
     }
 };
-
 
 // The least a receiver can do: up to 64 datagrams per recvmmsg() call appended to dir/data_0.txt
 // with one writev(), or, `perDatagram`, each in a new file dir/data_N.txt with one write().
@@ -177,7 +175,6 @@ struct Subject
     }
 };
 
-
 // 80000 datagrams of scale-sim's, to be sent for `seconds` at any rate and at least `minimum`,
 // in whole rounds of the scales' transfers.
 struct Traffic
@@ -196,7 +193,6 @@ struct Traffic
         return all;
     }
 };
-
 
 // Sends `count` datagrams of `t` at `rate` a second; how many were sent, and in how many seconds.
 std::pair<qint64, double> sendPaced(const Traffic &t, quint16 port, int rate, qint64 count);
@@ -217,7 +213,6 @@ struct Sweep
     QString of(const Sweep &to) const { return num(ratio(to), 2); }
 };
 
-
 void pacedRun(Sweep &s, const Target &target, const Traffic &traffic, int rate);
 QList<Sweep> sweep(const QList<Target> &targets, const Traffic &traffic, const QList<int> &rates);
 
@@ -227,7 +222,6 @@ inline const auto fastRates = [] {
                : QList<int>{20000,  40000,  60000,  80000,  100000, 120000, 140000, 160000, 180000,
                             200000, 225000, 250000, 275000, 300000, 350000, 400000, 500000};
 };
-
 
 // The tables `prefix`Held, the highest zero-loss rate of each sweep against `reference`'s, and
 // `prefix`Runs, every run.

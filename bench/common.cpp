@@ -252,5 +252,4 @@ QMap<QString, double> benchResults(const QStringList &args)
     return figures;
 }
 
-
 } // namespace benchmark

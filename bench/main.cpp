@@ -16,9 +16,10 @@ const struct Part
     const char *name;
     void (*measure)();
     bool tray;
-} parts[] = {{"cpu", cpu, false},     {"rate", rate, false},        {"memory", memory, false},
-             {"storm", storm, true},  {"menu", menu, true},         {"sync", benchmark::sync, false},
-             {"start", start, false}, {"handover", handover, false}};
+} parts[] = {{"cpu", cpu, false},       {"rate", rate, false},
+             {"memory", memory, false}, {"storm", storm, true},
+             {"menu", menu, true},      {"sync", benchmark::sync, false},
+             {"start", start, false},   {"handover", handover, false}};
 
 } // namespace
 
