@@ -24,6 +24,14 @@ echo "== the test programs under wine"
 ctest --test-dir "$build" --output-on-failure
 tests_rc=$?
 
+# What wine's trace of process starts shows of the installer setting a
+# folder's owner and rights (wine's icacls only prints what it is asked).
+rights_set() {
+    ran "$1" "icacls \"$2\" /setowner *S-1-5-32-544 /T /C /L /Q" &&
+        ran "$1" "icacls \"$2\" /inheritance:r /grant:r $3 /C /L /Q" &&
+        ran "$1" "icacls \"$2\\*\" /reset /T /C /L /Q"
+}
+
 echo "== the installer"
 (
     reg() { wine reg "$@" 2>/dev/null | tr -d '\r'; }
@@ -50,11 +58,6 @@ echo "== the installer"
         fail "the installer did not ask netsh for the firewall rule"
     ok "the installer asked netsh for the firewall rule: UDP from the local subnet to Trelvant.exe, every profile"
     program_rights='*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX'
-    rights_set() {
-        ran "$1" "icacls \"$2\" /setowner *S-1-5-32-544 /T /C /L /Q" &&
-            ran "$1" "icacls \"$2\" /inheritance:r /grant:r $3 /C /L /Q" &&
-            ran "$1" "icacls \"$2\\*\" /reset /T /C /L /Q"
-    }
     program_rights_set() { rights_set "$1" "$2" "$program_rights"; }
     program_rights_set "$work/setup.log" 'C:\Program Files\Scalvanto' ||
         fail "the installer did not give the program's folder Program Files' rights"
