@@ -37,12 +37,10 @@ bool RunningInstance::claim()
     return true;
 }
 
-bool RunningInstance::askToShowOptions()
+void RunningInstance::askToShowOptions()
 {
     QLocalSocket socket;
     socket.connectToServer(serverName());
-    if (!socket.waitForConnected(answerMs))
-        return false;
-    socket.disconnectFromServer();
-    return true;
+    if (socket.waitForConnected(answerMs))
+        socket.disconnectFromServer();
 }

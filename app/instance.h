@@ -18,8 +18,9 @@ public:
     // True when this process is now the user's running instance, or when no
     // lock can be taken here at all (then it runs as if alone).
     bool claim();
-    // Asks the instance that holds the lock to show its options window.
-    bool askToShowOptions();
+    // Asks the instance that holds the lock to show its options window; one
+    // that does not answer in time is left alone.
+    void askToShowOptions();
 
 Q_SIGNALS:
     void showOptionsRequested();

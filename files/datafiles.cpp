@@ -82,17 +82,15 @@ QString debugFilePath(const QString &dateFolder, qint64 number)
 
 qint32 numberInFileName(const QString &fileName)
 {
-    qint64 value = 0;
-    bool any = false;
+    qint64 value = 0; // a name without digits has the number 0
     for (QChar c : fileName) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             continue;
-        any = true;
         value = value * 10 + (c.unicode() - '0');
         if (value > std::numeric_limits<qint32>::max())
             return 0;
     }
-    return any ? qint32(value) : 0;
+    return qint32(value);
 }
 
 qint64 nextFileNumber(const QString &dateFolder)
@@ -124,10 +122,8 @@ qint64 firstFreeFileNumber(const QString &dateFolder, qint64 from)
     QSet<qint64> taken;
     const QStringList names =
         QDir(dateFolder).entryList({QStringLiteral("data_*.txt")}, QDir::Files);
-    for (const QString &name : names) {
-        if (const qint64 n = numberOfDataFile(name); n > 0)
-            taken.insert(n);
-    }
+    for (const QString &name : names)
+        taken.insert(numberOfDataFile(name)); // 0, never `from`, for names of no number
     while (taken.contains(from))
         ++from;
     return from;

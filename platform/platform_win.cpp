@@ -157,6 +157,22 @@ bool clientIsIn(QLocalSocket &peer, WELL_KNOWN_SID_TYPE group)
     return member;
 }
 
+// The SID of the account of `token`, as text; the token is closed.
+QString userSid(HANDLE token)
+{
+    QString text;
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    wchar_t *sid = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid)) {
+        text = QString::fromWCharArray(sid);
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return text;
+}
+
 } // namespace
 
 // Elevated administrators only: under User Account Control an
@@ -174,17 +190,8 @@ QString peerAccount(QLocalSocket &peer)
         return {};
     QString account;
     HANDLE token = nullptr;
-    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
-        alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-        DWORD size = 0;
-        wchar_t *sid = nullptr;
-        if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid)) {
-            account = QString::fromWCharArray(sid);
-            LocalFree(sid);
-        }
-        CloseHandle(token);
-    }
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token))
+        account = userSid(token);
     RevertToSelf();
     return account;
 }
@@ -227,20 +234,10 @@ bool isServiceProcess(HANDLE pipe)
 // The SID of the account this process runs under, as text.
 QString ownSid()
 {
-    QString text;
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return text;
-    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    wchar_t *sid = nullptr;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid)) {
-        text = QString::fromWCharArray(sid);
-        LocalFree(sid);
-    }
-    CloseHandle(token);
-    return text;
+        return {};
+    return userSid(token);
 }
 
 // What other accounts may do with the service's pipe: read and write data,

@@ -1,5 +1,7 @@
 #include "service/protocol.h"
 
+#include "settings/options.h"
+
 #include <QCborMap>
 #include <QCborValue>
 #include <QLocalSocket>
@@ -141,6 +143,25 @@ Settings Settings::fromMap(const QVariantMap &map, const Settings &current)
     if (map.contains(folderNotMadeKey))
         s.folderNotMade = map.value(folderNotMadeKey).toBool();
     return s;
+}
+
+Settings Settings::of(const options::Values &values)
+{
+    Settings s;
+    s.filePath = values.filePath;
+    s.udpPort = values.udpPort;
+    s.debug = values.debug;
+    s.language = values.language;
+    s.allowedSenders = values.allowedSenders;
+    return s;
+}
+
+void Settings::applyTo(options::Values &values) const
+{
+    values.filePath = filePath;
+    values.udpPort = udpPort;
+    values.debug = debug;
+    values.language = language;
 }
 
 QVariantMap Refusal::toMap() const

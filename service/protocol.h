@@ -6,6 +6,10 @@
 
 #include <optional>
 
+namespace options {
+struct Values;
+}
+
 class QLocalSocket;
 
 // What the service and the tray programs that watch it say to each other over
@@ -84,6 +88,11 @@ struct Settings
     static Settings fromMap(const QVariantMap &map);
     // What `map` leaves out is as in `current`.
     static Settings fromMap(const QVariantMap &map, const Settings &current);
+    // The options of receiving, as the program holds them.
+    static Settings of(const options::Values &values);
+    // Into `values`: the data folder, port, debug and language (the allowed
+    // senders are applied on their own).
+    void applyTo(options::Values &values) const;
 };
 
 struct Refusal

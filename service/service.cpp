@@ -259,10 +259,7 @@ void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
         return;
     const protocol::Settings asked = protocol::Settings::fromMap(request, settingsInForce());
     options::Values values = reception.options();
-    values.filePath = asked.filePath;
-    values.udpPort = asked.udpPort;
-    values.debug = asked.debug;
-    values.language = asked.language;
+    asked.applyTo(values);
     const Reception::Change change = reception.applyNow(values, asked.typedFolder);
     if (reception.isReceiving())
         bindRetry.stop();
@@ -309,14 +306,7 @@ void Service::applyAllowedSenders(QLocalSocket *watcher, const QString &text)
 
 protocol::Settings Service::settingsInForce() const
 {
-    const options::Values v = reception.options();
-    protocol::Settings s;
-    s.filePath = v.filePath;
-    s.udpPort = v.udpPort;
-    s.debug = v.debug;
-    s.language = v.language;
-    s.allowedSenders = v.allowedSenders;
-    return s;
+    return protocol::Settings::of(reception.options());
 }
 
 protocol::Day Service::today() const

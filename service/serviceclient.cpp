@@ -58,10 +58,7 @@ void ServiceClient::ask()
 options::Values ServiceClient::options() const
 {
     options::Values v;
-    v.filePath = settings.filePath;
-    v.udpPort = settings.udpPort;
-    v.debug = settings.debug;
-    v.language = settings.language;
+    settings.applyTo(v);
     v.allowedSenders = settings.allowedSenders;
     return v;
 }
@@ -82,13 +79,10 @@ void ServiceClient::apply(const options::Values &asked_, const QString &typedFol
 {
     if (!greeted)
         return;
-    protocol::Settings request = settings;
-    request.filePath = asked_.filePath;
+    // The allowed senders are changed on their own: these stay as in force.
+    protocol::Settings request = protocol::Settings::of(asked_);
+    request.allowedSenders = settings.allowedSenders;
     request.typedFolder = typedFolder;
-    request.udpPort = asked_.udpPort;
-    request.debug = asked_.debug;
-    request.language = asked_.language;
-    request.folderNotMade.reset();
     protocol::send(&socket, protocol::ApplyOptions, request);
 }
 
