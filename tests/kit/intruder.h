@@ -35,6 +35,18 @@ struct Intruder
         if (account)
             return false;
 #endif
+        return run(program, args);
+    }
+#ifdef Q_OS_UNIX
+    // As the user number `uid`, which need not have an account.
+    bool start(const QStringList &args, uid_t uid, gid_t gid)
+    {
+        Sandbox::runAs(process, uid, gid);
+        return run(Sandbox::reachableCopy(QStringLiteral(INTRUDER_PATH)), args);
+    }
+#endif
+    bool run(const QString &program, const QStringList &args)
+    {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(program, args);
         return process.waitForStarted();

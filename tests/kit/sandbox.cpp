@@ -129,13 +129,16 @@ bool Sandbox::runAs(QProcess &process, const char *user)
     const passwd *account = ::getpwnam(user);
     if (!account)
         return false;
-    const uid_t uid = account->pw_uid;
-    const gid_t gid = account->pw_gid;
+    runAs(process, account->pw_uid, account->pw_gid);
+    return true;
+}
+
+void Sandbox::runAs(QProcess &process, uid_t uid, gid_t gid)
+{
     process.setChildProcessModifier([uid, gid] {
         if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
             ::_exit(126);
     });
-    return true;
 }
 
 QString Sandbox::reachableCopy(const QString &program)

@@ -4,6 +4,10 @@
 #include <QTemporaryDir>
 #include <QVariantMap>
 
+#ifdef Q_OS_UNIX
+#include <sys/types.h>
+#endif
+
 // A throw-away home for running Trelvant outside a test process: HOME, the
 // configuration and the runtime folder of its own, the options stored where
 // the program reads them, a free UDP port and the data folder inside. On
@@ -41,6 +45,8 @@ public:
     // Makes `process` run as the account `user` when it starts; false if
     // there is no such account.
     static bool runAs(QProcess &process, const char *user);
+    // Likewise as the user and group numbers given, which need no account.
+    static void runAs(QProcess &process, uid_t uid, gid_t gid);
     // A copy of `program` in a folder any account may enter: the build may
     // lie where only its owner may go (a home of mode 700 under /root).
     static QString reachableCopy(const QString &program);

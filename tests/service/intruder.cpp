@@ -13,6 +13,14 @@
 //   intruder silent COUNT        opens COUNT connections to the service and
 //                                says nothing on them: "open N" for those the
 //                                service kept, then waits to be ended
+//   intruder crowd COUNT         opens COUNT connections to the service, each
+//                                a watcher that greets it: "open N" for those
+//                                the service kept, then waits to be ended
+//   intruder offer PORT          binds the UDP port as a program of its own
+//                                would ("bound"), then, at a line on its
+//                                input, offers the socket to the service as
+//                                a tray program hands it over: "taken" or
+//                                "refused"
 //   intruder pretend PORT        answers at the service's socket as a service
 //                                receiving on PORT would: "connected" for
 //                                each program that connects, "written" when
@@ -119,6 +127,35 @@ int silent(int count)
     return QCoreApplication::exec();
 }
 
+int offer(quint16 port)
+{
+    QUdpSocket socket;
+    if (!socket.bind(QHostAddress::Any, port, QUdpSocket::DontShareAddress)) {
+        out << "not bound\n";
+        return 1;
+    }
+    out << "bound\n";
+    out.flush();
+    QTextStream(stdin).readLine();
+    const bool taken =
+        platform::giveSocket(socket.socketDescriptor(), platform::serviceSocketName(), 2000);
+    out << (taken ? "taken" : "refused") << '\n';
+    return 0;
+}
+
+int crowd(int count)
+{
+    std::vector<std::unique_ptr<ServiceClient>> watchers;
+    int open = 0;
+    for (int i = 0; i < count; ++i) {
+        watchers.push_back(std::make_unique<ServiceClient>());
+        open += watchers.back()->connectNow(5000);
+    }
+    out << "open " << open << '\n';
+    out.flush();
+    return QCoreApplication::exec();
+}
+
 int pretend(quint16 port)
 {
     QLocalServer server;
@@ -161,8 +198,13 @@ int main(int argc, char **argv)
         return hog();
     if (mode == "silent" && args.size() == 2)
         return silent(args[1].toInt());
+    if (mode == "offer" && args.size() == 2)
+        return offer(quint16(args[1].toUInt()));
+    if (mode == "crowd" && args.size() == 2)
+        return crowd(args[1].toInt());
     if (mode == "pretend" && args.size() == 2)
         return pretend(quint16(args[1].toUInt()));
-    out << "usage: intruder watch PORT | bind PORT ADDRESS | hog | silent COUNT | pretend PORT\n";
+    out << "usage: intruder watch PORT | bind PORT ADDRESS | hog | silent COUNT | crowd COUNT\n"
+           "       | offer PORT | pretend PORT\n";
     return 2;
 }

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "service.h"
 #include "service/protocol.h"
+#include "service/service.h"
 #include "service/serviceclient.h"
 
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
+#include <QPointer>
 #include <QSignalSpy>
 
 #ifdef Q_OS_UNIX
@@ -253,21 +255,104 @@ private Q_SLOTS:
     }
 #endif
 
-    // A service of another version is not one to follow.
+#ifdef Q_OS_LINUX
+    // A socket offered by an account that may not change the service is
+    // never taken: that account could go on reading a copy of it.
+    void socketOfAnotherAccountIsNotTaken()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs another account: run as root");
+        const quint16 port = freeUdpPort();
+        ServiceProcess service({{"UdpPort", port}});
+        service.follow(); // for the other program too
+        Intruder other;
+        QVERIFY(other.start({"offer", QString::number(port)}, "nobody"));
+        QCOMPARE(other.line(), QString("bound"));
+        QVERIFY(service.start(false));
+        QVERIFY(service.openToOthers());
+        ServiceClient client;
+        QTRY_VERIFY(client.connectNow(1000));
+        QVERIFY(!client.serviceReceiving());
+        other.process.write("go\n");
+        QCOMPARE(other.line(), QString("refused"));
+        QVERIFY(!client.serviceReceiving());
+    }
+#endif
+
+    // Whatever a watcher asks first, it hears the hello and the options in
+    // force before the answer.
+    void firstMessageIsAnsweredWithHelloAndOptions()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        service.follow();
+        QLocalSocket watcher;
+        platform::connectToService(watcher);
+        QVERIFY(watcher.state() == QLocalSocket::ConnectedState || watcher.waitForConnected(5000));
+        protocol::send(&watcher, protocol::GetStatus);
+        QByteArray buffer;
+        QList<protocol::Message> heard;
+        while (heard.size() < 3 && watcher.waitForReadyRead(5000)) {
+            buffer += watcher.readAll();
+            QVERIFY(protocol::takeMessages(buffer, &heard, protocol::largestAnswer));
+        }
+        QCOMPARE(heard.size(), 3);
+        QCOMPARE(heard[0].kind, protocol::Hello);
+        QCOMPARE(heard[1].kind, protocol::Options);
+        QCOMPARE(protocol::Settings::fromMap(heard[1].values).udpPort, service.sandbox.port());
+        QCOMPARE(heard[2].kind, protocol::Status);
+    }
+
+#ifdef Q_OS_LINUX
+    // Watchers of accounts that may not change the service fill all but a
+    // few of its places at most: one account more of them is turned away,
+    // and one who may change still finds room.
+    void othersLeaveRoomForChangers()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs other accounts: run as root");
+        ServiceProcess service;
+        QVERIFY(service.start());
+        service.follow();
+        QVERIFY(service.openToOthers());
+        // Each account, a user number without one, holds its most; the
+        // numbers lie above any that Debian gives out.
+        const int accountLimit = Service::accountLimit;
+        const int keptPlaces = Service::watcherLimit - Service::keptForChangers;
+        const uid_t firstUid = 3000000000u;
+        const gid_t nogroup = 65534;
+        std::vector<std::unique_ptr<Intruder>> crowd;
+        for (int i = 0; i <= keptPlaces / accountLimit; ++i) {
+            crowd.push_back(std::make_unique<Intruder>());
+            QVERIFY(crowd.back()->start({"crowd", QString::number(accountLimit)}, firstUid + i,
+                                        nogroup));
+            const int kept = i < keptPlaces / accountLimit ? accountLimit : 0;
+            QCOMPARE(crowd.back()->line(), QString("open %1").arg(kept));
+        }
+        ServiceClient client;
+        QVERIFY(client.connectNow(5000));
+    }
+#endif
+
+    // A service of another version is not one to follow: the tray program
+    // hangs up, and so is free to find the right one later.
     void otherVersionIsNotFollowed()
     {
         QLocalServer other;
         QTemporaryDir folder;
         qputenv("RUNTIME_DIRECTORY", QFile::encodeName(folder.path()));
         QVERIFY(other.listen(platform::serviceSocketName()));
+        QPointer<QLocalSocket> peer;
         connect(&other, &QLocalServer::newConnection, &other, [&] {
-            QLocalSocket *peer = other.nextPendingConnection();
+            peer = other.nextPendingConnection();
             protocol::send(peer, protocol::Hello,
                            {{"version", protocol::version + 1}, {"receiving", true}});
             protocol::send(peer, protocol::Options, {{"udpPort", 5001}});
         });
         ServiceClient client;
-        QVERIFY(!client.connectNow(2000));
+        client.connectNow(0); // the rest as the event loop runs
+        QTRY_VERIFY(peer);
+        QTRY_COMPARE(peer->state(), QLocalSocket::UnconnectedState);
         QVERIFY(!client.isConnected());
     }
 
@@ -371,6 +456,10 @@ private Q_SLOTS:
         QUdpSocket probe; // the tray program's own port is free
         QVERIFY(probe.bind(QHostAddress::Any, f.sandbox.port(), QUdpSocket::DontShareAddress));
         QCOMPARE(f.find<QLineEdit>("port")->text(), QString::number(service.sandbox.port()));
+        // Above the fields, whose options they are.
+        const auto *note = f.find<QLabel>("serviceNote");
+        QVERIFY(!note->isHidden());
+        QCOMPARE(note->text(), strings::phrase(strings::english, strings::ServiceOptions));
 
         service.sandbox.send(example);
         QTRY_VERIFY(f.blinking());
