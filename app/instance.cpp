@@ -37,10 +37,10 @@ bool RunningInstance::claim()
     return true;
 }
 
+// The connection is the request; the socket closes as it goes.
 void RunningInstance::askToShowOptions()
 {
     QLocalSocket socket;
     socket.connectToServer(serverName());
-    if (socket.waitForConnected(answerMs))
-        socket.disconnectFromServer();
+    socket.waitForConnected(answerMs);
 }

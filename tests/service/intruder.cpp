@@ -16,8 +16,9 @@
 //   intruder crowd COUNT         opens COUNT connections to the service, each
 //                                a watcher that greets it: "open N" for those
 //                                the service kept, then waits to be ended
-//   intruder offer PORT          binds the UDP port as a program of its own
-//                                would ("bound"), then, at a line on its
+//   intruder offer PORT [ADDRESS] binds the UDP port, on every address or
+//                                on ADDRESS, as a program of its own would
+//                                ("bound"), then, at a line on its
 //                                input, offers the socket to the service as
 //                                a tray program hands it over: "taken" or
 //                                "refused"
@@ -127,10 +128,12 @@ int silent(int count)
     return QCoreApplication::exec();
 }
 
-int offer(quint16 port)
+int offer(quint16 port, const QString &address)
 {
     QUdpSocket socket;
-    if (!socket.bind(QHostAddress::Any, port, QUdpSocket::DontShareAddress)) {
+    const QHostAddress on =
+        address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(address);
+    if (!socket.bind(on, port, QUdpSocket::DontShareAddress)) {
         out << "not bound\n";
         return 1;
     }
@@ -198,13 +201,13 @@ int main(int argc, char **argv)
         return hog();
     if (mode == "silent" && args.size() == 2)
         return silent(args[1].toInt());
-    if (mode == "offer" && args.size() == 2)
-        return offer(quint16(args[1].toUInt()));
+    if (mode == "offer" && (args.size() == 2 || args.size() == 3))
+        return offer(quint16(args[1].toUInt()), args.value(2));
     if (mode == "crowd" && args.size() == 2)
         return crowd(args[1].toInt());
     if (mode == "pretend" && args.size() == 2)
         return pretend(quint16(args[1].toUInt()));
     out << "usage: intruder watch PORT | bind PORT ADDRESS | hog | silent COUNT | crowd COUNT\n"
-           "       | offer PORT | pretend PORT\n";
+           "       | offer PORT [ADDRESS] | pretend PORT\n";
     return 2;
 }

@@ -256,17 +256,40 @@ private Q_SLOTS:
 #endif
 
 #ifdef Q_OS_LINUX
-    // A socket offered by an account that may not change the service is
-    // never taken: that account could go on reading a copy of it.
-    void socketOfAnotherAccountIsNotTaken()
+    // The socket a program offers the service while it holds the service's
+    // port: taken only from an account that may change the service (another
+    // could go on reading a copy of it), and only when it is bound to every
+    // address (the service receives from every network).
+    void offeredSocket_data()
     {
-        if (::geteuid() != 0)
-            QSKIP("needs another account: run as root");
+        QTest::addColumn<QByteArray>("account");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("every IPv4 address") << QByteArray() << "0.0.0.0"
+                                            << "taken";
+        QTest::newRow("every address") << QByteArray() << ""
+                                       << "taken";
+        QTest::newRow("the loopback address") << QByteArray() << "127.0.0.1"
+                                              << "refused";
+        QTest::newRow("the IPv6 loopback address") << QByteArray() << "::1"
+                                                   << "refused";
+        if (::geteuid() == 0)
+            QTest::newRow("another account") << QByteArray("nobody") << ""
+                                             << "refused";
+    }
+    void offeredSocket()
+    {
+        QFETCH(QByteArray, account);
+        QFETCH(QString, address);
+        QFETCH(QString, answer);
         const quint16 port = freeUdpPort();
         ServiceProcess service({{"UdpPort", port}});
         service.follow(); // for the other program too
         Intruder other;
-        QVERIFY(other.start({"offer", QString::number(port)}, "nobody"));
+        QStringList args{"offer", QString::number(port)};
+        if (!address.isEmpty())
+            args << address;
+        QVERIFY(other.start(args, account.isEmpty() ? nullptr : account.constData()));
         QCOMPARE(other.line(), QString("bound"));
         QVERIFY(service.start(false));
         QVERIFY(service.openToOthers());
@@ -274,8 +297,8 @@ private Q_SLOTS:
         QTRY_VERIFY(client.connectNow(1000));
         QVERIFY(!client.serviceReceiving());
         other.process.write("go\n");
-        QCOMPARE(other.line(), QString("refused"));
-        QVERIFY(!client.serviceReceiving());
+        QCOMPARE(other.line(), answer);
+        QTRY_COMPARE(client.serviceReceiving(), answer == "taken");
     }
 #endif
 
