@@ -22,6 +22,9 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #endif
 
@@ -299,6 +302,46 @@ private Q_SLOTS:
         other.process.write("go\n");
         QCOMPARE(other.line(), answer);
         QTRY_COMPARE(client.serviceReceiving(), answer == "taken");
+    }
+#endif
+
+#ifdef Q_OS_LINUX
+    // A service too busy to take a connection at once (its queue of them
+    // full): the tray program is let in when there is room, and then asks
+    // as ever.
+    void serviceBusyAtFirst()
+    {
+        QTemporaryDir folder;
+        qputenv("RUNTIME_DIRECTORY", QFile::encodeName(folder.path()));
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(platform::serviceSocketName());
+        QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QCOMPARE(::listen(listener, 0), 0);
+        QLocalSocket queued; // takes the one place in the queue
+        queued.connectToServer(platform::serviceSocketName());
+        QVERIFY(queued.waitForConnected(1000));
+
+        ServiceClient client;
+        QVERIFY(!client.connectNow(0));
+        QLocalServer service;
+        QVERIFY(service.listen(listener));
+        QList<protocol::Message> heard;
+        connect(&service, &QLocalServer::newConnection, &service, [&] {
+            while (QLocalSocket *peer = service.nextPendingConnection()) {
+                connect(peer, &QLocalSocket::readyRead, peer, [&, peer] {
+                    QByteArray bytes = peer->readAll();
+                    QVERIFY(protocol::takeMessages(bytes, &heard, protocol::largestRequest));
+                    protocol::send(peer, protocol::Hello, protocol::Greeting{protocol::version});
+                    protocol::send(peer, protocol::Options, protocol::Settings{});
+                });
+            }
+        });
+        QTRY_VERIFY(client.isConnected());
+        QCOMPARE(heard.value(0).kind, protocol::GetOptions);
     }
 #endif
 
