@@ -245,6 +245,29 @@ private Q_SLOTS:
         QCOMPARE(back.scales.size(), s.scales.size());
     }
 
+    // Each day has a table of its own: a scale that sent the day before gets
+    // a row of its own again.
+    void aNewDayHasATableOfItsOwn()
+    {
+        status::Tally tally(recordline::scaleText);
+        const auto arrive = [&tally](const QString &day, const QByteArray &record, qint64 file) {
+            tally.received(QHostAddress("10.0.0.5"), 1000);
+            tally.stage(recordline::scaleKey(record));
+            tally.record(tally.take(day + "/data_1.txt", file), 1000);
+        };
+        QByteArray scale18 = exampleRecord;
+        scale18.replace(19, 4, QByteArray::fromHex("00000108"));
+        tally.startDay("07.12.2026");
+        arrive("07.12.2026", scale18, 1);
+        tally.startDay("08.12.2026");
+        arrive("08.12.2026", exampleRecord, 2);
+        arrive("08.12.2026", scale18, 3);
+        const status::Snapshot s = tally.snapshot();
+        QCOMPARE(s.scales.size(), 2);
+        for (const status::ScaleRow &row : s.scales)
+            QCOMPARE(row.scale + ' ' + QString::number(row.records), row.scale + " 1");
+    }
+
     // A transfer begun before midnight goes on in the day before's folder:
     // its records are stored, and shown among the events, but are not today's.
     void recordsOfTheDayBeforeAreNotToday()
@@ -327,7 +350,7 @@ private Q_SLOTS:
         QTRY_COMPARE(f.filesOfToday(), QStringList{"data_1.txt"});
 
         field->setText("127.0.0.1,  fd00::/8");
-        apply->click();
+        QTest::keyClick(field, Qt::Key_Return); // Enter applies as the button does
         QVERIFY(value(window, "allowedSendersProblem").isEmpty());
         QCOMPARE(Fixture::stored("AllowedSenders").toString(), QString("127.0.0.1, fd00::/8"));
         f.sendFrom(second, {example});
