@@ -124,6 +124,11 @@ private Q_SLOTS:
         QCOMPARE(f.probe->filePath(), accept ? QDir::toNativeSeparators(chosen) : data);
         QCOMPARE(f.find<QLineEdit>("folder")->text(),
                  accept ? QDir::toNativeSeparators(chosen) : "typed, not applied");
+        // The chosen folder takes the next transfer at once, before any Apply.
+        f.send({example});
+        const QString day = QDate::currentDate().toString("dd.MM.yyyy");
+        QTRY_COMPARE(QDir(accept ? chosen + '/' + day : f.today()).entryList(QDir::Files),
+                     QStringList{"data_1.txt"});
     }
 
     void languageNotice_data()

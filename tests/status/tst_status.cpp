@@ -4,6 +4,7 @@
 // the tool tip's last results; the allow list as typed.
 #include "datagrams.h"
 #include "fixture.h"
+#include "i18n/strings.h"
 #include "reception/recordline.h"
 #include "status/allowlist.h"
 #include "status/dayscan.h"
@@ -342,6 +343,8 @@ private Q_SLOTS:
         QWidget *window = statusWindow(f);
         auto *field = window->findChild<QLineEdit *>("allowedSenders");
         auto *apply = window->findChild<QPushButton *>("applyAllowedSenders");
+        QCOMPARE(field->placeholderText(),
+                 strings::phrase(strings::english, strings::AllowedSendersHint));
         field->setText("127.0.0.1, 10.1");
         apply->click();
         QCOMPARE(value(window, "allowedSendersProblem"), QString("Not an address or subnet: 10.1"));
