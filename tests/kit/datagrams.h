@@ -48,6 +48,9 @@ inline const QByteArray packet3of3 =
 inline const QByteArray pluZero =
     packet("F855CE 3A00 0208 0100 0100 3200",
            exampleRecord.left(24) + hex("00000000") + exampleRecord.mid(28), "6DAD");
+// One datagram with two records: the example's, then one of PLU 0.
+inline const QByteArray exampleAndPluZero =
+    packet("F855CE 6C00 0208 0100 0100 6400", exampleRecord + pluZero.mid(13, 50), "EB32");
 // Fails the CRC check only.
 inline const QByteArray wrongCrc = packet("F855CE 3A00 0208 0100 0100 3200", exampleRecord, "9CA4");
 // Fails the header check.

@@ -174,6 +174,12 @@ private Q_SLOTS:
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 5 records today"));
         const QString tip = f.probe->trayIcon()->toolTip();
         QCOMPARE(timesNow({tip.mid(tip.indexOf(':') - 2, 8)}, 0), QStringList{"now"});
+
+        // A record of PLU 0 is no weighing: it is not counted.
+        f.send({exampleAndPluZero});
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 3).value(1),
+                     QString("00017|5|4|now|127.0.0.1"));
+        QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 6 records today"));
     }
 
     // Another data folder whose today's folder holds files numbered past
