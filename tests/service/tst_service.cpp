@@ -345,6 +345,21 @@ private Q_SLOTS:
     }
 #endif
 
+    // A message as long as the most taken is taken; one byte more closes the
+    // connection. Each message comes after its length in four bytes.
+    void longestMessageTaken()
+    {
+        const QByteArray framed = protocol::frame({protocol::Warning, protocol::Text{"x"}.toMap()});
+        const quint32 length = quint32(framed.size() - 4);
+        QByteArray buffer = framed;
+        QList<protocol::Message> messages;
+        QVERIFY(protocol::takeMessages(buffer, &messages, length));
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(protocol::Text::fromMap(messages[0].values).text, QString("x"));
+        buffer = framed;
+        QVERIFY(!protocol::takeMessages(buffer, &messages, length - 1));
+    }
+
     // Whatever a watcher asks first, it hears the hello and the options in
     // force before the answer.
     void firstMessageIsAnsweredWithHelloAndOptions()
