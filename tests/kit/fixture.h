@@ -17,6 +17,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -49,6 +50,22 @@ inline void closeWarnings()
         if (qobject_cast<QMessageBox *>(w))
             w->close();
     }
+}
+
+// Title and text of the balloon on screen, or "".
+inline QString balloon()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible() || qstrcmp(w->metaObject()->className(), "QBalloonTip") != 0)
+            continue;
+        QStringList texts;
+        for (QLabel *label : w->findChildren<QLabel *>()) {
+            if (!label->text().isEmpty())
+                texts << label->text();
+        }
+        return texts.join('|');
+    }
+    return {};
 }
 
 // What tests reach of the main object that is not a widget of its own: the

@@ -15,22 +15,6 @@ bool shows(QSystemTrayIcon *tray, const char *resource)
     return tray->icon().pixmap(32).toImage() == QIcon(resource).pixmap(32).toImage();
 }
 
-// Title and text of the balloon on screen, or "".
-QString balloon()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (!w->isVisible() || qstrcmp(w->metaObject()->className(), "QBalloonTip") != 0)
-            continue;
-        QStringList texts;
-        for (QLabel *label : w->findChildren<QLabel *>()) {
-            if (!label->text().isEmpty())
-                texts << label->text();
-        }
-        return texts.join('|');
-    }
-    return {};
-}
-
 const QDateTime first(QDate(2026, 12, 6), QTime(14, 3, 9));
 const QDateTime second(QDate(2026, 12, 6), QTime(14, 3, 12));
 const QDateTime third(QDate(2026, 12, 6), QTime(14, 3, 15));
