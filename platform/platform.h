@@ -61,6 +61,10 @@ QString instanceServerName(const QString &runtimeFolder);
 // runtime folder ($RUNTIME_DIRECTORY, which systemd sets for it, else
 // /run/trelvant), a named pipe on Windows.
 QString serviceSocketName();
+// The folder its socket appears in when it starts, for a tray program to
+// watch instead of trying every second; empty where the socket is no file
+// (a named pipe on Windows).
+QString serviceSocketFolder();
 // Listens there and hands each new connection to `welcome`. Linux: a local
 // socket any account may connect to. Windows: a pipe the service makes
 // itself, closed to other machines, that the system and the service may do

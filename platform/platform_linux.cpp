@@ -133,6 +133,11 @@ QString serviceSocketName()
     return folder.section(QLatin1Char(':'), 0, 0) + QLatin1String("/trelvant.socket");
 }
 
+QString serviceSocketFolder()
+{
+    return QFileInfo(serviceSocketName()).path();
+}
+
 QString serviceDataFolder()
 {
     return {}; // the default: WeightData in the service account's home

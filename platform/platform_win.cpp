@@ -124,6 +124,11 @@ QString serviceSocketName()
     return QStringLiteral("Trelvant-service");
 }
 
+QString serviceSocketFolder()
+{
+    return {};
+}
+
 // The folder the installer made for it ($APPDATA for all users there).
 QString serviceDataFolder()
 {

@@ -4,11 +4,14 @@
 #include "platform/platform.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 
 ServiceClient::ServiceClient()
 {
     retry.setInterval(retryMs);
     connect(&retry, &QTimer::timeout, this, &ServiceClient::tryConnecting);
+    connect(&socketFolder, &QFileSystemWatcher::directoryChanged, this,
+            &ServiceClient::tryConnecting);
     connect(&socket, &QLocalSocket::connected, this, &ServiceClient::ask);
     connect(&socket, &QLocalSocket::readyRead, this, &ServiceClient::read);
     connect(&socket, &QLocalSocket::disconnected, this, &ServiceClient::lost);
@@ -38,14 +41,39 @@ bool ServiceClient::connectNow(int waitMs)
 
 void ServiceClient::tryConnecting()
 {
-    retry.start();
     if (socket.state() != QLocalSocket::UnconnectedState)
         return;
+    if (waitForSocketFile()) {
+        retry.stop();
+        return;
+    }
+    retry.start();
     asked = false;
     platform::connectToService(socket);
     // A socket given a connected pipe (Windows) says nothing of it.
     if (socket.state() == QLocalSocket::ConnectedState)
         ask();
+}
+
+// True when the service's socket is a file that is not there and its folder
+// (or, while that is missing too, the folder above) is watched: the service
+// is not running, and the watch says when it may be. A socket that is there
+// but refuses (a service busy or gone without removing it) is tried again
+// every second.
+bool ServiceClient::waitForSocketFile()
+{
+    const QString folder = platform::serviceSocketFolder();
+    if (folder.isEmpty())
+        return false;
+    const QString watched = QFileInfo::exists(folder) ? folder : QFileInfo(folder).path();
+    const QStringList before = socketFolder.directories();
+    if (before != QStringList{watched}) {
+        if (!before.isEmpty())
+            socketFolder.removePaths(before);
+        socketFolder.addPath(watched);
+    }
+    return socketFolder.directories() == QStringList{watched} &&
+           !QFileInfo::exists(platform::serviceSocketName());
 }
 
 // The first message: the service answers with its hello and its options.

@@ -3,13 +3,16 @@
 #include "reception/reception.h"
 #include "service/protocol.h"
 
+#include <QFileSystemWatcher>
 #include <QLocalSocket>
 #include <QTimer>
 
 // A tray program's line to the service, which receives instead of it: it
 // hears the service's arrivals and warnings, asks for its status and its
 // options, and asks to change them. While the service cannot be reached it
-// tries again every second. Only the service itself is connected to, never a
+// tries again every second; where its socket is a file that is not there,
+// it waits for the socket to appear instead, and wakes for nothing at rest.
+// Only the service itself is connected to, never a
 // program posing as it.
 class ServiceClient : public Reception
 {
@@ -55,6 +58,7 @@ Q_SIGNALS:
 
 private:
     void tryConnecting();
+    bool waitForSocketFile();
     void ask();
     void read();
     void handle(const protocol::Message &message);
@@ -62,6 +66,7 @@ private:
 
     QLocalSocket socket;
     QTimer retry;
+    QFileSystemWatcher socketFolder;
     QByteArray buffer;
     bool asked = false;
     bool heard = false; // a hello of this version

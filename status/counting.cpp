@@ -8,13 +8,16 @@
 namespace {
 // A count step reads files for this long, then reception has its turn.
 constexpr int countStepMs = 2;
-// How often the date is looked at while nothing arrives.
-constexpr int dayCheckMs = 60 * 1000;
+// After midnight by this much, so that the new day has surely begun.
+constexpr qint64 pastMidnightMs = 1000;
 } // namespace
 
 Counting::Counting(status::Tally::ScaleText scaleText) : tally(scaleText)
 {
     connect(&dayScanTimer, &QTimer::timeout, this, &Counting::countTodayStep);
+    // Precise: a coarse timer of hours may be off by minutes.
+    dayTimer.setSingleShot(true);
+    dayTimer.setTimerType(Qt::PreciseTimer);
     connect(&dayTimer, &QTimer::timeout, this, &Counting::followToday);
 }
 
@@ -108,7 +111,7 @@ void Counting::countToday(const QString &dateFolder)
     tally.startDay(dateFolder);
     dayScan.start(dateFolder);
     dayScanTimer.start(0);
-    dayTimer.start(dayCheckMs);
+    waitForTomorrow();
     Q_EMIT todayChanged();
 }
 
@@ -127,6 +130,18 @@ void Counting::followToday()
     todaysFolder.update(dataFolder, QDateTime::currentMSecsSinceEpoch());
     if (todaysFolder.path() != tally.day())
         countToday(todaysFolder.path());
+    else
+        waitForTomorrow();
+}
+
+// The timer runs on the monotonic clock: a clock set forward, or a change
+// of summer time, is seen at the next arrival or the next look at the
+// status, and a timer that fires early is set again.
+void Counting::waitForTomorrow()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 toMidnight = now.msecsTo(now.date().addDays(1).startOfDay());
+    dayTimer.start(std::chrono::milliseconds(qMax<qint64>(toMidnight, 0) + pastMidnightMs));
 }
 
 status::Snapshot Counting::snapshot()

@@ -62,6 +62,7 @@ private:
     void countToday(const QString &dateFolder);
     void countTodayStep();
     void followToday();
+    void waitForTomorrow();
 
     status::Tally tally;
     QString allowedSenders;
@@ -74,6 +75,7 @@ private:
     // Today's files already on disk, counted a few at a time.
     status::DayScan dayScan;
     QTimer dayScanTimer;
-    // Looks at the date now and then, for a day that began without traffic.
+    // Fires just after midnight, for a day that begins without traffic: at
+    // rest the program wakes for nothing else.
     QTimer dayTimer;
 };

@@ -36,11 +36,10 @@ private Q_SLOTS:
         const QDateTime sent = QDateTime::currentDateTime();
         f.send({example});
         QTRY_VERIFY(balloon() != firstShown);
-        const QDateTime shown = QDateTime::fromString(balloon().mid(arrived.size()),
-                                                      "dd.MM.yyyy  hh:mm:ss");
+        const QDateTime shown =
+            QDateTime::fromString(balloon().mid(arrived.size()), "dd.MM.yyyy  hh:mm:ss");
         QVERIFY2(shown >= sent.addMSecs(-sent.time().msec()), qPrintable(balloon()));
     }
-
 };
 
 QTEST_MAIN(TestBalloons)
