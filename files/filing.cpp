@@ -186,6 +186,11 @@ bool Filing::reopenVanishedDataFile()
     return true;
 }
 
+QString Filing::dataFileName() const
+{
+    return QFileInfo(dataFile->fileName()).fileName();
+}
+
 void Filing::endTransfer()
 {
     storeLines();

@@ -53,6 +53,7 @@ const Row phrases[phraseCount] = {
     {"Scale", "Весы"},
     {"Records", "Записей"},
     {"Transfers", "Передач"},
+    {"Lost packets", "Потеряно пакетов"},
     {"Last record", "Последняя запись"},
     {"Senders", "Отправители"},
     {"Address", "Адрес"},
@@ -128,6 +129,24 @@ QString saveFailedText(int language, const QString &path)
     return tr(pick(language, "Data could not be saved to the file:\n",
                    "Не удалось сохранить данные в файл:\n")) +
            path;
+}
+
+QString packetsLostText(int language, const QString &file, const QString &packets, bool several,
+                        int count, const QString &scale)
+{
+    const char *text = several ? pick(language, "%1: packets %2 of %3 from scale %4 never arrived",
+                                      "%1: пакеты %2 из %3 от весов %4 не пришли")
+                               : pick(language, "%1: packet %2 of %3 from scale %4 never arrived",
+                                      "%1: пакет %2 из %3 от весов %4 не пришёл");
+    return tr(text).arg(file, packets, QString::number(count), scale);
+}
+
+QString packetLateText(int language, const QString &file, int packet, int count,
+                       const QString &scale)
+{
+    return tr(pick(language, "%1: packet %2 of %3 from scale %4 arrived late",
+                   "%1: пакет %2 из %3 от весов %4 пришёл с опозданием"))
+        .arg(file, QString::number(packet), QString::number(count), scale);
 }
 
 QString bindFailedText(int language, quint16 port, const QString &reason)

@@ -54,6 +54,7 @@ enum Phrase {
     Scale,
     Records,
     Transfers,
+    LostPackets,
     LastRecord,
     Senders,
     Address,
@@ -90,6 +91,13 @@ QString appName(int language, bool longTitle);
 // Warnings that have no place in the table: a data file that could not be
 // written, and a UDP port that could not be opened (with the reason).
 QString saveFailedText(int language, const QString &path);
+// "data_5.txt: packet 2 of 3 from scale 00017 never arrived"; `packets` as
+// ranges ("2, 4–6"), `several` when they are more than one.
+QString packetsLostText(int language, const QString &file, const QString &packets, bool several,
+                        int count, const QString &scale);
+// A packet named lost came after all.
+QString packetLateText(int language, const QString &file, int packet, int count,
+                       const QString &scale);
 QString bindFailedText(int language, quint16 port, const QString &reason);
 // The reason given for port 0, which is never opened.
 QString invalidPortReason(int language);

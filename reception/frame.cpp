@@ -71,7 +71,17 @@ QByteArrayView recordData(QByteArrayView datagram)
 
 bool endsTransfer(QByteArrayView datagram)
 {
-    return u16(datagram, 7) == u16(datagram, 9);
+    return packetNumber(datagram) == packetCount(datagram);
+}
+
+quint16 packetNumber(QByteArrayView datagram)
+{
+    return u16(datagram, 7);
+}
+
+quint16 packetCount(QByteArrayView datagram)
+{
+    return u16(datagram, 9);
 }
 
 } // namespace frame

@@ -39,5 +39,7 @@ QByteArrayView recordData(QByteArrayView datagram);
 
 // The datagram that ends a transfer carries packetNumber == packetCount.
 bool endsTransfer(QByteArrayView datagram);
+quint16 packetNumber(QByteArrayView datagram);
+quint16 packetCount(QByteArrayView datagram);
 
 } // namespace frame

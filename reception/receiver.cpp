@@ -205,8 +205,11 @@ bool Receiver::handOver(const std::function<bool(qintptr)> &give,
 
 void Receiver::take(const QByteArray &datagram, const QHostAddress &sender, qint64 nowMs)
 {
-    if (counting.received(sender, nowMs))
-        saveMessage(datagram);
+    if (!counting.received(sender, nowMs))
+        return;
+    senderInHand = sender;
+    saveMessage(datagram);
+    senderInHand.clear();
 }
 
 // The checks of a datagram, in their order: a frame that does not begin
@@ -237,8 +240,26 @@ void Receiver::saveMessage(const QByteArray &message)
                 counting.stage(recordline::scaleKey(record));
         }
     }
+    followTransfer(message, records);
     if (frame::endsTransfer(message))
         filing.endTransfer();
+}
+
+// The packet numbers of each scale's transfers: a packet that never came is
+// told to the user, with the data file its transfer went to.
+void Receiver::followTransfer(const QByteArray &message, QByteArrayView records)
+{
+    const quint64 scale =
+        records.size() >= frame::recordSize ? recordline::scaleKey(records) : quint64(0);
+    const status::Transfers::Heard heard =
+        counting.packet(senderInHand.toString(), scale, frame::packetNumber(message),
+                        frame::packetCount(message), filing.dataFileName());
+    for (const status::Transfers::Loss &loss : heard.lost)
+        warn(strings::packetsLostText(language, loss.file, status::ranges(loss.packets),
+                                      loss.packets.size() > 1, loss.count, loss.scale));
+    for (const status::Transfers::Loss &late : heard.arrived)
+        warn(strings::packetLateText(language, late.file, late.packets.first(), late.count,
+                                     late.scale));
 }
 
 void Receiver::addFileHeader()

@@ -5,13 +5,13 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <functional>
 
-class QHostAddress;
 class QUdpSocket;
 
 // Receiving, with no window: the UDP socket and the checks of every datagram,
@@ -86,6 +86,7 @@ Q_SIGNALS:
 private:
     void receiveOn(QUdpSocket *socket);
     void letGo();
+    void followTransfer(const QByteArray &message, QByteArrayView records);
     // Kept among the recent events, and told.
     void warn(const QString &text);
 
@@ -97,6 +98,8 @@ private:
     QString portProblem;
     // One buffer for every datagram read, kept for the socket's life.
     QByteArray receiveBuffer;
+    // Who sent the datagram in hand; nobody for one handed to saveMessage().
+    QHostAddress senderInHand;
 
     Counting counting;
     // After what it tells, so that it goes first and tells it all.

@@ -12,7 +12,7 @@ constexpr int countStepMs = 2;
 constexpr qint64 pastMidnightMs = 1000;
 } // namespace
 
-Counting::Counting(status::Tally::ScaleText scaleText) : tally(scaleText)
+Counting::Counting(status::Tally::ScaleText scaleText_) : scaleText(scaleText_), tally(scaleText_)
 {
     connect(&dayScanTimer, &QTimer::timeout, this, &Counting::countTodayStep);
     // Precise: a coarse timer of hours may be off by minutes.
@@ -96,6 +96,18 @@ void Counting::synced(const QList<datafiles::SyncQueue::Unsynced> &unsynced)
                          [&arrival](const auto &u) { return u.generation == arrival.generation; }))
             tally.record(arrival, now);
     }
+}
+
+status::Transfers::Heard Counting::packet(const QString &sender, quint64 scaleKey, int number,
+                                          int count, const QString &file)
+{
+    status::Transfers::Heard heard =
+        transfers.packet(sender, scaleText(scaleKey), number, count, file);
+    for (const status::Transfers::Loss &loss : heard.lost)
+        tally.packetsLost(scaleKey, loss.packets.size());
+    for (const status::Transfers::Loss &late : heard.arrived)
+        tally.packetsLost(scaleKey, -late.packets.size());
+    return heard;
 }
 
 void Counting::warning(const QString &text)

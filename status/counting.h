@@ -5,6 +5,7 @@
 #include "status/dayscan.h"
 #include "status/snapshot.h"
 #include "status/tally.h"
+#include "status/transfers.h"
 
 #include <QList>
 #include <QObject>
@@ -48,6 +49,10 @@ public:
     void synced(const QList<datafiles::SyncQueue::Unsynced> &unsynced);
     // Kept among the latest events.
     void warning(const QString &text);
+    // A packet of the datagram in hand, whose records are of `scaleKey`,
+    // went to `file`: the packets it shows lost, or found after all.
+    status::Transfers::Heard packet(const QString &sender, quint64 scaleKey, int number, int count,
+                                    const QString &file);
 
     // Everything but the socket's figures, as of now.
     status::Snapshot snapshot();
@@ -64,7 +69,9 @@ private:
     void followToday();
     void waitForTomorrow();
 
+    status::Tally::ScaleText scaleText;
     status::Tally tally;
+    status::Transfers transfers;
     QString allowedSenders;
     QString dataFolder;
     datafiles::TodaysFolder todaysFolder;

@@ -11,7 +11,7 @@ namespace {
 
 // Raised whenever the layout below changes: a window never reads a snapshot
 // of another layout.
-constexpr int layout = 2;
+constexpr int layout = 3;
 
 QCborValue time(const QDateTime &t)
 {
@@ -62,14 +62,15 @@ QByteArray encode(const Snapshot &s)
     const QCborArray reception{r.port,     r.open,   r.problem,  r.bufferBytes,
                                r.received, r.stored, r.rejected, r.dropped};
     const auto scale = [](const ScaleRow &row) {
-        return QCborArray{row.scale, row.records, row.transfers, time(row.lastRecord),
-                          strings(row.senders)};
+        return QCborArray{
+            row.scale,      row.records, row.transfers, time(row.lastRecord), strings(row.senders),
+            row.lostPackets};
     };
     const auto sender = [](const SenderRow &row) {
         QCborArray rejected;
         for (qint64 n : row.rejected)
             rejected.append(n);
-        return QCborArray{row.address, row.accepted, rejected, time(row.lastSeen)};
+        return QCborArray{row.address, row.accepted, rejected, time(row.lastSeen), row.lostPackets};
     };
     const auto event = [](const Event &e) {
         return QCborArray{time(e.time), e.warning, e.file, e.records, strings(e.scales)};
@@ -122,11 +123,11 @@ bool deserialize(const QByteArray &bytes, Snapshot *s)
     read.recordsToday = all[3].toInteger();
     read.lastArrival = time(all[4]);
     read.scales = list<ScaleRow>(all[5], [](const QCborArray &a) {
-        return ScaleRow{a[0].toString(), a[1].toInteger(), a[2].toInteger(), time(a[3]),
-                        strings(a[4])};
+        return ScaleRow{a[0].toString(), a[1].toInteger(), a[2].toInteger(),
+                        time(a[3]),      strings(a[4]),    a[5].toInteger()};
     });
     read.senders = list<SenderRow>(all[6], [](const QCborArray &a) {
-        SenderRow row{a[0].toString(), a[1].toInteger(), {}, time(a[3])};
+        SenderRow row{a[0].toString(), a[1].toInteger(), {}, time(a[3]), a[4].toInteger()};
         const QCborArray rejected = a[2].toArray();
         for (int i = 0; i < rejectionKinds; ++i)
             row.rejected[i] = rejected[i].toInteger();

@@ -34,7 +34,8 @@ struct ScaleRow
     qint64 records = 0;
     qint64 transfers = 0; // data files holding its records
     QDateTime lastRecord;
-    QStringList senders; // seen since start
+    QStringList senders;    // seen since start
+    qint64 lostPackets = 0; // since start
 };
 
 struct SenderRow
@@ -43,6 +44,7 @@ struct SenderRow
     qint64 accepted = 0;
     qint64 rejected[rejectionKinds] = {};
     QDateTime lastSeen;
+    qint64 lostPackets = 0;
 };
 
 // An arrival (records reaching a data file) or a warning.

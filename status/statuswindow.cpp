@@ -130,13 +130,13 @@ QWidget *StatusWindow::createTables()
     counting = createValue("counting");
     counting->setText(phrase(strings::CountingFiles));
     scales = createTable("scales", {strings::Scale, strings::Records, strings::Transfers,
-                                    strings::LastRecord, strings::Senders});
+                                    strings::LostPackets, strings::LastRecord, strings::Senders});
     todayLayout->addWidget(counting);
     todayLayout->addWidget(scales);
     tabs->addTab(today, phrase(strings::ScalesToday));
     senders = createTable("senders", {strings::Address, strings::Accepted, strings::BadFrame,
                                       strings::BadLength, strings::BadCrc, strings::NotAllowed,
-                                      strings::LastSeen});
+                                      strings::LostPackets, strings::LastSeen});
     tabs->addTab(senders, phrase(strings::Senders));
     events = createTable("events", {strings::Time, strings::Event});
     tabs->addTab(events, phrase(strings::RecentEvents));
@@ -181,17 +181,21 @@ void StatusWindow::display(const status::Snapshot &s)
 
     QList<QStringList> rows;
     for (const status::ScaleRow &scale : s.scales)
-        rows << QStringList{scale.scale, number(scale.records), number(scale.transfers),
-                            when(scale.lastRecord), scale.senders.join(QLatin1String(", "))};
-    fill(scales, rows, {1, 2});
+        rows << QStringList{scale.scale,
+                            number(scale.records),
+                            number(scale.transfers),
+                            number(scale.lostPackets),
+                            when(scale.lastRecord),
+                            scale.senders.join(QLatin1String(", "))};
+    fill(scales, rows, {1, 2, 3});
     rows.clear();
     for (const status::SenderRow &sender : s.senders) {
         QStringList row{sender.address, number(sender.accepted)};
         for (int why : {status::Frame, status::Length, status::Crc, status::NotAllowed})
             row << number(sender.rejected[why]);
-        rows << (row << when(sender.lastSeen));
+        rows << (row << number(sender.lostPackets) << when(sender.lastSeen));
     }
-    fill(senders, rows, {1, 2, 3, 4, 5});
+    fill(senders, rows, {1, 2, 3, 4, 5, 6});
     rows.clear();
     for (const status::Event &event : s.events) {
         const QString text =

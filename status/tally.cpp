@@ -30,6 +30,7 @@ void Tally::addTo(Scale &others, const Scale &scale)
     others.records += scale.records;
     others.transfers += scale.transfers;
     others.lastMs = qMax(others.lastMs, scale.lastMs);
+    others.lostPackets += scale.lostPackets;
 }
 
 Tally::Tally(ScaleText scaleText_) : scaleText(scaleText_) {}
@@ -68,6 +69,13 @@ void Tally::accepted()
 {
     if (current >= 0)
         ++senders[current].accepted;
+}
+
+void Tally::packetsLost(quint64 scaleKey, qint64 n)
+{
+    scales[scaleFor(scaleKey)].lostPackets += n;
+    if (current >= 0)
+        senders[current].lostPackets += n;
 }
 
 void Tally::stage(quint64 key)
@@ -183,7 +191,8 @@ Snapshot Tally::snapshot() const
     s.recordsToday = today;
     s.lastArrival = local(lastArrival);
     const auto rowOf = [this](const Scale &scale) {
-        ScaleRow row{scale.text, scale.records, scale.transfers, local(scale.lastMs), {}};
+        ScaleRow row{scale.text, scale.records,    scale.transfers, local(scale.lastMs),
+                     {},         scale.lostPackets};
         for (int sender : scale.senders)
             row.senders.append(senders[sender].address);
         if (scale.moreSenders)
@@ -207,12 +216,13 @@ Snapshot Tally::snapshot() const
     }
     std::sort(s.scales.begin(), s.scales.end(),
               [](const ScaleRow &a, const ScaleRow &b) { return a.scale < b.scale; });
-    if (rest.records > 0) {
+    if (rest.records > 0 || rest.lostPackets > 0) {
         s.scales.append(rowOf(rest));
         s.scales.last().scale = othersScale;
     }
     for (const Sender &sender : senders) {
-        SenderRow row{sender.address, sender.accepted, {}, local(sender.lastSeenMs)};
+        SenderRow row{
+            sender.address, sender.accepted, {}, local(sender.lastSeenMs), sender.lostPackets};
         std::copy(std::begin(sender.rejected), std::end(sender.rejected), row.rejected);
         s.senders.append(row);
     }

@@ -80,6 +80,9 @@ public:
     // They are on the disk at `nowMs`: counted as stored, and logged.
     void record(const Arrival &arrival, qint64 nowMs);
     void warning(const QString &text, qint64 nowMs);
+    // Packets of the datagram in hand's sender and of scale `scaleKey`
+    // found lost (`n` < 0: found after all).
+    void packetsLost(quint64 scaleKey, qint64 n);
 
     // Today's scales belong to one day folder: a new one starts them afresh,
     // to be completed with what its files already hold.
@@ -101,6 +104,7 @@ private:
         qint64 accepted = 0;
         qint64 rejected[rejectionKinds] = {};
         qint64 lastSeenMs = 0;
+        qint64 lostPackets = 0;
     };
     struct Scale
     {
@@ -111,6 +115,7 @@ private:
         qint64 lastFile = -1; // the generation of the file its records last went to
         QList<int> senders;
         bool moreSenders = false;
+        qint64 lostPackets = 0;
     };
     struct Logged
     {

@@ -17,9 +17,12 @@ Tray::Tray(QObject *parent, Texts texts_) : QSystemTrayIcon(parent), texts(std::
     connect(this, &QSystemTrayIcon::activated, this, &Tray::normal);
     arrivalPause.setSingleShot(true);
     arrivalPause.setInterval(arrivalPauseMs);
-    connect(&arrivalPause, &QTimer::timeout, this, [this] {
-        if (std::exchange(arrivalWaiting, false))
-            showArrival();
+    connect(&arrivalPause, &QTimer::timeout, this, &Tray::showArrival);
+    warningPause.setSingleShot(true);
+    warningPause.setInterval(arrivalPauseMs);
+    connect(&warningPause, &QTimer::timeout, this, [this] {
+        if (!warningsWaiting.isEmpty())
+            showWarnings();
     });
     toolTipPause.setSingleShot(true);
     toolTipPause.setInterval(arrivalPauseMs);
@@ -40,9 +43,8 @@ Tray::~Tray()
 void Tray::announce(const QDateTime &time)
 {
     messageTime = recordline::arrivalTime(time);
-    if (arrivalPause.isActive())
-        arrivalWaiting = true;
-    else
+    arrivalWaiting = true;
+    if (!arrivalPause.isActive())
         showArrival();
     // Restarting a running timer on every arrival would hold the image still.
     if (!blinkTimer->isActive())
@@ -61,8 +63,22 @@ void Tray::resultsChanged()
 
 void Tray::warn(const QString &text)
 {
+    warningsWaiting.append(text);
+    if (!warningPause.isActive())
+        showWarnings();
+}
+
+void Tray::showWarnings()
+{
+    QStringList shown = warningsWaiting.mid(0, warningsPerBalloon);
+    if (warningsWaiting.size() > warningsPerBalloon)
+        shown << QStringLiteral("(+%1)").arg(warningsWaiting.size() - warningsPerBalloon);
+    warningsWaiting.clear();
+    warningPause.start();
+    const QString text = shown.join(QLatin1Char('\n'));
     if (isSystemTrayAvailable()) {
         showBalloon(text, QSystemTrayIcon::Warning);
+        sinceWarning.start();
         return;
     }
     if (!warningBox)
@@ -101,10 +117,20 @@ QString Tray::arrivalText() const
     return texts.newResults() + messageTime;
 }
 
+// The waiting arrival's balloon, unless a warning's has not been up long
+// enough to be read: then when it has.
 void Tray::showArrival()
 {
+    if (!arrivalWaiting)
+        return;
+    const qint64 warningShownMs = sinceWarning.isValid() ? sinceWarning.elapsed() : warningHoldMs;
+    if (warningShownMs < warningHoldMs) {
+        arrivalPause.start(int(warningHoldMs - warningShownMs));
+        return;
+    }
+    arrivalWaiting = false;
     showBalloon(arrivalText(), QSystemTrayIcon::Information);
-    arrivalPause.start();
+    arrivalPause.start(arrivalPauseMs);
 }
 
 void Tray::showBalloon(const QString &text, QSystemTrayIcon::MessageIcon icon)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -23,6 +25,12 @@ public:
     // At most one arrival balloon in this time: a flood of transfers raises
     // one a second, not thousands, and the last one shown is never stale.
     static constexpr int arrivalPauseMs = 1000;
+    // An arrival's balloon waits this long after a warning's, so that a
+    // warning raised with the records that revealed it can be read.
+    static constexpr int warningHoldMs = 5000;
+    // Warnings raised within a second of a warning balloon wait for the
+    // next, which names this many of them and how many more there were.
+    static constexpr int warningsPerBalloon = 3;
 
     // What the icon says, asked for each time it is needed: the language may
     // change while the program runs.
@@ -44,8 +52,9 @@ public:
     // The records stored today or the last results changed: the tool tip
     // shows them, at most once a second.
     void resultsChanged();
-    // A problem the user must know of: a balloon at once, or, where there is
-    // no tray, a message box (one at a time, which never holds up reception).
+    // A problem the user must know of: a balloon, or, where there is no
+    // tray, a message box (one at a time, which never holds up reception);
+    // at once, or with those that follow it within a second.
     void warn(const QString &text);
 
 public Q_SLOTS:
@@ -59,6 +68,7 @@ private:
     QString arrivalText() const;
     void showArrival();
     void showBalloon(const QString &text, QSystemTrayIcon::MessageIcon icon);
+    void showWarnings();
 
     // Local date and time of the last arrival notice, "dd.MM.yyyy  hh:mm:ss".
     QString messageTime;
@@ -69,9 +79,14 @@ private:
     // True while the new-message image is on display. Whenever the timer is
     // stopped it is false and the program's image shows.
     bool blinkState{};
-    // Runs for a second after an arrival balloon; an arrival meanwhile waits.
+    // Runs for a second after an arrival balloon, or until a warning's has
+    // been up long enough; an arrival meanwhile waits.
     QTimer arrivalPause;
     bool arrivalWaiting{};
+    // Likewise for warnings, which wait in order.
+    QTimer warningPause;
+    QStringList warningsWaiting;
+    QElapsedTimer sinceWarning;
     // Likewise for the tool tip.
     QTimer toolTipPause;
     bool toolTipWaiting{};

@@ -459,18 +459,33 @@ private Q_SLOTS:
 #endif
 
 #ifdef Q_OS_UNIX
-    // What the user must hear of goes where the system keeps services' logs.
+    // What the user must hear of goes where the system keeps services' logs,
+    // and to its watchers: a packet that never came, a file not written.
     void warningsToTheLog()
     {
         ServiceProcess service;
         service.process.setProcessChannelMode(QProcess::MergedChannels);
         QVERIFY(service.start());
+        service.follow();
+        ServiceClient watcher;
+        QVERIFY(watcher.connectNow(5000));
+        QStringList heard;
+        connect(&watcher, &Reception::warning, this, [&heard](const QString &t) { heard << t; });
+        for (const QByteArray &p : {packet1of3, packet2of3, packet3of3, packet1of3, packet3of3})
+            service.sandbox.send(p);
+        QTRY_COMPARE(heard.size(), 1);
+        QVERIFY2(
+            QRegularExpression("^data_\\d+\\.txt: packet 2 of 3 from scale 00017 never arrived$")
+                .match(heard[0])
+                .hasMatch(),
+            qPrintable(heard[0]));
+        QByteArray log;
+        QTRY_VERIFY((log += service.process.readAll()).contains(heard[0].toUtf8()));
         QVERIFY(QDir(service.sandbox.dataFolder()).removeRecursively());
         QFile(service.sandbox.dataFolder()).open(QIODevice::WriteOnly); // a plain file in its place
         service.sandbox.send(example);
         const QByteArray warning = "Data could not be saved to the file: " +
                                    QFile::encodeName(service.sandbox.dataFolder()) + '/';
-        QByteArray log;
         QTRY_VERIFY((log += service.process.readAll()).contains(warning));
     }
 #endif

@@ -164,21 +164,21 @@ private Q_SLOTS:
         f.start();
         QWidget *window = statusWindow(f);
         QTRY_COMPARE(rows(window, "scales"),
-                     QStringList({"00003|1|1|09:00:00|", "00017|3|2|09:30:00|"}));
+                     QStringList({"00003|1|1|0|09:00:00|", "00017|3|2|0|09:30:00|"}));
         QTRY_COMPARE(f.probe->trayIcon()->toolTip(),
                      QString("Scalvanto\nLast results 09:30:00, 4 records today"));
 
         f.send({example});
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 3).value(1),
-                     QString("00017|4|3|now|127.0.0.1"));
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 4).value(1),
+                     QString("00017|4|3|0|now|127.0.0.1"));
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 5 records today"));
         const QString tip = f.probe->trayIcon()->toolTip();
         QCOMPARE(timesNow({tip.mid(tip.indexOf(':') - 2, 8)}, 0), QStringList{"now"});
 
         // A record of PLU 0 is no weighing: it is not counted.
         f.send({exampleAndPluZero});
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 3).value(1),
-                     QString("00017|5|4|now|127.0.0.1"));
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 4).value(1),
+                     QString("00017|5|4|0|now|127.0.0.1"));
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 6 records today"));
     }
 
@@ -195,7 +195,7 @@ private Q_SLOTS:
             writeFile(other + QString("/data_%1.txt").arg(n),
                       englishHeader + lineOfScale(n, "00099").toLatin1(), QTime(8, 0));
         f.probe->setFilePath(QDir::toNativeSeparators(f.path("other")));
-        QTRY_COMPARE(rows(statusWindow(f), "scales"), QStringList{"00099|10|10|08:00:00|"});
+        QTRY_COMPARE(rows(statusWindow(f), "scales"), QStringList{"00099|10|10|0|08:00:00|"});
     }
 
     // A flood of records of made-up scales, one datagram carrying 1,309 of
@@ -335,10 +335,32 @@ private Q_SLOTS:
         QTRY_COMPARE(value(window, "received"), QString("7"));
         QCOMPARE(value(window, "rejected"), QString("6"));
         QCOMPARE(value(window, "stored"), QString("1"));
-        QCOMPARE(timesNow(rows(window, "senders"), 6),
-                 QStringList({"127.0.0.1|1|3|1|1|0|now", second.toString() + "|0|0|0|0|1|now"}));
+        QCOMPARE(
+            timesNow(rows(window, "senders"), 7),
+            QStringList({"127.0.0.1|1|3|1|1|0|0|now", second.toString() + "|0|0|0|0|1|0|now"}));
         QCOMPARE(f.filesOfToday(), QStringList({"data_1.txt", "debug_1.txt"}));
         QCOMPARE(readFile(f.file("debug_1.txt")), example);
+    }
+
+    // A transfer whose second packet never came, after a whole one taught
+    // how the scale numbers its packets: told with its file, counted under
+    // the scale and the sender, and taken back when the packet comes late.
+    void packetsThatNeverArrived()
+    {
+        Fixture f;
+        f.send({packet1of3, packet2of3, packet3of3, packet1of3, packet3of3});
+        QWidget *window = statusWindow(f);
+        const QString lost = "now|data_2.txt: packet 2 of 3 from scale 00017 never arrived";
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 4),
+                     QStringList{"00017|5|2|1|now|127.0.0.1"});
+        QVERIFY(timesNow(rows(window, "events"), 0).contains(lost));
+        QCOMPARE(timesNow(rows(window, "senders"), 7), QStringList{"127.0.0.1|5|0|0|0|0|1|now"});
+        QCOMPARE(shownWarning(), lost.mid(4));
+        f.send({packet2of3});
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 4),
+                     QStringList{"00017|6|3|0|now|127.0.0.1"});
+        QVERIFY(timesNow(rows(window, "events"), 0)
+                    .contains("now|data_2.txt: packet 2 of 3 from scale 00017 arrived late"));
     }
 
     // Apply takes a list that parses and stores it; one that does not
@@ -365,8 +387,8 @@ private Q_SLOTS:
         f.sendFrom(second, {example});
         f.send({example});
         QTRY_COMPARE(f.filesOfToday(), QStringList({"data_1.txt", "data_2.txt"}));
-        QCOMPARE(timesNow(rows(statusWindow(f), "senders"), 6).value(0),
-                 second.toString() + "|1|0|0|0|1|now");
+        QCOMPARE(timesNow(rows(statusWindow(f), "senders"), 7).value(0),
+                 second.toString() + "|1|0|0|0|1|0|now");
     }
 
     // The latest arrivals and warnings, newest first; a warning stays

@@ -98,9 +98,18 @@ private Q_SLOTS:
         tray->announce(second);
         QCOMPARE(balloon(), arrived + "06.12.2026  14:03:09");
         QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:12");
+        // A warning shows at once; those within its second wait for the
+        // next balloon, which names the first three and counts the rest.
+        // An arrival waits until the warning could be read.
         tray->warn("X");
-        QTRY_COMPARE(balloon(), QString("Scalvo|X"));
+        QCOMPARE(balloon(), QString("Scalvo|X"));
+        for (const char *text : {"A", "B", "C", "D", "E"})
+            tray->warn(text);
         tray->announce(third);
+        QCOMPARE(balloon(), QString("Scalvo|X"));
+        QTRY_COMPARE(balloon(), QString("Scalvo|A\nB\nC\n(+2)"));
+        QTest::qWait(Tray::warningHoldMs - 2000);
+        QCOMPARE(balloon(), QString("Scalvo|A\nB\nC\n(+2)"));
         QTRY_COMPARE(balloon(), arrived + "06.12.2026  14:03:15");
         // After a quiet second, the next arrival is shown at once.
         QTest::qWait(Tray::arrivalPauseMs + 200);
