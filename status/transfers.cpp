@@ -22,8 +22,9 @@ Transfers::Heard Transfers::packet(const QString &sender, const QString &scale, 
     if (f.open && (count != f.count || (first && number <= f.highest)))
         end(f, sender, scale, heard); // its last packet never came
     if (!f.open) {
-        // A packet of a transfer that ended short comes late.
-        for (auto it = f.shortOnes.rbegin(); it != f.shortOnes.rend(); ++it) {
+        // A packet of a transfer that ended short comes late; a first packet
+        // is taken for the next transfer's.
+        for (auto it = f.shortOnes.rbegin(); !first && it != f.shortOnes.rend(); ++it) {
             if (it->count != count || !it->packets.contains(number))
                 continue;
             it->packets.removeOne(number);

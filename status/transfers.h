@@ -35,8 +35,8 @@ public:
     };
     struct Heard
     {
-        QList<Loss> lost;     // transfers now known to have ended short
-        QList<Loss> arrived;  // packets of those that came after all
+        QList<Loss> lost;    // transfers now known to have ended short
+        QList<Loss> arrived; // packets of those that came after all
     };
 
     // Packet `number` of `count` from `sender` with the records of `scale`

@@ -38,6 +38,7 @@ struct Totals
     qint64 records = 0; // plu != 0 in valid datagrams
     qint64 transfers = 0;
     qint64 failed = 0;
+    qint64 lost = 0; // not sent on purpose
 };
 
 // Where the datagrams go: a UDP socket per scale, or hex lines on stdout.
@@ -136,6 +137,7 @@ void printTotals(FILE *to, const Totals &t, double seconds)
         }
         std::fprintf(to, ")");
     }
+    std::fprintf(to, "\n  lost on purpose:  %lld", t.lost);
     std::fprintf(to, "\nrecords (plu != 0): %lld\n", t.records);
     std::fprintf(to, "transfers:          %lld\n", t.transfers);
     if (t.failed > 0)
@@ -176,6 +178,9 @@ int main(int argc, char *argv[])
     opt("seed", "Seed of the field values; the same seed gives the same bytes.", "s", "1");
     opt("corrupt", "Percent of datagrams replaced by a broken variant.", "p", "0");
     opt("empty-plu", "Percent of records with PLU 0.", "p", "0");
+    opt("lose", "Percent of datagrams not sent, as if lost on the network.", "p", "0");
+    opt("skip", "Percent of records after a gap of 1 to 3 transaction numbers never sent.", "p",
+        "0");
     opt("time", "Record date and time, yyyy-MM-ddTHH:mm:ss (default: now).", "when");
     opt("interleave", "Scales take turns in a seeded random order instead of round-robin.");
     opt("sequential", "Each scale sends all of its transfers before the next one starts.");
@@ -192,6 +197,8 @@ int main(int argc, char *argv[])
     plan.seed = quint64(intOption(parser, QStringLiteral("seed"), 0, LLONG_MAX));
     plan.corruptPercent = percentOption(parser, QStringLiteral("corrupt"));
     plan.emptyPluPercent = percentOption(parser, QStringLiteral("empty-plu"));
+    plan.losePercent = percentOption(parser, QStringLiteral("lose"));
+    plan.skipPercent = percentOption(parser, QStringLiteral("skip"));
     if (parser.isSet(QStringLiteral("interleave")) && parser.isSet(QStringLiteral("sequential")))
         usageError(QStringLiteral("--interleave and --sequential exclude each other"));
     if (parser.isSet(QStringLiteral("interleave")))
@@ -229,6 +236,10 @@ int main(int argc, char *argv[])
     Totals totals;
     const auto account = [&](const Datagram &d) {
         ++totals.datagrams;
+        if (d.lost) {
+            ++totals.lost;
+            return;
+        }
         if (d.corruption == Corruption::None) {
             ++totals.valid;
             totals.records += d.lines.size();

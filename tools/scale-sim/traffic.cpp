@@ -15,6 +15,7 @@ constexpr qint32 priceMin = 100;
 constexpr qint32 priceMax = 999999;
 constexpr qint32 weightMin = 5;
 constexpr qint32 weightMax = 150000;
+constexpr quint32 skipMax = 3; // transactions left out in one gap
 
 // Independent streams per scale, so a scale's datagrams do not depend on the order.
 quint64 streamSeed(quint64 seed, quint64 stream)
@@ -89,6 +90,9 @@ Record Traffic::makeRecord(Scale &s)
     const QDate date = plan.stamp.date();
     const QTime time = plan.stamp.time();
     Record r;
+    // Drawn only when asked for, so that other runs keep their bytes.
+    if (plan.skipPercent > 0 && s.rng.chance(plan.skipPercent))
+        s.nextTransaction += 1 + s.rng.below(skipMax);
     r.transactionNumber = qint32(s.nextTransaction++);
     r.recordStatus = 0;
     r.year = quint8(date.year() % 100);
@@ -128,7 +132,9 @@ bool Traffic::next(Datagram &out)
     out.scale = index;
     out.endsTransfer = packetNumber == plan.packets;
     out.bytes = buildFrame(quint16(packetNumber), quint16(plan.packets), records);
-    if (s.rng.chance(plan.corruptPercent)) {
+    if (plan.losePercent > 0 && s.rng.chance(plan.losePercent)) {
+        out.lost = true;
+    } else if (s.rng.chance(plan.corruptPercent)) {
         out.corruption = Corruption(1 + int(s.rng.below(corruptionKinds)));
         out.bytes = corruptFrame(out.bytes, out.corruption);
     } else {

@@ -42,6 +42,10 @@ struct TrafficPlan
     quint64 seed = 1;
     double corruptPercent = 0;
     double emptyPluPercent = 0;
+    // What goes wrong on the way: datagrams never sent, as if lost on the
+    // network, and transactions the scale numbers but never sends.
+    double losePercent = 0;
+    double skipPercent = 0;
     QDateTime stamp; // date and time written into every record
     Order order = Order::RoundRobin;
 };
@@ -52,6 +56,7 @@ struct Datagram
     QByteArray bytes;
     Corruption corruption = Corruption::None;
     bool endsTransfer = false;
+    bool lost = false; // not sent: the receiver never sees it
     QStringList lines; // what the receiver should write; empty when corrupt
 };
 
