@@ -54,6 +54,8 @@ const Row phrases[phraseCount] = {
     {"Records", "Записей"},
     {"Transfers", "Передач"},
     {"Lost packets", "Потеряно пакетов"},
+    {"Missing transactions", "Недостающие транзакции"},
+    {"resent: %1", "повторно: %1"},
     {"Last record", "Последняя запись"},
     {"Senders", "Отправители"},
     {"Address", "Адрес"},
@@ -139,6 +141,32 @@ QString packetsLostText(int language, const QString &file, const QString &packet
                                : pick(language, "%1: packet %2 of %3 from scale %4 never arrived",
                                       "%1: пакет %2 из %3 от весов %4 не пришёл");
     return tr(text).arg(file, packets, QString::number(count), scale);
+}
+
+QString transactionsMissingText(int language, const QString &scale, const QString &numbers,
+                                bool several)
+{
+    const char *text = several ? pick(language, "scale %1: transactions %2 never arrived",
+                                      "весы %1: транзакции %2 не пришли")
+                               : pick(language, "scale %1: transaction %2 never arrived",
+                                      "весы %1: транзакция %2 не пришла");
+    return tr(text).arg(scale, numbers);
+}
+
+QString transactionLateText(int language, const QString &scale, qint64 number)
+{
+    return tr(pick(language, "scale %1: transaction %2 arrived late",
+                   "весы %1: транзакция %2 пришла с опозданием"))
+        .arg(scale)
+        .arg(number);
+}
+
+QString renumberedText(int language, const QString &scale, qint64 number)
+{
+    return tr(pick(language, "scale %1 numbers its transactions anew from %2",
+                   "весы %1 нумеруют транзакции заново с %2"))
+        .arg(scale)
+        .arg(number);
 }
 
 QString packetLateText(int language, const QString &file, int packet, int count,

@@ -55,6 +55,8 @@ enum Phrase {
     Records,
     Transfers,
     LostPackets,
+    MissingTransactions,
+    Resent, // %1 the transactions sent again
     LastRecord,
     Senders,
     Address,
@@ -95,6 +97,11 @@ QString saveFailedText(int language, const QString &path);
 // ranges ("2, 4–6"), `several` when they are more than one.
 QString packetsLostText(int language, const QString &file, const QString &packets, bool several,
                         int count, const QString &scale);
+// "scale 00017: transactions 1235–1240 never arrived"
+QString transactionsMissingText(int language, const QString &scale, const QString &numbers,
+                                bool several);
+QString transactionLateText(int language, const QString &scale, qint64 number);
+QString renumberedText(int language, const QString &scale, qint64 number);
 // A packet named lost came after all.
 QString packetLateText(int language, const QString &file, int packet, int count,
                        const QString &scale);

@@ -233,16 +233,45 @@ void Receiver::saveMessage(const QByteArray &message)
     }
     counting.accepted();
     const QByteArrayView records = frame::recordData(message);
-    if (filing.write(recordline::renderAll(records))) {
-        for (qsizetype k = 0; k + frame::recordSize <= records.size(); k += frame::recordSize) {
-            const QByteArrayView record = records.sliced(k, frame::recordSize);
-            if (!recordline::isEmpty(record))
-                counting.stage(recordline::scaleKey(record));
-        }
+    const bool filed = filing.write(recordline::renderAll(records));
+    for (qsizetype k = 0; k + frame::recordSize <= records.size(); k += frame::recordSize) {
+        const QByteArrayView record = records.sliced(k, frame::recordSize);
+        const quint64 scale = recordline::scaleKey(record);
+        followTransaction(scale, record);
+        if (filed && !recordline::isEmpty(record))
+            counting.stage(scale);
     }
     followTransfer(message, records);
     if (frame::endsTransfer(message))
         filing.endTransfer();
+}
+
+// The transaction numbers of each scale: those that never came are told, a
+// scale numbering anew is only shown.
+void Receiver::followTransaction(quint64 scaleKey, QByteArrayView record)
+{
+    QString scale;
+    const status::Transactions::Heard heard = counting.transaction(
+        scaleKey, recordline::transactionNumber(record), qHash(record), &scale);
+    const status::Transactions::Range &n = heard.numbers;
+    switch (heard.kind) {
+    case status::Transactions::Gap:
+        warn(strings::transactionsMissingText(
+            language, scale,
+            n.last > n.first ? QString::number(n.first) + QChar(0x2013) + QString::number(n.last)
+                             : QString::number(n.first),
+            n.last > n.first));
+        break;
+    case status::Transactions::Late:
+        warn(strings::transactionLateText(language, scale, n.first));
+        break;
+    case status::Transactions::Renumbered:
+        counting.warning(
+            strings::renumberedText(language, scale, recordline::transactionNumber(record)));
+        break;
+    default:
+        break;
+    }
 }
 
 // The packet numbers of each scale's transfers: a packet that never came is

@@ -87,6 +87,7 @@ private:
     void receiveOn(QUdpSocket *socket);
     void letGo();
     void followTransfer(const QByteArray &message, QByteArrayView records);
+    void followTransaction(quint64 scaleKey, QByteArrayView record);
     // Kept among the recent events, and told.
     void warn(const QString &text);
 

@@ -115,6 +115,11 @@ bool isEmpty(QByteArrayView record)
     return little<qint32>(record, pluOffset) == 0;
 }
 
+qint32 transactionNumber(QByteArrayView record)
+{
+    return little<qint32>(record, 0);
+}
+
 quint64 scaleKey(QByteArrayView record)
 {
     quint64 key = 0;

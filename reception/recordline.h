@@ -42,6 +42,7 @@ bool isEmpty(QByteArrayView record);
 // The scale field of a record (five bytes) as one number, for counting, and
 // as the data files write it (0 0 0 1 7 gives 00017).
 quint64 scaleKey(QByteArrayView record);
+qint32 transactionNumber(QByteArrayView record);
 QString scaleText(quint64 key);
 
 // The local time of an arrival as the notice shows it, "dd.MM.yyyy  hh:mm:ss"

@@ -110,6 +110,17 @@ status::Transfers::Heard Counting::packet(const QString &sender, quint64 scaleKe
     return heard;
 }
 
+status::Transactions::Heard Counting::transaction(quint64 scaleKey, qint64 number, size_t record,
+                                                  QString *scale)
+{
+    if (scaleKey != lastScaleKey) {
+        lastScaleKey = scaleKey;
+        lastScaleText = scaleText(scaleKey);
+    }
+    *scale = lastScaleText;
+    return transactions.record(lastScaleText, number, record);
+}
+
 void Counting::warning(const QString &text)
 {
     tally.warning(text, QDateTime::currentMSecsSinceEpoch());
@@ -121,6 +132,7 @@ void Counting::warning(const QString &text)
 void Counting::countToday(const QString &dateFolder)
 {
     tally.startDay(dateFolder);
+    transactions.clear();
     dayScan.start(dateFolder);
     dayScanTimer.start(0);
     waitForTomorrow();
@@ -132,7 +144,10 @@ void Counting::countTodayStep()
     if (!dayScan.step(QDeadlineTimer(countStepMs)))
         return;
     dayScanTimer.stop();
-    tally.addCounted(dayScan.counts());
+    const status::DayCounts &counts = dayScan.counts();
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        transactions.resume(it.key(), it->lastTransaction, it->inOrder);
+    tally.addCounted(counts);
     Q_EMIT todayChanged();
 }
 
@@ -160,6 +175,14 @@ status::Snapshot Counting::snapshot()
 {
     followToday();
     status::Snapshot s = tally.snapshot();
+    for (status::ScaleRow &row : s.scales) {
+        QStringList ranges;
+        for (const status::Transactions::Range &r : transactions.missing(row.scale))
+            ranges << QString::number(r.first) +
+                          (r.last > r.first ? QChar(0x2013) + QString::number(r.last) : QString());
+        row.missing = ranges.join(QLatin1String(", "));
+        row.resent = transactions.resent(row.scale);
+    }
     s.countingFiles = dayScan.running();
     s.allowedSenders = allowedSenders;
     return s;

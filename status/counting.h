@@ -5,6 +5,7 @@
 #include "status/dayscan.h"
 #include "status/snapshot.h"
 #include "status/tally.h"
+#include "status/transactions.h"
 #include "status/transfers.h"
 
 #include <QList>
@@ -53,6 +54,10 @@ public:
     // went to `file`: the packets it shows lost, or found after all.
     status::Transfers::Heard packet(const QString &sender, quint64 scaleKey, int number, int count,
                                     const QString &file);
+    // A record of the datagram in hand (of PLU 0 too), numbered `number`:
+    // what its number says. `scale` is set to the scale as written.
+    status::Transactions::Heard transaction(quint64 scaleKey, qint64 number, size_t record,
+                                            QString *scale);
 
     // Everything but the socket's figures, as of now.
     status::Snapshot snapshot();
@@ -72,6 +77,10 @@ private:
     status::Tally::ScaleText scaleText;
     status::Tally tally;
     status::Transfers transfers;
+    status::Transactions transactions;
+    // The scale of the last record, as written: records come in runs of one scale.
+    quint64 lastScaleKey = ~quint64(0);
+    QString lastScaleText;
     QString allowedSenders;
     QString dataFolder;
     datafiles::TodaysFolder todaysFolder;

@@ -56,6 +56,7 @@ bool DayScan::nextFile()
             file.reset();
             continue;
         }
+        fileNumber = number;
         modifiedMs = file->fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
         partial.clear();
         inFile.clear();
@@ -72,7 +73,7 @@ void DayScan::countPiece()
     const bool end = piece.isEmpty();
     partial += piece;
     const qsizetype whole = end ? partial.size() : partial.lastIndexOf('\n') + 1;
-    countLines(QByteArrayView(partial).first(whole), modifiedMs, inFile, counted);
+    countLines(QByteArrayView(partial).first(whole), fileNumber, modifiedMs, inFile, counted);
     partial.remove(0, whole);
     if (partial.size() > pieceBytes) // no record is that long
         partial.clear();
@@ -82,10 +83,11 @@ void DayScan::countPiece()
         keepBusiest(counted, Tally::scaleLimit);
 }
 
-// Record lines are nine fields, each ending in ';'; the fifth is the scale.
+// Record lines are nine fields, each ending in ';'; the first is the
+// transaction number, the fifth the scale.
 // The header's lines start with '#' or are empty.
-void DayScan::countLines(QByteArrayView text, qint64 modifiedMs, QSet<QString> &inFile,
-                         DayCounts &counts)
+void DayScan::countLines(QByteArrayView text, qint64 fileNumber, qint64 modifiedMs,
+                         QSet<QString> &inFile, DayCounts &counts)
 {
     for (qsizetype start = 0, end = 0; start < text.size(); start = end + 1) {
         end = text.indexOf('\n', start);
@@ -102,6 +104,19 @@ void DayScan::countLines(QByteArrayView text, qint64 modifiedMs, QSet<QString> &
             continue;
         const QString scale = QString::fromLatin1(line.sliced(at + 1, past - at - 1));
         CountedScale &c = counts[scale];
+        // The files come in no order: a scale's last number is the last in
+        // the highest-numbered file that holds it.
+        if (fileNumber >= c.lastFile) {
+            bool numbered = false;
+            const qint64 transaction = line.first(line.indexOf(';')).toLongLong(&numbered);
+            const bool next =
+                fileNumber == c.lastFile && c.inOrder > 0 && transaction == c.lastTransaction + 1;
+            c.inOrder = !numbered ? 0
+                        : next    ? qMin(c.inOrder + 1, Transactions::inOrderToWatch)
+                                  : 1;
+            c.lastTransaction = transaction;
+            c.lastFile = fileNumber;
+        }
         ++c.records;
         c.lastMs = qMax(c.lastMs, modifiedMs);
         if (!inFile.contains(scale)) {

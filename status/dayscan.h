@@ -1,6 +1,7 @@
 #pragma once
 
 #include "status/tally.h"
+#include "status/transactions.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -37,11 +38,11 @@ public:
     bool step(const QDeadlineTimer &deadline);
     const DayCounts &counts() const { return counted; }
 
-    // The record lines among the whole lines of `text`, from a file last
-    // written at `modifiedMs`, added to `counts`; `inFile` holds the scales
-    // already seen in that file.
-    static void countLines(QByteArrayView text, qint64 modifiedMs, QSet<QString> &inFile,
-                           DayCounts &counts);
+    // The record lines among the whole lines of `text`, from data file
+    // `fileNumber` last written at `modifiedMs`, added to `counts`; `inFile`
+    // holds the scales already seen in that file.
+    static void countLines(QByteArrayView text, qint64 fileNumber, qint64 modifiedMs,
+                           QSet<QString> &inFile, DayCounts &counts);
 
 private:
     bool nextFile();
@@ -52,6 +53,7 @@ private:
     QSet<qint64> skipped;
     std::unique_ptr<QFile> file; // the file being counted
     qint64 modifiedMs = 0;
+    qint64 fileNumber = 0;
     QByteArray partial; // a line not yet whole
     QSet<QString> inFile;
     DayCounts counted;

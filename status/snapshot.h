@@ -36,6 +36,8 @@ struct ScaleRow
     QDateTime lastRecord;
     QStringList senders;    // seen since start
     qint64 lostPackets = 0; // since start
+    QString missing;        // today's transaction numbers that never came: "1235–1240, 1300"
+    qint64 resent = 0;      // transactions sent again
 };
 
 struct SenderRow

@@ -130,7 +130,8 @@ QWidget *StatusWindow::createTables()
     counting = createValue("counting");
     counting->setText(phrase(strings::CountingFiles));
     scales = createTable("scales", {strings::Scale, strings::Records, strings::Transfers,
-                                    strings::LostPackets, strings::LastRecord, strings::Senders});
+                                    strings::LostPackets, strings::MissingTransactions,
+                                    strings::LastRecord, strings::Senders});
     todayLayout->addWidget(counting);
     todayLayout->addWidget(scales);
     tabs->addTab(today, phrase(strings::ScalesToday));
@@ -167,6 +168,17 @@ QWidget *StatusWindow::createAllowedSenders()
     return box;
 }
 
+// Today's missing transaction numbers and the resends.
+QString StatusWindow::transactions(const status::ScaleRow &scale) const
+{
+    QStringList parts;
+    if (!scale.missing.isEmpty())
+        parts << scale.missing;
+    if (scale.resent > 0)
+        parts << phrase(strings::Resent).arg(scale.resent);
+    return parts.join(QLatin1String("; "));
+}
+
 void StatusWindow::display(const status::Snapshot &s)
 {
     const status::Reception &r = s.reception;
@@ -185,6 +197,7 @@ void StatusWindow::display(const status::Snapshot &s)
                             number(scale.records),
                             number(scale.transfers),
                             number(scale.lostPackets),
+                            transactions(scale),
                             when(scale.lastRecord),
                             scale.senders.join(QLatin1String(", "))};
     fill(scales, rows, {1, 2, 3});

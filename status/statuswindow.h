@@ -44,6 +44,7 @@ private:
     QTreeWidget *createTable(const char *name, const QList<int> &columns);
     QLabel *createValue(const char *name);
     QString phrase(int which) const;
+    QString transactions(const status::ScaleRow &scale) const;
 
     int language;
     QTimer refresh;

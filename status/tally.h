@@ -17,6 +17,11 @@ struct CountedScale
     qint64 records = 0;
     qint64 transfers = 0;
     qint64 lastMs = 0; // the newest of its files was written then
+    // The last transaction number, after how many numbered one after the
+    // other (up to five), in the order the files hold them.
+    qint64 lastTransaction = 0;
+    int inOrder = 0;
+    qint64 lastFile = 0; // the data file's number
 };
 using DayCounts = QHash<QString, CountedScale>; // by the scale field as written
 // The row of the scales beyond the table's limit, all together.

@@ -1,0 +1,196 @@
+// What never arrived: sequences of packet numbers and of transaction
+// numbers written out by hand, and what is told of them. Packets are filed
+// as the data files number them (a transfer's last packet moves the number
+// on).
+#include "status/dayscan.h"
+#include "status/transactions.h"
+#include "status/transfers.h"
+
+#include <QTest>
+
+namespace {
+
+// "A1/3 A3/3": packet 1 of 3 from scale A, then packet 3 of 3. Told: "lost
+// data_2.txt A 2 of 3" or "late data_2.txt A 2 of 3".
+QStringList follow(status::Transfers &transfers, const QString &sequence)
+{
+    QStringList told;
+    int fileNumber = 1;
+    for (const QString &token : sequence.split(' ', Qt::SkipEmptyParts)) {
+        const QStringList numbers = token.mid(1).split('/');
+        const int number = numbers[0].toInt(), count = numbers[1].toInt();
+        const status::Transfers::Heard heard = transfers.packet(
+            "10.0.0.5", token.left(1), number, count, QString("data_%1.txt").arg(fileNumber));
+        for (const auto &loss : heard.lost)
+            told << QString("lost %1 %2 %3 of %4")
+                        .arg(loss.file, loss.scale, status::ranges(loss.packets))
+                        .arg(loss.count);
+        for (const auto &late : heard.arrived)
+            told << QString("late %1 %2 %3 of %4")
+                        .arg(late.file, late.scale, status::ranges(late.packets))
+                        .arg(late.count);
+        if (number == count)
+            ++fileNumber;
+    }
+    return told;
+}
+
+// "1 2 3 3= 9": transaction numbers of one scale, "=" the record before it
+// sent again. Told: "gap 4–8", "late 5", "renumbered", "resent"; then the
+// scale's missing ranges.
+QStringList number(status::Transactions &transactions, const QString &sequence)
+{
+    QStringList told;
+    size_t record = 0; // each record a content of its own, but those marked "="
+    for (const QString &token : sequence.split(' ', Qt::SkipEmptyParts)) {
+        const qint64 n = QString(token).remove('=').toLongLong();
+        record += token.endsWith('=') ? 0 : 1;
+        const status::Transactions::Heard heard = transactions.record("00017", n, record);
+        const QString range =
+            heard.numbers.first == heard.numbers.last
+                ? QString::number(heard.numbers.first)
+                : QString("%1-%2").arg(heard.numbers.first).arg(heard.numbers.last);
+        const char *kinds[] = {"", "gap ", "late ", "renumbered", "resent"};
+        if (heard.kind != status::Transactions::InOrder)
+            told << kinds[heard.kind] + (heard.kind <= status::Transactions::Late ? range : "");
+    }
+    QStringList missing;
+    for (const auto &r : transactions.missing("00017"))
+        missing << QString("%1-%2").arg(r.first).arg(r.last);
+    return told << "missing " + missing.join(',');
+}
+
+} // namespace
+
+class TestMissing : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void packetsThatNeverArrived_data()
+    {
+        QTest::addColumn<QString>("sequence");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("whole transfers") << "A1/3 A2/3 A3/3 A1/1 A1/2 A2/2" << QStringList();
+        QTest::newRow("a skipped packet")
+            << "A1/3 A2/3 A3/3 A1/3 A3/3" << QStringList{"lost data_2.txt A 2 of 3"};
+        QTest::newRow("the last packet lost: the next first packet ends it")
+            << "A1/3 A2/3 A3/3 A1/3 A2/3 A1/3 A2/3 A3/3" << QStringList{"lost data_2.txt A 3 of 3"};
+        QTest::newRow("a short transfer")
+            << "A1/2 A2/2 A1/6 A5/6 A6/6" << QStringList{"lost data_2.txt A 2\u20134 of 6"};
+        QTest::newRow("another count before the last packet")
+            << "A1/1 A1/3 A2/3 A1/2 A2/2" << QStringList{"lost data_2.txt A 3 of 3"};
+        QTest::newRow("a late packet takes its loss back")
+            << "A1/3 A2/3 A3/3 A1/3 A3/3 A2/3"
+            << QStringList{"lost data_2.txt A 2 of 3", "late data_2.txt A 2 of 3"};
+        QTest::newRow("a late packet once only")
+            << "A1/3 A2/3 A3/3 A1/3 A3/3 A2/3 A2/3"
+            << QStringList{"lost data_2.txt A 2 of 3", "late data_2.txt A 2 of 3"};
+        QTest::newRow("the first packet lost, then a whole transfer")
+            << "A1/2 A2/2 A2/2 A1/2 A2/2" << QStringList{"lost data_2.txt A 1 of 2"};
+        QTest::newRow("numbered from 0")
+            << "A0/2 A1/2 A2/2 A0/2 A2/2" << QStringList{"lost data_2.txt A 1 of 2"};
+        QTest::newRow("nothing told before the numbering is learnt")
+            << "A1/3 A3/3 A1/3 A3/3 A2/2" << QStringList();
+        QTest::newRow("scales interleaved, each followed on its own")
+            << "A1/1 B1/1 A1/3 B1/2 A2/3 B2/2 A3/3 A1/3 B1/2 A3/3"
+            << QStringList{"lost data_5.txt A 2 of 3"};
+        QTest::newRow("numbers beyond the count are no packets of it")
+            << "A1/2 A2/2 A1/2 A7/2 A2/2" << QStringList();
+    }
+    void packetsThatNeverArrived()
+    {
+        QFETCH(QString, sequence);
+        QFETCH(QStringList, told);
+        status::Transfers transfers;
+        QCOMPARE(follow(transfers, sequence), told);
+    }
+
+    // Each sender is followed on its own, and a flood of made-up scales
+    // pushes out the scale heard from longest ago: it must learn its
+    // numbering again before anything is told.
+    void boundedUnderAFlood()
+    {
+        status::Transfers transfers;
+        QCOMPARE(follow(transfers, "A1/1"), QStringList());
+        QVERIFY(transfers.packet("10.0.0.6", "A", 2, 2, "data_9.txt").lost.isEmpty());
+        for (int i = 0; i < status::Transfers::followedLimit; ++i)
+            transfers.packet("10.0.0.5", QString::number(i), 1, 1, "data_1.txt");
+        QCOMPARE(follow(transfers, "A2/2"), QStringList());
+        QCOMPARE(follow(transfers, "A1/1 A2/2"), QStringList{"lost data_2.txt A 1 of 2"});
+    }
+
+    void transactionsThatNeverArrived_data()
+    {
+        QTest::addColumn<QString>("sequence");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("in order") << "1 2 3 4 5 6 7" << QStringList{"missing "};
+        QTest::newRow("a gap after five in order")
+            << "1 2 3 4 5 9 10" << QStringList{"gap 6-8", "missing 6-8"};
+        QTest::newRow("a gap of one") << "1 2 3 4 5 7" << QStringList{"gap 6", "missing 6-6"};
+        QTest::newRow("no gap before five in order") << "1 2 3 4 9 10" << QStringList{"missing "};
+        QTest::newRow("late numbers fill the gap")
+            << "1 2 3 4 5 10 7 6 9 8 11"
+            << QStringList{"gap 6-9", "late 7", "late 6", "late 9", "late 8", "missing "};
+        QTest::newRow("a late number splits its range")
+            << "1 2 3 4 5 10 7" << QStringList{"gap 6-9", "late 7", "missing 6-6,8-9"};
+        QTest::newRow("backwards is renumbering")
+            << "5 6 7 8 9 1 2" << QStringList{"renumbered", "missing "};
+        QTest::newRow("a jump of 1,000 is a gap")
+            << "1 2 3 4 5 1005" << QStringList{"gap 6-1004", "missing 6-1004"};
+        QTest::newRow("a jump of 1,001 is renumbering")
+            << "1 2 3 4 5 1006" << QStringList{"renumbered", "missing "};
+        QTest::newRow("the same record again is a resend")
+            << "1 2 3 4 5 5= 6" << QStringList{"resent", "missing "};
+        QTest::newRow("the same number with another record is renumbering")
+            << "1 2 3 4 5 5" << QStringList{"renumbered", "missing "};
+        QTest::newRow("never in order, never told")
+            << "7 3 12 40 2 90 11" << QStringList{"missing "};
+    }
+    void transactionsThatNeverArrived()
+    {
+        QFETCH(QString, sequence);
+        QFETCH(QStringList, told);
+        status::Transactions transactions;
+        QCOMPARE(number(transactions, sequence), told);
+    }
+
+    // After a restart, today's files tell each scale's last number, from
+    // the highest-numbered file that holds it, whatever order the files are
+    // read in; gaps inside the files are not told.
+    void transactionsGoOnFromTodaysFiles()
+    {
+        const QByteArray header = "# Transaction number\r\n\r\n";
+        status::DayCounts counts;
+        QSet<QString> inFile;
+        status::DayScan::countLines(
+            QByteArray(header + "15;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
+                                "16;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"),
+            2, 0, inFile, counts);
+        inFile.clear();
+        status::DayScan::countLines(QByteArray(header +
+                                               "1;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
+                                               "4;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
+                                               "5;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
+                                               "6;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
+                                               "7;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
+                                               "8;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"),
+                                    1, 0, inFile, counts);
+        QCOMPARE(counts["00017"].lastTransaction, 16);
+        QCOMPARE(counts["00017"].inOrder, 2);
+        status::Transactions transactions;
+        transactions.resume("00017", 16, 5);
+        QCOMPARE(number(transactions, "20"), QStringList({"gap 17-19", "missing 17-19"}));
+        transactions.resume("00017", 100, 5); // heard since: kept
+        QCOMPARE(number(transactions, "21"), QStringList{"missing 17-19"});
+    }
+
+    void ranges()
+    {
+        QCOMPARE(status::ranges({}), QString());
+        QCOMPARE(status::ranges({7, 2, 4, 5, 6, 9}), QString("2, 4\u20137, 9"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMissing)
+#include "tst_missing.moc"
