@@ -186,11 +186,6 @@ bool Filing::reopenVanishedDataFile()
     return true;
 }
 
-QString Filing::dataFileName() const
-{
-    return QFileInfo(dataFile->fileName()).fileName();
-}
-
 void Filing::endTransfer()
 {
     storeLines();

@@ -51,8 +51,8 @@ public:
     // The datagram ended its transfer: the file is closed and the number
     // moves on.
     void endTransfer();
-    // The name of the data file the last lines went to ("data_5.txt").
-    QString dataFileName() const;
+    // The number of the data file the last lines went to.
+    qint64 dataFileNumber() const { return fileCounter; }
     void addFileHeader();
     // The end of a batch of datagrams: their lines to the system, then to
     // the disk, then announced.

@@ -57,6 +57,10 @@ enum Phrase {
     LostPackets,
     MissingTransactions,
     Resent, // %1 the transactions sent again
+    Clock,
+    ClockBehind,  // %1 how far
+    ClockAhead,   // %1 how far
+    HoursMinutes, // %1 hours, %2 minutes
     LastRecord,
     Senders,
     Address,

@@ -1,6 +1,7 @@
 // The socket and reading datagrams off it.
 #include "reception/receiver.h"
 
+#include "files/datafiles.h"
 #include "i18n/strings.h"
 #include "platform/platform.h"
 #include "reception/frame.h"
@@ -8,6 +9,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QUdpSocket>
 
 namespace {
@@ -207,9 +209,9 @@ void Receiver::take(const QByteArray &datagram, const QHostAddress &sender, qint
 {
     if (!counting.received(sender, nowMs))
         return;
-    senderInHand = sender;
+    nowInHandMs = nowMs;
     saveMessage(datagram);
-    senderInHand.clear();
+    nowInHandMs = 0;
 }
 
 // The checks of a datagram, in their order: a frame that does not begin
@@ -234,10 +236,12 @@ void Receiver::saveMessage(const QByteArray &message)
     counting.accepted();
     const QByteArrayView records = frame::recordData(message);
     const bool filed = filing.write(recordline::renderAll(records));
+    const qint64 nowS =
+        (nowInHandMs != 0 ? nowInHandMs : QDateTime::currentMSecsSinceEpoch()) / 1000;
     for (qsizetype k = 0; k + frame::recordSize <= records.size(); k += frame::recordSize) {
         const QByteArrayView record = records.sliced(k, frame::recordSize);
         const quint64 scale = recordline::scaleKey(record);
-        followTransaction(scale, record);
+        followTransaction(scale, record, nowS);
         if (filed && !recordline::isEmpty(record))
             counting.stage(scale);
     }
@@ -248,11 +252,14 @@ void Receiver::saveMessage(const QByteArray &message)
 
 // The transaction numbers of each scale: those that never came are told, a
 // scale numbering anew is only shown.
-void Receiver::followTransaction(quint64 scaleKey, QByteArrayView record)
+void Receiver::followTransaction(quint64 scaleKey, QByteArrayView record, qint64 nowS)
 {
-    QString scale;
-    const status::Transactions::Heard heard = counting.transaction(
-        scaleKey, recordline::transactionNumber(record), qHash(record), &scale);
+    const status::Transactions::Heard heard =
+        counting.transaction(scaleKey, recordline::transactionNumber(record), record, nowS,
+                             recordline::scaleSeconds(record));
+    if (heard.kind == status::Transactions::InOrder || heard.kind == status::Transactions::Resent)
+        return;
+    const QString scale = recordline::scaleText(scaleKey);
     const status::Transactions::Range &n = heard.numbers;
     switch (heard.kind) {
     case status::Transactions::Gap:
@@ -265,11 +272,9 @@ void Receiver::followTransaction(quint64 scaleKey, QByteArrayView record)
     case status::Transactions::Late:
         warn(strings::transactionLateText(language, scale, n.first));
         break;
-    case status::Transactions::Renumbered:
+    default: // numbering anew: shown, no alarm
         counting.warning(
             strings::renumberedText(language, scale, recordline::transactionNumber(record)));
-        break;
-    default:
         break;
     }
 }
@@ -280,15 +285,20 @@ void Receiver::followTransfer(const QByteArray &message, QByteArrayView records)
 {
     const quint64 scale =
         records.size() >= frame::recordSize ? recordline::scaleKey(records) : quint64(0);
-    const status::Transfers::Heard heard =
-        counting.packet(senderInHand.toString(), scale, frame::packetNumber(message),
-                        frame::packetCount(message), filing.dataFileName());
+    status::Transfers::Heard heard;
+    if (!counting.packet(scale, frame::packetNumber(message), frame::packetCount(message),
+                         filing.dataFileNumber(), heard))
+        return;
+    const auto fileName = [](qint64 number) {
+        return QFileInfo(datafiles::dataFilePath(QString(), number)).fileName();
+    };
     for (const status::Transfers::Loss &loss : heard.lost)
-        warn(strings::packetsLostText(language, loss.file, status::ranges(loss.packets),
-                                      loss.packets.size() > 1, loss.count, loss.scale));
+        warn(strings::packetsLostText(language, fileName(loss.file), status::ranges(loss.packets),
+                                      loss.packets.size() > 1, loss.count,
+                                      recordline::scaleText(scale)));
     for (const status::Transfers::Loss &late : heard.arrived)
-        warn(strings::packetLateText(language, late.file, late.packets.first(), late.count,
-                                     late.scale));
+        warn(strings::packetLateText(language, fileName(late.file), late.packets.first(),
+                                     late.count, recordline::scaleText(scale)));
 }
 
 void Receiver::addFileHeader()

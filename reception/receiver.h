@@ -87,7 +87,7 @@ private:
     void receiveOn(QUdpSocket *socket);
     void letGo();
     void followTransfer(const QByteArray &message, QByteArrayView records);
-    void followTransaction(quint64 scaleKey, QByteArrayView record);
+    void followTransaction(quint64 scaleKey, QByteArrayView record, qint64 nowS);
     // Kept among the recent events, and told.
     void warn(const QString &text);
 
@@ -99,8 +99,9 @@ private:
     QString portProblem;
     // One buffer for every datagram read, kept for the socket's life.
     QByteArray receiveBuffer;
-    // Who sent the datagram in hand; nobody for one handed to saveMessage().
-    QHostAddress senderInHand;
+    // When the pass that read the datagram in hand began; 0 for one handed
+    // to saveMessage().
+    qint64 nowInHandMs = 0;
 
     Counting counting;
     // After what it tells, so that it goes first and tells it all.

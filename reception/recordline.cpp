@@ -120,6 +120,18 @@ qint32 transactionNumber(QByteArrayView record)
     return little<qint32>(record, 0);
 }
 
+qint64 scaleSeconds(QByteArrayView record)
+{
+    // Days since 1.1.1970 of a proleptic Gregorian date (Hinnant's days_from_civil).
+    const qint64 month = quint8(record[9]), day = quint8(record[10]);
+    const qint64 year = 2000 + quint8(record[8]) - (month <= 2 ? 1 : 0);
+    const qint64 era = year / 400, yearOfEra = year - era * 400;
+    const qint64 dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const qint64 dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const qint64 days = era * 146097 + dayOfEra - 719468;
+    return days * 86400 + quint8(record[11]) * 3600 + quint8(record[12]) * 60 + quint8(record[13]);
+}
+
 quint64 scaleKey(QByteArrayView record)
 {
     quint64 key = 0;

@@ -43,6 +43,10 @@ bool isEmpty(QByteArrayView record);
 // as the data files write it (0 0 0 1 7 gives 00017).
 quint64 scaleKey(QByteArrayView record);
 qint32 transactionNumber(QByteArrayView record);
+// The record's date and time as seconds since 1.1.1970 of the scale's own
+// clock (its time zone unknown, so read as if it were UTC); the fields as
+// sent, unchecked.
+qint64 scaleSeconds(QByteArrayView record);
 QString scaleText(quint64 key);
 
 // The local time of an arrival as the notice shows it, "dd.MM.yyyy  hh:mm:ss"

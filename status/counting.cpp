@@ -12,7 +12,8 @@ constexpr int countStepMs = 2;
 constexpr qint64 pastMidnightMs = 1000;
 } // namespace
 
-Counting::Counting(status::Tally::ScaleText scaleText_) : scaleText(scaleText_), tally(scaleText_)
+Counting::Counting(status::Tally::ScaleText scaleText_)
+    : scaleText(scaleText_), tally(scaleText_), transactions(scaleText_)
 {
     connect(&dayScanTimer, &QTimer::timeout, this, &Counting::countTodayStep);
     // Precise: a coarse timer of hours may be off by minutes.
@@ -98,27 +99,29 @@ void Counting::synced(const QList<datafiles::SyncQueue::Unsynced> &unsynced)
     }
 }
 
-status::Transfers::Heard Counting::packet(const QString &sender, quint64 scaleKey, int number,
-                                          int count, const QString &file)
+bool Counting::packet(quint64 scaleKey, int number, int count, qint64 file,
+                      status::Transfers::Heard &heard)
 {
-    status::Transfers::Heard heard =
-        transfers.packet(sender, scaleText(scaleKey), number, count, file);
+    // The tally's number for the sender in hand stands for its address.
+    const quint64 key = scaleKey | quint64(tally.currentSender() + 1) << 40;
+    if (!transfers.packet(key, number, count, file, heard))
+        return false;
     for (const status::Transfers::Loss &loss : heard.lost)
         tally.packetsLost(scaleKey, loss.packets.size());
     for (const status::Transfers::Loss &late : heard.arrived)
         tally.packetsLost(scaleKey, -late.packets.size());
-    return heard;
+    return true;
 }
 
-status::Transactions::Heard Counting::transaction(quint64 scaleKey, qint64 number, size_t record,
-                                                  QString *scale)
+status::Transactions::Heard Counting::transaction(quint64 scaleKey, qint64 number,
+                                                  QByteArrayView record, qint64 nowS,
+                                                  qint64 scaleSeconds)
 {
-    if (scaleKey != lastScaleKey) {
-        lastScaleKey = scaleKey;
-        lastScaleText = scaleText(scaleKey);
+    if (nowS != offsetSecond) {
+        offsetSecond = nowS;
+        localOffsetS = QDateTime::fromSecsSinceEpoch(nowS).offsetFromUtc();
     }
-    *scale = lastScaleText;
-    return transactions.record(lastScaleText, number, record);
+    return transactions.record(scaleKey, number, record, nowS + localOffsetS - scaleSeconds);
 }
 
 void Counting::warning(const QString &text)
@@ -175,13 +178,20 @@ status::Snapshot Counting::snapshot()
 {
     followToday();
     status::Snapshot s = tally.snapshot();
+    QHash<QString, quint64> keys;
+    for (quint64 key : transactions.scales())
+        keys.insert(scaleText(key), key);
     for (status::ScaleRow &row : s.scales) {
+        const auto key = keys.constFind(row.scale);
+        if (key == keys.cend())
+            continue;
         QStringList ranges;
-        for (const status::Transactions::Range &r : transactions.missing(row.scale))
+        for (const status::Transactions::Range &r : transactions.missing(*key))
             ranges << QString::number(r.first) +
                           (r.last > r.first ? QChar(0x2013) + QString::number(r.last) : QString());
         row.missing = ranges.join(QLatin1String(", "));
-        row.resent = transactions.resent(row.scale);
+        row.resent = transactions.resent(*key);
+        row.clockKnown = transactions.clockBehind(*key, &row.clockBehindS);
     }
     s.countingFiles = dayScan.running();
     s.allowedSenders = allowedSenders;

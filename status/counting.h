@@ -52,12 +52,13 @@ public:
     void warning(const QString &text);
     // A packet of the datagram in hand, whose records are of `scaleKey`,
     // went to `file`: the packets it shows lost, or found after all.
-    status::Transfers::Heard packet(const QString &sender, quint64 scaleKey, int number, int count,
-                                    const QString &file);
-    // A record of the datagram in hand (of PLU 0 too), numbered `number`:
-    // what its number says. `scale` is set to the scale as written.
-    status::Transactions::Heard transaction(quint64 scaleKey, qint64 number, size_t record,
-                                            QString *scale);
+    bool packet(quint64 scaleKey, int number, int count, qint64 file,
+                status::Transfers::Heard &heard);
+    // A record of the datagram in hand (of PLU 0 too), numbered `number`,
+    // arrived at `nowS` with the scale's time `scaleSeconds`: what its
+    // number says.
+    status::Transactions::Heard transaction(quint64 scaleKey, qint64 number, QByteArrayView record,
+                                            qint64 nowS, qint64 scaleSeconds);
 
     // Everything but the socket's figures, as of now.
     status::Snapshot snapshot();
@@ -78,9 +79,10 @@ private:
     status::Tally tally;
     status::Transfers transfers;
     status::Transactions transactions;
-    // The scale of the last record, as written: records come in runs of one scale.
-    quint64 lastScaleKey = ~quint64(0);
-    QString lastScaleText;
+    // This computer's time as a scale would write it: the local offset,
+    // looked up once a second.
+    qint64 offsetSecond = 0;
+    qint64 localOffsetS = 0;
     QString allowedSenders;
     QString dataFolder;
     datafiles::TodaysFolder todaysFolder;

@@ -38,6 +38,10 @@ struct ScaleRow
     qint64 lostPackets = 0; // since start
     QString missing;        // today's transaction numbers that never came: "1235–1240, 1300"
     qint64 resent = 0;      // transactions sent again
+    // How far the scale's clock is behind this computer's (seconds; negative:
+    // ahead), the median of its last records, when it sent any since start.
+    bool clockKnown = false;
+    qint64 clockBehindS = 0;
 };
 
 struct SenderRow

@@ -131,7 +131,7 @@ QWidget *StatusWindow::createTables()
     counting->setText(phrase(strings::CountingFiles));
     scales = createTable("scales", {strings::Scale, strings::Records, strings::Transfers,
                                     strings::LostPackets, strings::MissingTransactions,
-                                    strings::LastRecord, strings::Senders});
+                                    strings::Clock, strings::LastRecord, strings::Senders});
     todayLayout->addWidget(counting);
     todayLayout->addWidget(scales);
     tabs->addTab(today, phrase(strings::ScalesToday));
@@ -179,6 +179,18 @@ QString StatusWindow::transactions(const status::ScaleRow &scale) const
     return parts.join(QLatin1String("; "));
 }
 
+// Said only when the scale's clock is off by more than ten minutes: then
+// its weighings go under the wrong day in the accounts near midnight.
+QString StatusWindow::clock(const status::ScaleRow &scale) const
+{
+    constexpr qint64 toleratedS = 10 * 60;
+    if (!scale.clockKnown || qAbs(scale.clockBehindS) <= toleratedS)
+        return {};
+    const qint64 minutes = qAbs(scale.clockBehindS) / 60;
+    const QString off = phrase(strings::HoursMinutes).arg(minutes / 60).arg(minutes % 60);
+    return phrase(scale.clockBehindS > 0 ? strings::ClockBehind : strings::ClockAhead).arg(off);
+}
+
 void StatusWindow::display(const status::Snapshot &s)
 {
     const status::Reception &r = s.reception;
@@ -198,6 +210,7 @@ void StatusWindow::display(const status::Snapshot &s)
                             number(scale.transfers),
                             number(scale.lostPackets),
                             transactions(scale),
+                            clock(scale),
                             when(scale.lastRecord),
                             scale.senders.join(QLatin1String(", "))};
     fill(scales, rows, {1, 2, 3});

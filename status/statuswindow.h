@@ -45,6 +45,7 @@ private:
     QLabel *createValue(const char *name);
     QString phrase(int which) const;
     QString transactions(const status::ScaleRow &scale) const;
+    QString clock(const status::ScaleRow &scale) const;
 
     int language;
     QTimer refresh;

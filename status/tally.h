@@ -88,6 +88,8 @@ public:
     // Packets of the datagram in hand's sender and of scale `scaleKey`
     // found lost (`n` < 0: found after all).
     void packetsLost(quint64 scaleKey, qint64 n);
+    // The sender of the datagram in hand: its row, -1 for none.
+    int currentSender() const { return current; }
 
     // Today's scales belong to one day folder: a new one starts them afresh,
     // to be completed with what its files already hold.

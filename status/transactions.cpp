@@ -1,13 +1,19 @@
 #include "status/transactions.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace status {
 
-Transactions::Heard Transactions::record(const QString &scale, qint64 number, size_t record)
+Transactions::Heard Transactions::record(quint64 scale, qint64 number, QByteArrayView record,
+                                         qint64 behindS)
 {
     Scale &s = scaleFor(scale);
+    sample(s, behindS);
     Heard heard;
     const qint64 step = number - s.last;
-    if (s.inOrder > 0 && step == 0 && record == s.lastRecord) {
+    const size_t size = std::min(size_t(record.size()), s.lastRecord.size());
+    if (s.inOrder > 0 && step == 0 && std::memcmp(record.data(), s.lastRecord.data(), size) == 0) {
         ++s.resent;
         heard.kind = Resent;
         return heard;
@@ -32,33 +38,52 @@ Transactions::Heard Transactions::record(const QString &scale, qint64 number, si
         s.inOrder = 1;
     }
     s.last = number;
-    s.lastRecord = record;
+    std::memcpy(s.lastRecord.data(), record.data(), size);
     return heard;
 }
 
 void Transactions::resume(const QString &scale, qint64 number, int inOrder)
 {
-    if (followed.contains(scale)) // heard since: that is newer
-        return;
-    Scale &s = scaleFor(scale);
-    s.last = number;
-    s.inOrder = inOrder;
-    s.lastRecord = 0;
+    resumed.insert(scale, {number, inOrder});
 }
 
-QList<Transactions::Range> Transactions::missing(const QString &scale) const
+void Transactions::sample(Scale &s, qint64 behindS)
+{
+    if (s.behind.size() < clockSamples)
+        s.behind.append(behindS);
+    else
+        s.behind[s.nextSample] = behindS;
+    s.nextSample = (s.nextSample + 1) % clockSamples;
+}
+
+bool Transactions::clockBehind(quint64 scale, qint64 *behindS) const
+{
+    QList<qint64> samples = followed.value(scale).behind;
+    if (samples.isEmpty())
+        return false;
+    const auto middle = samples.begin() + samples.size() / 2;
+    std::nth_element(samples.begin(), middle, samples.end());
+    *behindS = *middle;
+    return true;
+}
+
+QList<Transactions::Range> Transactions::missing(quint64 scale) const
 {
     return followed.value(scale).missing;
 }
 
-qint64 Transactions::resent(const QString &scale) const
+qint64 Transactions::resent(quint64 scale) const
 {
     return followed.value(scale).resent;
 }
 
-Transactions::Scale &Transactions::scaleFor(const QString &scale)
+Transactions::Scale &Transactions::scaleFor(quint64 scale)
 {
-    if (!followed.contains(scale) && followed.size() >= followedLimit) {
+    if (last && scale == lastKey) {
+        last->heard = ++clock;
+        return *last;
+    }
+    if (followed.size() >= followedLimit && !followed.contains(scale)) {
         auto oldest = followed.begin();
         for (auto it = followed.begin(); it != followed.end(); ++it) {
             if (it->heard < oldest->heard)
@@ -66,8 +91,18 @@ Transactions::Scale &Transactions::scaleFor(const QString &scale)
         }
         followed.erase(oldest);
     }
+    const bool known = followed.contains(scale);
     Scale &s = followed[scale];
     s.heard = ++clock;
+    if (!known && !resumed.isEmpty()) {
+        if (const auto it = resumed.constFind(scaleText(scale)); it != resumed.cend()) {
+            s.last = it->number;
+            s.inOrder = it->inOrder;
+            resumed.erase(it);
+        }
+    }
+    lastKey = scale;
+    last = &s; // until the next insertion or removal
     return s;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QList>
 #include <QString>
+
+#include <array>
 
 namespace status {
 
@@ -12,6 +15,7 @@ namespace status {
 // count, since they arrive though they are not filed). A number that comes
 // late is taken off the list; a jump backwards or further is the scale
 // numbering anew; the same number with the same record again is a resend.
+// It also keeps how far each scale's clock is from this computer's.
 class Transactions
 {
 public:
@@ -33,34 +37,63 @@ public:
         Range numbers{0, 0}; // of a gap, or the late one
     };
 
-    // A record numbered `number` of `scale` (as the data files write it)
-    // arrived: `record` is a hash of its bytes, to tell a resend.
-    Heard record(const QString &scale, qint64 number, size_t record);
-    // Today's files end with `number` for `scale`, after `inOrder` records
-    // numbered one after the other: a restart goes on from there, unless
-    // the scale was heard from since.
+    // A record numbered `number` of the scale `scale` (its key) arrived:
+    // `record` is its bytes, to tell a resend; its time was `behindS`
+    // seconds behind the arrival's.
+    Heard record(quint64 scale, qint64 number, QByteArrayView record, qint64 behindS = 0);
+    // Today's files end with `number` for `scale` (as they write it), after
+    // `inOrder` records numbered one after the other: a restart goes on from
+    // there when the scale is next heard, unless it was heard from since.
+    using ScaleText = QString (*)(quint64 key);
+    explicit Transactions(ScaleText scaleText) : scaleText(scaleText) {}
     void resume(const QString &scale, qint64 number, int inOrder);
-    void clear() { followed.clear(); }
+    void clear()
+    {
+        followed.clear();
+        resumed.clear();
+        last = nullptr;
+    }
 
     // Today's missing numbers of `scale`, oldest first; the resends heard.
-    QList<Range> missing(const QString &scale) const;
-    qint64 resent(const QString &scale) const;
+    QList<Range> missing(quint64 scale) const;
+    qint64 resent(quint64 scale) const;
+
+    // The scale's clock: how far behind the arrival its records' time was
+    // (seconds, negative when ahead), the median of its last records; false
+    // when none came yet.
+    static constexpr int clockSamples = 20;
+    bool clockBehind(quint64 scale, qint64 *behindS) const;
+    // The scales followed.
+    QList<quint64> scales() const { return followed.keys(); }
 
 private:
     struct Scale
     {
         qint64 last = 0;
         int inOrder = 0; // the records up to the last numbered one after the other
-        size_t lastRecord = 0;
+        std::array<char, 50> lastRecord{};
         QList<Range> missing;
         qint64 resent = 0;
         quint64 heard = 0;
+        QList<qint64> behind; // the last clockSamples, oldest overwritten first
+        int nextSample = 0;
     };
 
-    Scale &scaleFor(const QString &scale);
+    Scale &scaleFor(quint64 scale);
     static bool takeOff(QList<Range> &missing, qint64 number);
+    static void sample(Scale &s, qint64 behindS);
 
-    QHash<QString, Scale> followed;
+    ScaleText scaleText;
+    struct Resumed
+    {
+        qint64 number;
+        int inOrder;
+    };
+    QHash<QString, Resumed> resumed; // until the scale is heard
+    QHash<quint64, Scale> followed;
+    // Records come in runs of one scale: the last one's, until the table changes.
+    quint64 lastKey = 0;
+    Scale *last = nullptr;
     quint64 clock = 0;
 };
 

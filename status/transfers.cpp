@@ -4,23 +4,21 @@
 
 namespace status {
 
-Transfers::Heard Transfers::packet(const QString &sender, const QString &scale, int number,
-                                   int count, const QString &file)
+bool Transfers::packet(quint64 key, int number, int count, qint64 file, Heard &heard)
 {
-    Heard heard;
-    const QString key = sender + QLatin1Char('/') + scale;
-    if (!followed.contains(key) && followed.size() >= followedLimit)
+    bool told = false;
+    if (followed.size() >= followedLimit && !followed.contains(key))
         forgetOldest();
     Followed &f = followed[key];
     f.heard = ++clock;
     if (number == 0)
         f.base = 0;
     if (number > count) // not a packet of this transfer's numbering
-        return heard;
+        return false;
 
     const bool first = f.base >= 0 ? number == f.base : number <= 1;
     if (f.open && (count != f.count || (first && number <= f.highest)))
-        end(f, sender, scale, heard); // its last packet never came
+        told = end(f, heard); // its last packet never came
     if (!f.open) {
         // A packet of a transfer that ended short comes late; a first packet
         // is taken for the next transfer's.
@@ -28,50 +26,70 @@ Transfers::Heard Transfers::packet(const QString &sender, const QString &scale, 
             if (it->count != count || !it->packets.contains(number))
                 continue;
             it->packets.removeOne(number);
-            heard.arrived.append({it->file, scale, sender, count, {number}});
+            heard.arrived.append({it->file, count, {number}});
             if (it->packets.isEmpty())
                 f.shortOnes.erase(std::next(it).base());
-            return heard;
+            return true;
         }
         begin(f, count, file);
     }
-    f.seen[size_t(number)] = true;
+    see(f, number);
     f.highest = std::max(f.highest, number);
     if (number == count)
-        end(f, sender, scale, heard);
-    return heard;
+        told = end(f, heard) || told;
+    return told;
 }
 
-void Transfers::begin(Followed &f, int count, const QString &file)
+void Transfers::begin(Followed &f, int count, qint64 file)
 {
     f.open = true;
     f.count = count;
     f.highest = -1;
     f.file = file;
-    f.seen.assign(size_t(count) + 1, false);
+    f.seenMask = 0;
+    if (count >= 64)
+        f.seenBeyond.assign(size_t(count) + 1, false);
+}
+
+void Transfers::see(Followed &f, int number)
+{
+    if (number < 64)
+        f.seenMask |= quint64(1) << number;
+    else
+        f.seenBeyond[size_t(number)] = true;
+}
+
+bool Transfers::seen(const Followed &f, int number)
+{
+    return number < 64 ? (f.seenMask >> number) & 1 : bool(f.seenBeyond[size_t(number)]);
 }
 
 // The transfer is over: the packets it should have had and did not are lost,
 // once the scale's first number is known. A whole transfer from 1 teaches it.
-void Transfers::end(Followed &f, const QString &sender, const QString &scale, Heard &heard)
+bool Transfers::end(Followed &f, Heard &heard)
 {
     f.open = false;
-    if (f.base < 0 && std::all_of(f.seen.cbegin() + 1, f.seen.cend(), [](bool s) { return s; }))
+    Loss loss{f.file, f.count, {}};
+    if (f.base < 0) {
+        bool whole = true;
+        for (int n = 1; n <= f.count && whole; ++n)
+            whole = seen(f, n);
+        if (!whole)
+            return false;
         f.base = 1;
-    Loss loss{f.file, scale, sender, f.count, {}};
-    if (f.base >= 0) {
-        for (int n = f.base; n <= f.count; ++n) {
-            if (!f.seen[size_t(n)])
-                loss.packets.append(n);
-        }
     }
-    f.seen = {};
+    for (int n = f.base; n <= f.count; ++n) {
+        if (!seen(f, n))
+            loss.packets.append(n);
+    }
+    f.seenBeyond = {};
     if (loss.packets.isEmpty())
-        return;
+        return false;
     heard.lost.append(loss);
     f.shortOnes.append(loss);
     if (f.shortOnes.size() > shortLimit)
         f.shortOnes.removeFirst();
+    return true;
 }
 
 void Transfers::forgetOldest()

@@ -15,7 +15,8 @@ namespace status {
 // packet from the same sender and scale. Whether a scale numbers its packets
 // from 0 or from 1 is learnt first (a packet 0, or a whole transfer from 1):
 // until then nothing is raised. A packet that comes after its transfer ended
-// short takes its loss back.
+// short takes its loss back. It runs for every datagram: it allocates
+// nothing for transfers of up to 63 packets.
 class Transfers
 {
 public:
@@ -27,10 +28,8 @@ public:
 
     struct Loss
     {
-        QString file;   // the data file the transfer went to
-        QString scale;  // as the data files write it
-        QString sender; // its address
-        int count = 0;  // the transfer's packet count
+        qint64 file = 0; // the number of the data file the transfer went to
+        int count = 0;   // the transfer's packet count
         QList<int> packets;
     };
     struct Heard
@@ -39,10 +38,10 @@ public:
         QList<Loss> arrived; // packets of those that came after all
     };
 
-    // Packet `number` of `count` from `sender` with the records of `scale`
-    // went to `file`.
-    Heard packet(const QString &sender, const QString &scale, int number, int count,
-                 const QString &file);
+    // Packet `number` of `count` from the sender and scale `key` went to
+    // data file `file`: false when it tells nothing, else what it tells is
+    // added to `heard`.
+    bool packet(quint64 key, int number, int count, qint64 file, Heard &heard);
 
 private:
     struct Followed
@@ -51,17 +50,20 @@ private:
         bool open = false;
         int count = 0;
         int highest = -1;
-        QString file;
-        std::vector<bool> seen; // by packet number, while open
-        QList<Loss> shortOnes;  // newest last
-        quint64 heard = 0;      // when, in packets heard by this object
+        qint64 file = 0;
+        quint64 seenMask = 0;         // packets 0..63 seen, while open
+        std::vector<bool> seenBeyond; // the others, for larger counts
+        QList<Loss> shortOnes;        // newest last
+        quint64 heard = 0;            // when, in packets heard by this object
     };
 
-    void begin(Followed &f, int count, const QString &file);
-    void end(Followed &f, const QString &sender, const QString &scale, Heard &heard);
+    static void begin(Followed &f, int count, qint64 file);
+    static void see(Followed &f, int number);
+    static bool seen(const Followed &f, int number);
+    static bool end(Followed &f, Heard &heard);
     void forgetOldest();
 
-    QHash<QString, Followed> followed; // by sender and scale
+    QHash<quint64, Followed> followed;
     quint64 clock = 0;
 };
 

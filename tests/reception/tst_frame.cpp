@@ -126,6 +126,22 @@ private Q_SLOTS:
         QFETCH(QByteArray, text);
         QCOMPARE(recordline::renderAll(recordData).toLatin1(), text);
     }
+    // The scale's own date and time, as seconds since 1.1.1970 read as UTC
+    // (worked out apart from the program), and its transaction number.
+    void scaleSecondsAndTransaction()
+    {
+        QCOMPARE(recordline::scaleSeconds(exampleRecord), 1323093789); // 5.12.2011 14:03:09
+        QCOMPARE(recordline::transactionNumber(exampleRecord), 1234);
+        QCOMPARE(recordline::scaleSeconds(record("D2040000 0000 0000 00021D000000 02000000 "
+                                                 "0000000107 03 69000000 EE110000 E2040000")),
+                 951782400); // 29.2.2000 0:00:00
+        QCOMPARE(recordline::scaleSeconds(record("FFFFFFFF 0000 0000 630C1F173B3B 02000000 "
+                                                 "0000000107 03 69000000 EE110000 E2040000")),
+                 4102444799); // 31.12.2099 23:59:59
+        QCOMPARE(recordline::transactionNumber(record("FFFFFFFF 0000 0000 630C1F173B3B 02000000 "
+                                                      "0000000107 03 69000000 EE110000 E2040000")),
+                 -1);
+    }
     // The balloon's second line: zero-padded, two blanks, 24-hour clock.
     void arrivalTime()
     {

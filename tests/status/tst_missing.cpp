@@ -19,15 +19,19 @@ QStringList follow(status::Transfers &transfers, const QString &sequence)
     for (const QString &token : sequence.split(' ', Qt::SkipEmptyParts)) {
         const QStringList numbers = token.mid(1).split('/');
         const int number = numbers[0].toInt(), count = numbers[1].toInt();
-        const status::Transfers::Heard heard = transfers.packet(
-            "10.0.0.5", token.left(1), number, count, QString("data_%1.txt").arg(fileNumber));
+        status::Transfers::Heard heard;
+        transfers.packet(token[0].unicode(), number, count, fileNumber, heard);
         for (const auto &loss : heard.lost)
-            told << QString("lost %1 %2 %3 of %4")
-                        .arg(loss.file, loss.scale, status::ranges(loss.packets))
+            told << QString("lost data_%1.txt %2 %3 of %4")
+                        .arg(loss.file)
+                        .arg(token[0])
+                        .arg(status::ranges(loss.packets))
                         .arg(loss.count);
         for (const auto &late : heard.arrived)
-            told << QString("late %1 %2 %3 of %4")
-                        .arg(late.file, late.scale, status::ranges(late.packets))
+            told << QString("late data_%1.txt %2 %3 of %4")
+                        .arg(late.file)
+                        .arg(token[0])
+                        .arg(status::ranges(late.packets))
                         .arg(late.count);
         if (number == count)
             ++fileNumber;
@@ -38,14 +42,20 @@ QStringList follow(status::Transfers &transfers, const QString &sequence)
 // "1 2 3 3= 9": transaction numbers of one scale, "=" the record before it
 // sent again. Told: "gap 4–8", "late 5", "renumbered", "resent"; then the
 // scale's missing ranges.
+QString scale17(quint64 key)
+{
+    return key == 17 ? "00017" : "?";
+}
+
 QStringList number(status::Transactions &transactions, const QString &sequence)
 {
     QStringList told;
-    size_t record = 0; // each record a content of its own, but those marked "="
+    int record = 0; // each record a content of its own, but those marked "="
     for (const QString &token : sequence.split(' ', Qt::SkipEmptyParts)) {
         const qint64 n = QString(token).remove('=').toLongLong();
         record += token.endsWith('=') ? 0 : 1;
-        const status::Transactions::Heard heard = transactions.record("00017", n, record);
+        const status::Transactions::Heard heard =
+            transactions.record(17, n, QByteArray::number(record).leftJustified(50, ' '));
         const QString range =
             heard.numbers.first == heard.numbers.last
                 ? QString::number(heard.numbers.first)
@@ -55,7 +65,7 @@ QStringList number(status::Transactions &transactions, const QString &sequence)
             told << kinds[heard.kind] + (heard.kind <= status::Transactions::Late ? range : "");
     }
     QStringList missing;
-    for (const auto &r : transactions.missing("00017"))
+    for (const auto &r : transactions.missing(17))
         missing << QString("%1-%2").arg(r.first).arg(r.last);
     return told << "missing " + missing.join(',');
 }
@@ -113,9 +123,11 @@ private Q_SLOTS:
     {
         status::Transfers transfers;
         QCOMPARE(follow(transfers, "A1/1"), QStringList());
-        QVERIFY(transfers.packet("10.0.0.6", "A", 2, 2, "data_9.txt").lost.isEmpty());
+        status::Transfers::Heard heard;
+        QVERIFY(!transfers.packet('A' | quint64(2) << 40, 2, 2, 9, heard)); // another sender
         for (int i = 0; i < status::Transfers::followedLimit; ++i)
-            transfers.packet("10.0.0.5", QString::number(i), 1, 1, "data_1.txt");
+            transfers.packet(1000 + i, 1, 1, 1, heard);
+        QVERIFY(heard.lost.isEmpty());
         QCOMPARE(follow(transfers, "A2/2"), QStringList());
         QCOMPARE(follow(transfers, "A1/1 A2/2"), QStringList{"lost data_2.txt A 1 of 2"});
     }
@@ -151,7 +163,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, sequence);
         QFETCH(QStringList, told);
-        status::Transactions transactions;
+        status::Transactions transactions(scale17);
         QCOMPARE(number(transactions, sequence), told);
     }
 
@@ -178,11 +190,23 @@ private Q_SLOTS:
                                     1, 0, inFile, counts);
         QCOMPARE(counts["00017"].lastTransaction, 16);
         QCOMPARE(counts["00017"].inOrder, 2);
-        status::Transactions transactions;
+        status::Transactions transactions(scale17);
         transactions.resume("00017", 16, 5);
         QCOMPARE(number(transactions, "20"), QStringList({"gap 17-19", "missing 17-19"}));
-        transactions.resume("00017", 100, 5); // heard since: kept
+        transactions.resume("00017", 100, 5); // heard from since: what it says holds
         QCOMPARE(number(transactions, "21"), QStringList{"missing 17-19"});
+    }
+
+    // The median of the last 20 records: one record far off moves nothing.
+    void scaleClock()
+    {
+        status::Transactions transactions(scale17);
+        qint64 behind = 0;
+        QVERIFY(!transactions.clockBehind(17, &behind));
+        for (int i = 0; i < 30; ++i)
+            transactions.record(17, i, QByteArray(50, char(i)), i == 29 ? -86400 : 7980 + i);
+        QVERIFY(transactions.clockBehind(17, &behind));
+        QCOMPARE(behind, 7999); // of 7990..8008 and one a day ahead
     }
 
     void ranges()

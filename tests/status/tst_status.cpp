@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -55,9 +56,12 @@ QStringList rows(QWidget *window, const char *table)
     return rows;
 }
 
-// The rows with a time of the last few seconds in `column` written as "now".
+// The rows with a time of the last few seconds in `column` written as "now",
+// and a scale's clock years behind (the example's record is of 2011) as
+// "clock behind".
 QStringList timesNow(QStringList rows, int column)
 {
+    rows.replaceInStrings(QRegularExpression("clock \\d+ h \\d+ min behind"), "clock behind");
     for (QString &row : rows) {
         QStringList cells = row.split('|');
         const QTime time = QTime::fromString(cells.value(column), "hh:mm:ss");
@@ -164,13 +168,13 @@ private Q_SLOTS:
         f.start();
         QWidget *window = statusWindow(f);
         QTRY_COMPARE(rows(window, "scales"),
-                     QStringList({"00003|1|1|0||09:00:00|", "00017|3|2|0||09:30:00|"}));
+                     QStringList({"00003|1|1|0|||09:00:00|", "00017|3|2|0|||09:30:00|"}));
         QTRY_COMPARE(f.probe->trayIcon()->toolTip(),
                      QString("Scalvanto\nLast results 09:30:00, 4 records today"));
 
         f.send({example});
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 5).value(1),
-                     QString("00017|4|3|0||now|127.0.0.1"));
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 6).value(1),
+                     QString("00017|4|3|0||clock behind|now|127.0.0.1"));
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 5 records today"));
         const QString tip = f.probe->trayIcon()->toolTip();
         QCOMPARE(timesNow({tip.mid(tip.indexOf(':') - 2, 8)}, 0), QStringList{"now"});
@@ -178,8 +182,8 @@ private Q_SLOTS:
         // A record of PLU 0 is no weighing: it is not counted. The example
         // again, the same transaction with the same content, is a resend.
         f.send({exampleAndPluZero});
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 5).value(1),
-                     QString("00017|5|4|0|resent: 1|now|127.0.0.1"));
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 6).value(1),
+                     QString("00017|5|4|0|resent: 1|clock behind|now|127.0.0.1"));
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 6 records today"));
     }
 
@@ -196,7 +200,7 @@ private Q_SLOTS:
             writeFile(other + QString("/data_%1.txt").arg(n),
                       englishHeader + lineOfScale(n, "00099").toLatin1(), QTime(8, 0));
         f.probe->setFilePath(QDir::toNativeSeparators(f.path("other")));
-        QTRY_COMPARE(rows(statusWindow(f), "scales"), QStringList{"00099|10|10|0||08:00:00|"});
+        QTRY_COMPARE(rows(statusWindow(f), "scales"), QStringList{"00099|10|10|0|||08:00:00|"});
     }
 
     // A flood of records of made-up scales, one datagram carrying 1,309 of
@@ -352,14 +356,14 @@ private Q_SLOTS:
         f.send({packet1of3, packet2of3, packet3of3, packet1of3, packet3of3});
         QWidget *window = statusWindow(f);
         const QString lost = "now|data_2.txt: packet 2 of 3 from scale 00017 never arrived";
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 5),
-                     QStringList{"00017|5|2|1||now|127.0.0.1"});
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 6),
+                     QStringList{"00017|5|2|1||clock behind|now|127.0.0.1"});
         QVERIFY(timesNow(rows(window, "events"), 0).contains(lost));
         QCOMPARE(timesNow(rows(window, "senders"), 7), QStringList{"127.0.0.1|5|0|0|0|0|1|now"});
         QCOMPARE(shownWarning(), lost.mid(4));
         f.send({packet2of3});
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 5),
-                     QStringList{"00017|6|3|0||now|127.0.0.1"});
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 6),
+                     QStringList{"00017|6|3|0||clock behind|now|127.0.0.1"});
         QVERIFY(timesNow(rows(window, "events"), 0)
                     .contains("now|data_2.txt: packet 2 of 3 from scale 00017 arrived late"));
     }
