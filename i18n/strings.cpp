@@ -173,6 +173,13 @@ QString renumberedText(int language, const QString &scale, qint64 number)
         .arg(number);
 }
 
+QString untoldText(int language, qint64 count)
+{
+    return tr(pick(language, "%1 more packets or transactions never arrived or came late",
+                   "ещё %1 пакетов или транзакций не пришли или пришли с опозданием"))
+        .arg(count);
+}
+
 QString packetLateText(int language, const QString &file, int packet, int count,
                        const QString &scale)
 {

@@ -106,6 +106,8 @@ QString transactionsMissingText(int language, const QString &scale, const QStrin
                                 bool several);
 QString transactionLateText(int language, const QString &scale, qint64 number);
 QString renumberedText(int language, const QString &scale, qint64 number);
+// More of what never arrived than is told one by one.
+QString untoldText(int language, qint64 count);
 // A packet named lost came after all.
 QString packetLateText(int language, const QString &file, int packet, int count,
                        const QString &scale);

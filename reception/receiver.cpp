@@ -40,6 +40,10 @@ Receiver::Receiver() : counting(recordline::scaleText)
         Q_EMIT todayChanged();
     });
     connect(&counting, &Counting::todayChanged, this, &Receiver::todayChanged);
+    untoldTimer.setSingleShot(true);
+    untoldTimer.setInterval(1000);
+    connect(&untoldTimer, &QTimer::timeout, this,
+            [this] { warn(strings::untoldText(language, std::exchange(missingUntold, 0))); });
 }
 
 Receiver::~Receiver()
@@ -53,6 +57,26 @@ void Receiver::warn(const QString &text)
 {
     counting.warning(text);
     Q_EMIT warning(text);
+}
+
+// What never arrived, or came late, is told at most missingPerSecond times
+// a second, so that a stranger's made-up numbers cannot flood the log; the
+// rest are counted, and their number told when the second is over.
+void Receiver::tellMissing(const QString &text)
+{
+    const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (second != missingSecond) {
+        missingSecond = second;
+        missingTold = 0;
+    }
+    if (missingTold < missingPerSecond) {
+        ++missingTold;
+        warn(text);
+        return;
+    }
+    ++missingUntold;
+    if (!untoldTimer.isActive())
+        untoldTimer.start();
 }
 
 void Receiver::setDataFolder(const QString &folder)
@@ -263,14 +287,14 @@ void Receiver::followTransaction(quint64 scaleKey, QByteArrayView record, qint64
     const status::Transactions::Range &n = heard.numbers;
     switch (heard.kind) {
     case status::Transactions::Gap:
-        warn(strings::transactionsMissingText(
+        tellMissing(strings::transactionsMissingText(
             language, scale,
             n.last > n.first ? QString::number(n.first) + QChar(0x2013) + QString::number(n.last)
                              : QString::number(n.first),
             n.last > n.first));
         break;
     case status::Transactions::Late:
-        warn(strings::transactionLateText(language, scale, n.first));
+        tellMissing(strings::transactionLateText(language, scale, n.first));
         break;
     default: // numbering anew: shown, no alarm
         counting.warning(
@@ -293,12 +317,12 @@ void Receiver::followTransfer(const QByteArray &message, QByteArrayView records)
         return QFileInfo(datafiles::dataFilePath(QString(), number)).fileName();
     };
     for (const status::Transfers::Loss &loss : heard.lost)
-        warn(strings::packetsLostText(language, fileName(loss.file), status::ranges(loss.packets),
-                                      loss.packets.size() > 1, loss.count,
-                                      recordline::scaleText(scale)));
+        tellMissing(strings::packetsLostText(language, fileName(loss.file),
+                                             status::ranges(loss.packets), loss.packets.size() > 1,
+                                             loss.count, recordline::scaleText(scale)));
     for (const status::Transfers::Loss &late : heard.arrived)
-        warn(strings::packetLateText(language, fileName(late.file), late.packets.first(),
-                                     late.count, recordline::scaleText(scale)));
+        tellMissing(strings::packetLateText(language, fileName(late.file), late.packets.first(),
+                                            late.count, recordline::scaleText(scale)));
 }
 
 void Receiver::addFileHeader()

@@ -90,6 +90,7 @@ private:
     void followTransaction(quint64 scaleKey, QByteArrayView record, qint64 nowS);
     // Kept among the recent events, and told.
     void warn(const QString &text);
+    void tellMissing(const QString &text);
 
     quint16 port = 0;
     int language = 0;
@@ -102,6 +103,11 @@ private:
     // When the pass that read the datagram in hand began; 0 for one handed
     // to saveMessage().
     qint64 nowInHandMs = 0;
+    static constexpr int missingPerSecond = 10;
+    qint64 missingSecond = 0;
+    int missingTold = 0;
+    qint64 missingUntold = 0;
+    QTimer untoldTimer;
 
     Counting counting;
     // After what it tells, so that it goes first and tells it all.

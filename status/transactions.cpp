@@ -12,7 +12,9 @@ Transactions::Heard Transactions::record(quint64 scale, qint64 number, QByteArra
     sample(s, behindS);
     Heard heard;
     const qint64 step = number - s.last;
-    const size_t size = std::min(size_t(record.size()), s.lastRecord.size());
+    // Records are 50 bytes: a fixed size the compiler copies inline.
+    constexpr size_t size = std::tuple_size_v<decltype(s.lastRecord)>;
+    Q_ASSERT(size_t(record.size()) >= size);
     if (s.inOrder > 0 && step == 0 && std::memcmp(record.data(), s.lastRecord.data(), size) == 0) {
         ++s.resent;
         heard.kind = Resent;
@@ -49,20 +51,20 @@ void Transactions::resume(const QString &scale, qint64 number, int inOrder)
 
 void Transactions::sample(Scale &s, qint64 behindS)
 {
-    if (s.behind.size() < clockSamples)
-        s.behind.append(behindS);
-    else
-        s.behind[s.nextSample] = behindS;
+    s.behind[size_t(s.nextSample)] = behindS;
     s.nextSample = (s.nextSample + 1) % clockSamples;
+    s.samples = std::min(s.samples + 1, clockSamples);
 }
 
 bool Transactions::clockBehind(quint64 scale, qint64 *behindS) const
 {
-    QList<qint64> samples = followed.value(scale).behind;
-    if (samples.isEmpty())
+    const Scale s = followed.value(scale);
+    if (s.samples == 0)
         return false;
-    const auto middle = samples.begin() + samples.size() / 2;
-    std::nth_element(samples.begin(), middle, samples.end());
+    std::array<qint64, clockSamples> samples = s.behind;
+    const auto end = samples.begin() + s.samples;
+    const auto middle = samples.begin() + s.samples / 2;
+    std::nth_element(samples.begin(), middle, end);
     *behindS = *middle;
     return true;
 }

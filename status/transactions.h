@@ -38,7 +38,7 @@ public:
     };
 
     // A record numbered `number` of the scale `scale` (its key) arrived:
-    // `record` is its bytes, to tell a resend; its time was `behindS`
+    // `record` is its 50 bytes, to tell a resend; its time was `behindS`
     // seconds behind the arrival's.
     Heard record(quint64 scale, qint64 number, QByteArrayView record, qint64 behindS = 0);
     // Today's files end with `number` for `scale` (as they write it), after
@@ -75,7 +75,8 @@ private:
         QList<Range> missing;
         qint64 resent = 0;
         quint64 heard = 0;
-        QList<qint64> behind; // the last clockSamples, oldest overwritten first
+        std::array<qint64, clockSamples> behind{}; // oldest overwritten first
+        int samples = 0;
         int nextSample = 0;
     };
 

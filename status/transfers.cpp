@@ -7,9 +7,13 @@ namespace status {
 bool Transfers::packet(quint64 key, int number, int count, qint64 file, Heard &heard)
 {
     bool told = false;
-    if (followed.size() >= followedLimit && !followed.contains(key))
-        forgetOldest();
-    Followed &f = followed[key];
+    if (!last || key != lastKey) {
+        if (followed.size() >= followedLimit && !followed.contains(key))
+            forgetOldest();
+        last = &followed[key]; // until the next insertion or removal
+        lastKey = key;
+    }
+    Followed &f = *last;
     f.heard = ++clock;
     if (number == 0)
         f.base = 0;

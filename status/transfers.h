@@ -65,6 +65,10 @@ private:
 
     QHash<quint64, Followed> followed;
     quint64 clock = 0;
+    // A transfer's packets come one after another: the last one's, until
+    // the table changes.
+    quint64 lastKey = 0;
+    Followed *last = nullptr;
 };
 
 // "2, 4–6": the numbers, ascending, with runs written as ranges.

@@ -52,6 +52,13 @@ inline void closeWarnings()
     }
 }
 
+// On a virtual desktop the tray takes its role a moment after it appears.
+inline void waitForTray()
+{
+    if (qEnvironmentVariableIsSet("DISPLAY"))
+        static_cast<void>(QTest::qWaitFor(QSystemTrayIcon::isSystemTrayAvailable, 10000));
+}
+
 // Title and text of the balloon on screen, or "".
 inline QString balloon()
 {

@@ -21,18 +21,16 @@ QStringList follow(status::Transfers &transfers, const QString &sequence)
         const int number = numbers[0].toInt(), count = numbers[1].toInt();
         status::Transfers::Heard heard;
         transfers.packet(token[0].unicode(), number, count, fileNumber, heard);
-        for (const auto &loss : heard.lost)
-            told << QString("lost data_%1.txt %2 %3 of %4")
-                        .arg(loss.file)
-                        .arg(token[0])
-                        .arg(status::ranges(loss.packets))
-                        .arg(loss.count);
-        for (const auto &late : heard.arrived)
-            told << QString("late data_%1.txt %2 %3 of %4")
-                        .arg(late.file)
-                        .arg(token[0])
-                        .arg(status::ranges(late.packets))
-                        .arg(late.count);
+        for (const auto &[what, losses] :
+             {std::pair{"lost", heard.lost}, {"late", heard.arrived}}) {
+            for (const auto &loss : losses)
+                told << QString("%1 data_%2.txt %3 %4 of %5")
+                            .arg(what)
+                            .arg(loss.file)
+                            .arg(token[0])
+                            .arg(status::ranges(loss.packets))
+                            .arg(loss.count);
+        }
         if (number == count)
             ++fileNumber;
     }

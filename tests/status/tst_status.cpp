@@ -368,6 +368,25 @@ private Q_SLOTS:
                     .contains("now|data_2.txt: packet 2 of 3 from scale 00017 arrived late"));
     }
 
+    // A flood of losses: ten a second are told one by one, the others
+    // counted and told in one line; the scale's row counts them all.
+    void lossesToldTenASecond()
+    {
+        Fixture f;
+        QByteArrayList burst{packet1of3, packet2of3, packet3of3};
+        for (int i = 0; i < 25; ++i)
+            burst << packet1of3 << packet3of3;
+        f.send(burst);
+        QTRY_COMPARE(rows(statusWindow(f), "scales").value(0).section('|', 3, 3), QString("25"));
+        QRegularExpression untold("\\|(\\d+) more packets or transactions never arrived");
+        QStringList events;
+        QTRY_VERIFY((events = rows(statusWindow(f), "events")).filter(untold).size() == 1);
+        const int toldLater = untold.match(events.filter(untold)[0]).captured(1).toInt();
+        const int toldAtOnce = events.filter("packet 2 of 3 from scale 00017 never arrived").size();
+        QVERIFY2(toldAtOnce >= 10 && toldAtOnce <= 20, qPrintable(events.join('\n')));
+        QCOMPARE(toldAtOnce + toldLater, 25);
+    }
+
     // Apply takes a list that parses and stores it; one that does not
     // changes nothing and names the entry.
     void allowedSendersApplied()

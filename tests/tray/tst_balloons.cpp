@@ -9,11 +9,7 @@ class TestBalloons : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        if (qEnvironmentVariableIsSet("DISPLAY"))
-            static_cast<void>(QTest::qWaitFor(QSystemTrayIcon::isSystemTrayAvailable, 10000));
-    }
+    void initTestCase() { waitForTray(); }
 
     // The balloon always shows the latest arrival's time.
     void eachArrivalItsBalloon_data()

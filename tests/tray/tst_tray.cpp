@@ -26,12 +26,7 @@ class TestTray : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        // On a virtual desktop the tray takes its role a moment after it appears.
-        if (qEnvironmentVariableIsSet("DISPLAY"))
-            static_cast<void>(QTest::qWaitFor(QSystemTrayIcon::isSystemTrayAvailable, 10000));
-    }
+    void initTestCase() { waitForTray(); }
 
     void blinking()
     {
