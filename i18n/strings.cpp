@@ -55,6 +55,7 @@ const Row phrases[phraseCount] = {
     {"Transfers", "Передач"},
     {"Lost packets", "Потеряно пакетов"},
     {"Missing transactions", "Недостающие транзакции"},
+    {"missing: %1 (%2)", "нет: %1 (%2)"},
     {"resent: %1", "повторно: %1"},
     {"Clock", "Часы"},
     {"clock %1 behind", "часы отстают на %1"},
@@ -175,8 +176,8 @@ QString renumberedText(int language, const QString &scale, qint64 number)
 
 QString untoldText(int language, qint64 count)
 {
-    return tr(pick(language, "%1 more packets or transactions never arrived or came late",
-                   "ещё %1 пакетов или транзакций не пришли или пришли с опозданием"))
+    return tr(pick(language, "%1 more notices of what never arrived or came late were not listed",
+                   "ещё %1 сообщений о том, что не пришло или пришло с опозданием, не показаны"))
         .arg(count);
 }
 

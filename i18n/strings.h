@@ -56,7 +56,8 @@ enum Phrase {
     Transfers,
     LostPackets,
     MissingTransactions,
-    Resent, // %1 the transactions sent again
+    Missing, // %1 the numbers, %2 how many
+    Resent,  // %1 the transactions sent again
     Clock,
     ClockBehind,  // %1 how far
     ClockAhead,   // %1 how far

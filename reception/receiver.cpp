@@ -317,9 +317,13 @@ void Receiver::followTransfer(const QByteArray &message, QByteArrayView records)
         return QFileInfo(datafiles::dataFilePath(QString(), number)).fileName();
     };
     for (const status::Transfers::Loss &loss : heard.lost)
-        tellMissing(strings::packetsLostText(language, fileName(loss.file),
-                                             status::ranges(loss.packets), loss.packets.size() > 1,
-                                             loss.count, recordline::scaleText(scale)));
+        tellMissing(strings::packetsLostText(
+            language, fileName(loss.file),
+            status::ranges(loss.packets) +
+                (loss.lost > loss.packets.size()
+                     ? QStringLiteral(" (+%1)").arg(loss.lost - loss.packets.size())
+                     : QString()),
+            loss.lost > 1, loss.count, recordline::scaleText(scale)));
     for (const status::Transfers::Loss &late : heard.arrived)
         tellMissing(strings::packetLateText(language, fileName(late.file), late.packets.first(),
                                             late.count, recordline::scaleText(scale)));

@@ -107,9 +107,9 @@ bool Counting::packet(quint64 scaleKey, int number, int count, qint64 file,
     if (!transfers.packet(key, number, count, file, heard))
         return false;
     for (const status::Transfers::Loss &loss : heard.lost)
-        tally.packetsLost(scaleKey, loss.packets.size());
+        tally.packetsLost(scaleKey, loss.lost);
     for (const status::Transfers::Loss &late : heard.arrived)
-        tally.packetsLost(scaleKey, -late.packets.size());
+        tally.packetsLost(scaleKey, -late.lost);
     return true;
 }
 
@@ -191,6 +191,7 @@ status::Snapshot Counting::snapshot()
                           (r.last > r.first ? QChar(0x2013) + QString::number(r.last) : QString());
         row.missing = ranges.join(QLatin1String(", "));
         row.resent = transactions.resent(*key);
+        row.missingCount = transactions.missingCount(*key);
         row.clockKnown = transactions.clockBehind(*key, &row.clockBehindS);
     }
     s.countingFiles = dayScan.running();

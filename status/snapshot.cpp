@@ -64,7 +64,8 @@ QByteArray encode(const Snapshot &s)
     const auto scale = [](const ScaleRow &row) {
         return QCborArray{
             row.scale,       row.records, row.transfers, time(row.lastRecord), strings(row.senders),
-            row.lostPackets, row.missing, row.resent,    row.clockKnown,       row.clockBehindS};
+            row.lostPackets, row.missing, row.resent,    row.clockKnown,       row.clockBehindS,
+            row.missingCount};
     };
     const auto sender = [](const SenderRow &row) {
         QCborArray rejected;
@@ -125,7 +126,7 @@ bool deserialize(const QByteArray &bytes, Snapshot *s)
     read.scales = list<ScaleRow>(all[5], [](const QCborArray &a) {
         return ScaleRow{a[0].toString(), a[1].toInteger(), a[2].toInteger(), time(a[3]),
                         strings(a[4]),   a[5].toInteger(), a[6].toString(),  a[7].toInteger(),
-                        a[8].toBool(),   a[9].toInteger()};
+                        a[8].toBool(),   a[9].toInteger(), a[10].toInteger()};
     });
     read.senders = list<SenderRow>(all[6], [](const QCborArray &a) {
         SenderRow row{a[0].toString(), a[1].toInteger(), {}, time(a[3]), a[4].toInteger()};

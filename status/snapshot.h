@@ -42,6 +42,7 @@ struct ScaleRow
     // ahead), the median of its last records, when it sent any since start.
     bool clockKnown = false;
     qint64 clockBehindS = 0;
+    qint64 missingCount = 0; // today's transactions that never came, also those no longer listed
 };
 
 struct SenderRow

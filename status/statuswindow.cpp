@@ -172,8 +172,8 @@ QWidget *StatusWindow::createAllowedSenders()
 QString StatusWindow::transactions(const status::ScaleRow &scale) const
 {
     QStringList parts;
-    if (!scale.missing.isEmpty())
-        parts << scale.missing;
+    if (scale.missingCount > 0)
+        parts << phrase(strings::Missing).arg(scale.missing).arg(scale.missingCount);
     if (scale.resent > 0)
         parts << phrase(strings::Resent).arg(scale.resent);
     return parts.join(QLatin1String("; "));

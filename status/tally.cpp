@@ -73,9 +73,11 @@ void Tally::accepted()
 
 void Tally::packetsLost(quint64 scaleKey, qint64 n)
 {
-    scales[scaleFor(scaleKey)].lostPackets += n;
+    // A late packet of the day before leaves a new day's count at 0.
+    qint64 &scale = scales[scaleFor(scaleKey)].lostPackets;
+    scale = qMax<qint64>(0, scale + n);
     if (current >= 0)
-        senders[current].lostPackets += n;
+        senders[current].lostPackets = qMax<qint64>(0, senders[current].lostPackets + n);
 }
 
 void Tally::stage(quint64 key)

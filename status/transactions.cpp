@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace status {
 
@@ -20,22 +21,28 @@ Transactions::Heard Transactions::record(quint64 scale, qint64 number, QByteArra
         heard.kind = Resent;
         return heard;
     }
+    // The first record after a restart goes on from today's files without
+    // a gap: records of PLU 0 are in no file, so the files may end early.
+    const bool resync = std::exchange(s.resync, false);
     if (s.inOrder > 0 && step < 0 && takeOff(s.missing, number)) {
+        --s.missingCount;
         heard = {Late, {number, number}};
         return heard; // the scale goes on from its last number
     }
     if (s.inOrder > 0 && step == 1) {
         ++s.inOrder;
-    } else if (s.inOrder >= inOrderToWatch && step >= 2 && step <= longestGap) {
+    } else if (resync && step >= 2 && step <= longestGap) {
+        // Taken as in order: the files lack only what they never hold.
+    } else if (s.inOrder >= inOrderToWatch && step >= 2 && step <= longestGap && !resync) {
         heard = {Gap, {s.last + 1, number - 1}};
         s.missing.append(heard.numbers);
-        if (s.missing.size() > rangesKept)
-            s.missing.removeFirst();
+        s.missingCount += step - 1;
+        keepNewest(s.missing);
         s.inOrder = 1;
     } else {
         // Told only of a scale that numbered in order: one that never does
         // says nothing.
-        if (s.inOrder >= inOrderToWatch)
+        if (s.inOrder >= inOrderToWatch && !resync)
             heard.kind = Renumbered;
         s.inOrder = 1;
     }
@@ -74,6 +81,18 @@ QList<Transactions::Range> Transactions::missing(quint64 scale) const
     return followed.value(scale).missing;
 }
 
+qint64 Transactions::missingCount(quint64 scale) const
+{
+    return followed.value(scale).missingCount;
+}
+
+// The oldest ranges go first; what they held stays counted.
+void Transactions::keepNewest(QList<Range> &missing)
+{
+    while (missing.size() > rangesKept)
+        missing.removeFirst();
+}
+
 qint64 Transactions::resent(quint64 scale) const
 {
     return followed.value(scale).resent;
@@ -85,13 +104,16 @@ Transactions::Scale &Transactions::scaleFor(quint64 scale)
         last->heard = ++clock;
         return *last;
     }
-    if (followed.size() >= followedLimit && !followed.contains(scale)) {
-        auto oldest = followed.begin();
-        for (auto it = followed.begin(); it != followed.end(); ++it) {
-            if (it->heard < oldest->heard)
-                oldest = it;
-        }
-        followed.erase(oldest);
+    if (followed.size() >= 2 * followedLimit && !followed.contains(scale)) {
+        // Those heard from longest ago go in one go: little per record.
+        std::vector<quint64> heard;
+        heard.reserve(size_t(followed.size()));
+        for (const Scale &s : std::as_const(followed))
+            heard.push_back(s.heard);
+        const auto cut = heard.end() - followedLimit;
+        std::nth_element(heard.begin(), cut, heard.end());
+        followed.removeIf(
+            [threshold = *cut](const auto &it) { return it.value().heard < threshold; });
     }
     const bool known = followed.contains(scale);
     Scale &s = followed[scale];
@@ -100,6 +122,7 @@ Transactions::Scale &Transactions::scaleFor(quint64 scale)
         if (const auto it = resumed.constFind(scaleText(scale)); it != resumed.cend()) {
             s.last = it->number;
             s.inOrder = it->inOrder;
+            s.resync = true;
             resumed.erase(it);
         }
     }
@@ -125,6 +148,7 @@ bool Transactions::takeOff(QList<Range> &missing, qint64 number)
             const Range after{number + 1, r.last};
             r.last = number - 1;
             missing.insert(i + 1, after);
+            keepNewest(missing);
         }
         return true;
     }

@@ -23,7 +23,8 @@ public:
     static constexpr qint64 longestGap = 1000;
     // Missing ranges kept per scale: beyond, the oldest are forgotten.
     static constexpr int rangesKept = 16;
-    // Scales followed at once; beyond, the one heard from longest ago goes.
+    // Scales followed at once: at twice as many, those heard from longest
+    // ago go.
     static constexpr int followedLimit = 1000;
 
     struct Range
@@ -57,6 +58,8 @@ public:
     // Today's missing numbers of `scale`, oldest first; the resends heard.
     QList<Range> missing(quint64 scale) const;
     qint64 resent(quint64 scale) const;
+    // How many of today's numbers never came, also those no longer listed.
+    qint64 missingCount(quint64 scale) const;
 
     // The scale's clock: how far behind the arrival its records' time was
     // (seconds, negative when ahead), the median of its last records; false
@@ -74,6 +77,8 @@ private:
         std::array<char, 50> lastRecord{};
         QList<Range> missing;
         qint64 resent = 0;
+        qint64 missingCount = 0;
+        bool resync = false; // resumed from today's files, not heard since
         quint64 heard = 0;
         std::array<qint64, clockSamples> behind{}; // oldest overwritten first
         int samples = 0;
@@ -82,6 +87,7 @@ private:
 
     Scale &scaleFor(quint64 scale);
     static bool takeOff(QList<Range> &missing, qint64 number);
+    static void keepNewest(QList<Range> &missing);
     static void sample(Scale &s, qint64 behindS);
 
     ScaleText scaleText;

@@ -8,15 +8,13 @@ bool Transfers::packet(quint64 key, int number, int count, qint64 file, Heard &h
 {
     bool told = false;
     if (!last || key != lastKey) {
-        if (followed.size() >= followedLimit && !followed.contains(key))
+        if (followed.size() >= 2 * followedLimit && !followed.contains(key))
             forgetOldest();
         last = &followed[key]; // until the next insertion or removal
         lastKey = key;
     }
     Followed &f = *last;
     f.heard = ++clock;
-    if (number == 0)
-        f.base = 0;
     if (number > count) // not a packet of this transfer's numbering
         return false;
 
@@ -30,8 +28,9 @@ bool Transfers::packet(quint64 key, int number, int count, qint64 file, Heard &h
             if (it->count != count || !it->packets.contains(number))
                 continue;
             it->packets.removeOne(number);
-            heard.arrived.append({it->file, count, {number}});
-            if (it->packets.isEmpty())
+            --it->lost;
+            heard.arrived.append({it->file, count, 1, {number}});
+            if (it->lost == 0)
                 f.shortOnes.erase(std::next(it).base());
             return true;
         }
@@ -51,12 +50,16 @@ void Transfers::begin(Followed &f, int count, qint64 file)
     f.highest = -1;
     f.file = file;
     f.seenMask = 0;
+    f.seenCount = 0;
     if (count >= 64)
         f.seenBeyond.assign(size_t(count) + 1, false);
 }
 
 void Transfers::see(Followed &f, int number)
 {
+    if (seen(f, number))
+        return;
+    ++f.seenCount;
     if (number < 64)
         f.seenMask |= quint64(1) << number;
     else
@@ -69,25 +72,29 @@ bool Transfers::seen(const Followed &f, int number)
 }
 
 // The transfer is over: the packets it should have had and did not are lost,
-// once the scale's first number is known. A whole transfer from 1 teaches it.
+// once the scale's first number is known. A whole transfer, from 0 (of two
+// packets or more) or from 1, teaches it. Finding the first few lost costs no more than the packets
+// that came.
 bool Transfers::end(Followed &f, Heard &heard)
 {
     f.open = false;
-    Loss loss{f.file, f.count, {}};
-    if (f.base < 0) {
-        bool whole = true;
-        for (int n = 1; n <= f.count && whole; ++n)
-            whole = seen(f, n);
-        if (!whole)
-            return false;
+    // Learnt anew from every whole transfer, so that one stray packet 0
+    // cannot teach it for good.
+    if (f.count >= 1 && f.seenCount == f.count + 1)
+        f.base = 0;
+    else if (f.seenCount == f.count && !seen(f, 0))
         f.base = 1;
-    }
-    for (int n = f.base; n <= f.count; ++n) {
+    if (f.base < 0)
+        return false;
+    const int cameInRange = f.seenCount - (f.base == 1 && seen(f, 0) ? 1 : 0);
+    Loss loss{f.file, f.count, f.count - f.base + 1 - cameInRange, {}};
+    const int listed = std::min(listedLimit, loss.lost);
+    for (int n = f.base; n <= f.count && loss.packets.size() < listed; ++n) {
         if (!seen(f, n))
             loss.packets.append(n);
     }
     f.seenBeyond = {};
-    if (loss.packets.isEmpty())
+    if (loss.lost <= 0)
         return false;
     heard.lost.append(loss);
     f.shortOnes.append(loss);
@@ -96,14 +103,17 @@ bool Transfers::end(Followed &f, Heard &heard)
     return true;
 }
 
+// Keeps the followedLimit heard from most recently.
 void Transfers::forgetOldest()
 {
-    auto oldest = followed.begin();
-    for (auto it = followed.begin(); it != followed.end(); ++it) {
-        if (it->heard < oldest->heard)
-            oldest = it;
-    }
-    followed.erase(oldest);
+    std::vector<quint64> heard;
+    heard.reserve(size_t(followed.size()));
+    for (const Followed &f : std::as_const(followed))
+        heard.push_back(f.heard);
+    const auto cut = heard.end() - followedLimit;
+    std::nth_element(heard.begin(), cut, heard.end());
+    last = nullptr;
+    followed.removeIf([threshold = *cut](const auto &it) { return it.value().heard < threshold; });
 }
 
 QString ranges(const QList<int> &numbers)

@@ -13,24 +13,28 @@ namespace status {
 // interleave; each is followed on its own. A transfer ends with its last
 // packet (number == count), or, when that never comes, with the next first
 // packet from the same sender and scale. Whether a scale numbers its packets
-// from 0 or from 1 is learnt first (a packet 0, or a whole transfer from 1):
-// until then nothing is raised. A packet that comes after its transfer ended
+// from 0 or from 1 is learnt first, from a whole transfer: until then
+// nothing is raised. A packet that comes after its transfer ended
 // short takes its loss back. It runs for every datagram: it allocates
 // nothing for transfers of up to 63 packets.
 class Transfers
 {
 public:
-    // Senders and scales followed at once: beyond it the one heard from
-    // longest ago is forgotten, so a flood of made-up scales stays bounded.
+    // Senders and scales followed at once: at twice as many, those heard
+    // from longest ago are forgotten in one go, so that a flood of made-up
+    // scales stays bounded and costs little per packet.
     static constexpr int followedLimit = 1000;
+    // The lost packets a loss names; beyond, they are only counted.
+    static constexpr int listedLimit = 64;
     // Transfers that ended short, kept per sender and scale for a late packet.
     static constexpr int shortLimit = 4;
 
     struct Loss
     {
-        qint64 file = 0; // the number of the data file the transfer went to
-        int count = 0;   // the transfer's packet count
-        QList<int> packets;
+        qint64 file = 0;    // the number of the data file the transfer went to
+        int count = 0;      // the transfer's packet count
+        int lost = 0;       // how many never came
+        QList<int> packets; // the first listedLimit of them
     };
     struct Heard
     {
@@ -52,6 +56,7 @@ private:
         int highest = -1;
         qint64 file = 0;
         quint64 seenMask = 0;         // packets 0..63 seen, while open
+        int seenCount = 0;            // of distinct numbers
         std::vector<bool> seenBeyond; // the others, for larger counts
         QList<Loss> shortOnes;        // newest last
         quint64 heard = 0;            // when, in packets heard by this object

@@ -43,7 +43,8 @@ Tray::~Tray()
 void Tray::announce(const QDateTime &time)
 {
     messageTime = recordline::arrivalTime(time);
-    arrivalWaiting = true;
+    if (!std::exchange(arrivalWaiting, true))
+        arrivalHeld.start();
     if (!arrivalPause.isActive())
         showArrival();
     // Restarting a running timer on every arrival would hold the image still.
@@ -118,14 +119,16 @@ QString Tray::arrivalText() const
 }
 
 // The waiting arrival's balloon, unless a warning's has not been up long
-// enough to be read: then when it has.
+// enough to be read: then when it has, or when the arrival has waited that
+// long, so that warnings every few seconds cannot hold arrivals back.
 void Tray::showArrival()
 {
     if (!arrivalWaiting)
         return;
     const qint64 warningShownMs = sinceWarning.isValid() ? sinceWarning.elapsed() : warningHoldMs;
-    if (warningShownMs < warningHoldMs) {
-        arrivalPause.start(int(warningHoldMs - warningShownMs));
+    const qint64 holdMs = warningHoldMs - qMax(warningShownMs, arrivalHeld.elapsed());
+    if (holdMs > 0) {
+        arrivalPause.start(int(holdMs));
         return;
     }
     arrivalWaiting = false;

@@ -83,6 +83,7 @@ private:
     // been up long enough; an arrival meanwhile waits.
     QTimer arrivalPause;
     bool arrivalWaiting{};
+    QElapsedTimer arrivalHeld; // since the waiting arrival came
     // Likewise for warnings, which wait in order.
     QTimer warningPause;
     QStringList warningsWaiting;

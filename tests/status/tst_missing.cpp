@@ -103,6 +103,10 @@ private Q_SLOTS:
         QTest::newRow("scales interleaved, each followed on its own")
             << "A1/1 B1/1 A1/3 B1/2 A2/3 B2/2 A3/3 A1/3 B1/2 A3/3"
             << QStringList{"lost data_5.txt A 2 of 3"};
+        QTest::newRow("a long transfer names its first 64")
+            << "A1/1 A1/100 A100/100" << QStringList{"lost data_2.txt A 2\u201365 of 100"};
+        QTest::newRow("a stray packet 0 teaches nothing")
+            << "A0/0 A1/2 A2/2 A1/2 A2/2" << QStringList();
         QTest::newRow("numbers beyond the count are no packets of it")
             << "A1/2 A2/2 A1/2 A7/2 A2/2" << QStringList();
     }
@@ -123,7 +127,7 @@ private Q_SLOTS:
         QCOMPARE(follow(transfers, "A1/1"), QStringList());
         status::Transfers::Heard heard;
         QVERIFY(!transfers.packet('A' | quint64(2) << 40, 2, 2, 9, heard)); // another sender
-        for (int i = 0; i < status::Transfers::followedLimit; ++i)
+        for (int i = 0; i < 2 * status::Transfers::followedLimit; ++i)
             transfers.packet(1000 + i, 1, 1, 1, heard);
         QVERIFY(heard.lost.isEmpty());
         QCOMPARE(follow(transfers, "A2/2"), QStringList());
@@ -190,9 +194,24 @@ private Q_SLOTS:
         QCOMPARE(counts["00017"].inOrder, 2);
         status::Transactions transactions(scale17);
         transactions.resume("00017", 16, 5);
-        QCOMPARE(number(transactions, "20"), QStringList({"gap 17-19", "missing 17-19"}));
+        // The first record goes on from the files without a gap (records of
+        // PLU 0 are in no file); the numbering in order is kept.
+        QCOMPARE(number(transactions, "18 21"), QStringList({"gap 19-20", "missing 19-20"}));
         transactions.resume("00017", 100, 5); // heard from since: what it says holds
-        QCOMPARE(number(transactions, "21"), QStringList{"missing 17-19"});
+        QCOMPARE(number(transactions, "22"), QStringList{"missing 19-20"});
+    }
+
+    // Late numbers at every other place split a gap: the list keeps the
+    // newest ranges, the count all that never came.
+    void missingRangesStayBounded()
+    {
+        status::Transactions transactions(scale17);
+        QString sequence = "1 2 3 4 5 200";
+        for (int n = 10; n < 200; n += 2)
+            sequence += ' ' + QString::number(n);
+        number(transactions, sequence);
+        QCOMPARE(transactions.missing(17).size(), status::Transactions::rangesKept);
+        QCOMPARE(transactions.missingCount(17), 194 - 95);
     }
 
     // The median of the last 20 records: one record far off moves nothing.
