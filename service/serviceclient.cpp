@@ -10,8 +10,10 @@ ServiceClient::ServiceClient()
 {
     retry.setInterval(retryMs);
     connect(&retry, &QTimer::timeout, this, &ServiceClient::tryConnecting);
-    connect(&socketFolder, &QFileSystemWatcher::directoryChanged, this,
-            &ServiceClient::tryConnecting);
+    connect(&socketFolder, &QFileSystemWatcher::directoryChanged, this, [this] {
+        retry.setInterval(retryMs);
+        tryConnecting();
+    });
     connect(&socket, &QLocalSocket::connected, this, &ServiceClient::ask);
     connect(&socket, &QLocalSocket::readyRead, this, &ServiceClient::read);
     connect(&socket, &QLocalSocket::disconnected, this, &ServiceClient::lost);
@@ -176,6 +178,7 @@ void ServiceClient::handle(const protocol::Message &m)
         // The options follow the hello: only then is everything known.
         if (!std::exchange(greeted, true)) {
             retry.stop();
+            retry.setInterval(retryMs);
             Q_EMIT connected();
             Q_EMIT availabilityChanged(true);
         }
@@ -220,6 +223,11 @@ void ServiceClient::lost()
     buffer.clear();
     heard = false;
     hello = {};
+    // A socket that is there but refuses: a busy service, or one gone
+    // without removing it. Where the folder is watched, a new service is
+    // seen at once, so the tries grow further apart.
+    if (!socketFolder.directories().isEmpty())
+        retry.setInterval(qMin(retry.interval() * 2, retryLongestMs));
     retry.start();
     if (std::exchange(greeted, false)) {
         Q_EMIT disconnected();

@@ -10,8 +10,9 @@
 // A tray program's line to the service, which receives instead of it: it
 // hears the service's arrivals and warnings, asks for its status and its
 // options, and asks to change them. While the service cannot be reached it
-// tries again every second; where its socket is a file that is not there,
-// it waits for the socket to appear instead, and wakes for nothing at rest.
+// tries again every second; where its socket is a file, it watches the
+// file's folder instead: while the file is missing it waits for it, and a
+// file that refuses is tried less and less often.
 // Only the service itself is connected to, never a
 // program posing as it.
 class ServiceClient : public Reception
@@ -20,6 +21,7 @@ class ServiceClient : public Reception
 
 public:
     static constexpr int retryMs = 1000;
+    static constexpr int retryLongestMs = 32000;
     // How long a tray program waits for the service to take its socket.
     static constexpr int giveMs = 2000;
 

@@ -193,8 +193,12 @@ Snapshot Tally::snapshot() const
     s.recordsToday = today;
     s.lastArrival = local(lastArrival);
     const auto rowOf = [this](const Scale &scale) {
-        ScaleRow row{scale.text, scale.records,    scale.transfers, local(scale.lastMs),
-                     {},         scale.lostPackets};
+        ScaleRow row;
+        row.scale = scale.text;
+        row.records = scale.records;
+        row.transfers = scale.transfers;
+        row.lastRecord = local(scale.lastMs);
+        row.lostPackets = scale.lostPackets;
         for (int sender : scale.senders)
             row.senders.append(senders[sender].address);
         if (scale.moreSenders)

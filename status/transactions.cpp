@@ -1,5 +1,7 @@
 #include "status/transactions.h"
 
+#include "status/recent.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -105,15 +107,7 @@ Transactions::Scale &Transactions::scaleFor(quint64 scale)
         return *last;
     }
     if (followed.size() >= 2 * followedLimit && !followed.contains(scale)) {
-        // Those heard from longest ago go in one go: little per record.
-        std::vector<quint64> heard;
-        heard.reserve(size_t(followed.size()));
-        for (const Scale &s : std::as_const(followed))
-            heard.push_back(s.heard);
-        const auto cut = heard.end() - followedLimit;
-        std::nth_element(heard.begin(), cut, heard.end());
-        followed.removeIf(
-            [threshold = *cut](const auto &it) { return it.value().heard < threshold; });
+        keepRecent(followed, followedLimit);
     }
     const bool known = followed.contains(scale);
     Scale &s = followed[scale];

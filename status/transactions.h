@@ -46,7 +46,7 @@ public:
     // `inOrder` records numbered one after the other: a restart goes on from
     // there when the scale is next heard, unless it was heard from since.
     using ScaleText = QString (*)(quint64 key);
-    explicit Transactions(ScaleText scaleText) : scaleText(scaleText) {}
+    explicit Transactions(ScaleText scaleText_) : scaleText(scaleText_) {}
     void resume(const QString &scale, qint64 number, int inOrder);
     void clear()
     {

@@ -1,5 +1,7 @@
 #include "status/transfers.h"
 
+#include "status/recent.h"
+
 #include <algorithm>
 
 namespace status {
@@ -8,8 +10,10 @@ bool Transfers::packet(quint64 key, int number, int count, qint64 file, Heard &h
 {
     bool told = false;
     if (!last || key != lastKey) {
-        if (followed.size() >= 2 * followedLimit && !followed.contains(key))
-            forgetOldest();
+        if (followed.size() >= 2 * followedLimit && !followed.contains(key)) {
+            last = nullptr;
+            keepRecent(followed, followedLimit);
+        }
         last = &followed[key]; // until the next insertion or removal
         lastKey = key;
     }
@@ -101,19 +105,6 @@ bool Transfers::end(Followed &f, Heard &heard)
     if (f.shortOnes.size() > shortLimit)
         f.shortOnes.removeFirst();
     return true;
-}
-
-// Keeps the followedLimit heard from most recently.
-void Transfers::forgetOldest()
-{
-    std::vector<quint64> heard;
-    heard.reserve(size_t(followed.size()));
-    for (const Followed &f : std::as_const(followed))
-        heard.push_back(f.heard);
-    const auto cut = heard.end() - followedLimit;
-    std::nth_element(heard.begin(), cut, heard.end());
-    last = nullptr;
-    followed.removeIf([threshold = *cut](const auto &it) { return it.value().heard < threshold; });
 }
 
 QString ranges(const QList<int> &numbers)

@@ -66,7 +66,6 @@ private:
     static void see(Followed &f, int number);
     static bool seen(const Followed &f, int number);
     static bool end(Followed &f, Heard &heard);
-    void forgetOldest();
 
     QHash<quint64, Followed> followed;
     quint64 clock = 0;
