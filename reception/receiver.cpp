@@ -278,9 +278,9 @@ void Receiver::saveMessage(const QByteArray &message)
 // scale numbering anew is only shown.
 void Receiver::followTransaction(quint64 scaleKey, QByteArrayView record, qint64 nowS)
 {
+    const qint32 number = recordline::transactionNumber(record);
     const status::Transactions::Heard heard =
-        counting.transaction(scaleKey, recordline::transactionNumber(record), record, nowS,
-                             recordline::scaleSeconds(record));
+        counting.transaction(scaleKey, number, record, nowS, recordline::scaleSeconds(record));
     if (heard.kind == status::Transactions::InOrder || heard.kind == status::Transactions::Resent)
         return;
     const QString scale = recordline::scaleText(scaleKey);
@@ -288,17 +288,13 @@ void Receiver::followTransaction(quint64 scaleKey, QByteArrayView record, qint64
     switch (heard.kind) {
     case status::Transactions::Gap:
         tellMissing(strings::transactionsMissingText(
-            language, scale,
-            n.last > n.first ? QString::number(n.first) + QChar(0x2013) + QString::number(n.last)
-                             : QString::number(n.first),
-            n.last > n.first));
+            language, scale, status::range(n.first, n.last), n.last > n.first));
         break;
     case status::Transactions::Late:
         tellMissing(strings::transactionLateText(language, scale, n.first));
         break;
     default: // numbering anew: shown, no alarm
-        counting.warning(
-            strings::renumberedText(language, scale, recordline::transactionNumber(record)));
+        counting.warning(strings::renumberedText(language, scale, number));
         break;
     }
 }

@@ -187,8 +187,7 @@ status::Snapshot Counting::snapshot()
             continue;
         QStringList ranges;
         for (const status::Transactions::Range &r : transactions.missing(*key))
-            ranges << QString::number(r.first) +
-                          (r.last > r.first ? QChar(0x2013) + QString::number(r.last) : QString());
+            ranges << status::range(r.first, r.last);
         row.missing = ranges.join(QLatin1String(", "));
         row.resent = transactions.resent(*key);
         row.missingCount = transactions.missingCount(*key);

@@ -107,6 +107,12 @@ bool Transfers::end(Followed &f, Heard &heard)
     return true;
 }
 
+QString range(qint64 first, qint64 last)
+{
+    return last > first ? QString::number(first) + QChar(0x2013) + QString::number(last)
+                        : QString::number(first);
+}
+
 QString ranges(const QList<int> &numbers)
 {
     QList<int> sorted = numbers;
@@ -116,8 +122,7 @@ QString ranges(const QList<int> &numbers)
         qsizetype j = i;
         while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1)
             ++j;
-        parts << (j == i ? QString::number(sorted[i])
-                         : QString::number(sorted[i]) + QChar(0x2013) + QString::number(sorted[j]));
+        parts << range(sorted[i], sorted[j]);
         i = j + 1;
     }
     return parts.join(QLatin1String(", "));

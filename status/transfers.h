@@ -77,5 +77,7 @@ private:
 
 // "2, 4–6": the numbers, ascending, with runs written as ranges.
 QString ranges(const QList<int> &numbers);
+// "4–6", or "4" for one number.
+QString range(qint64 first, qint64 last);
 
 } // namespace status
