@@ -60,8 +60,8 @@ void ServiceClient::tryConnecting()
 // True when the service's socket is a file that is not there and its folder
 // (or, while that is missing too, the folder above) is watched: the service
 // is not running, and the watch says when it may be. A socket that is there
-// but refuses (a service busy or gone without removing it) is tried again
-// every second.
+// but refuses (a service busy or gone without removing it) is tried again,
+// less and less often (lost()).
 bool ServiceClient::waitForSocketFile()
 {
     const QString folder = platform::serviceSocketFolder();
