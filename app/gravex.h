@@ -94,7 +94,7 @@ private:
     void showStatus();
     void refreshStatus();
     void openDataFolder();
-    void applyAllowedSenders(const QString &text);
+    void applyWatching(const QString &allowedSenders, int silentScaleMinutes);
     void showRefusal(const QString &whoMayChange, const QString &badEntry);
     // Who receives (app/gravex_service.cpp).
     void useReception(Reception *chosen);
@@ -140,6 +140,7 @@ private:
     int language{};
     int loadedLanguage{};
     QString allowedSenders;
+    int silentScaleMinutes = options::defaultSilentScaleMinutes;
 
     QAction *statusAction = nullptr;
     QAction *openFolderAction = nullptr;

@@ -84,8 +84,9 @@ void Gravex::showReceptionOptions(const options::Values &values, int change)
     udpPort = values.udpPort;
     debug = values.debug;
     allowedSenders = values.allowedSenders;
+    silentScaleMinutes = values.silentScaleMinutes;
     if (statusWindow) {
-        statusWindow->setAllowedSenders(allowedSenders);
+        statusWindow->setWatching(allowedSenders, silentScaleMinutes);
         statusWindow->showEntryProblem({});
     }
     if (!folderEdit) // the window is not built yet

@@ -61,6 +61,10 @@ const Row phrases[phraseCount] = {
     {"clock %1 behind", "часы отстают на %1"},
     {"clock %1 ahead", "часы спешат на %1"},
     {"%1 h %2 min", "%1 ч %2 мин"},
+    {"Today by hour", "По часам"},
+    {"%1:00 %2", "%1:00 %2"},
+    {"Silence", "Молчание"},
+    {"silent since %1", "молчат с %1"},
     {"Last record", "Последняя запись"},
     {"Senders", "Отправители"},
     {"Address", "Адрес"},
@@ -82,6 +86,11 @@ const Row phrases[phraseCount] = {
     {"Not an address or subnet: %1", "Не адрес и не подсеть: %1"},
     {"The stored allowed senders are not valid (%1): every sender is accepted",
      "Сохранённый список разрешённых отправителей неверен (%1): принимаются все отправители"},
+    {"Warn of a scale silent for (min):", "Предупреждать о молчании весов через (мин):"},
+    {"A scale that has sent today and then stays silent this long while other scales keep "
+     "sending is most likely cut off; 0: never warn",
+     "Весы, которые сегодня присылали записи, а потом молчат так долго, пока другие весы "
+     "присылают, скорее всего отключены; 0 — не предупреждать"},
     {"Last results %1, %2 records today", "Последние результаты %1, записей сегодня: %2"},
     {"No results today", "Сегодня результатов нет"},
     {"The service that receives the weighings cannot be reached: it has stopped or does not "
@@ -172,6 +181,24 @@ QString renumberedText(int language, const QString &scale, qint64 number)
                    "весы %1 нумеруют транзакции заново с %2"))
         .arg(scale)
         .arg(number);
+}
+
+QString scaleSilentText(int language, const QString &scale, const QString &since, qint64 others)
+{
+    return tr(pick(language, "scale %1 silent since %2 while others sent %3 records",
+                   "весы %1 молчат с %2, а другие прислали записей: %3"))
+        .arg(scale, since)
+        .arg(others);
+}
+
+QString addressChangedText(int language, const QString &old, const QString &now)
+{
+    return tr(pick(language,
+                   "this computer's address changed from %1 to %2: scales that still send to %1 "
+                   "are not heard",
+                   "адрес этого компьютера сменился с %1 на %2: весы, которые шлют на %1, "
+                   "не слышны"))
+        .arg(old, now);
 }
 
 QString untoldText(int language, qint64 count)

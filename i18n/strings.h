@@ -62,6 +62,10 @@ enum Phrase {
     ClockBehind,  // %1 how far
     ClockAhead,   // %1 how far
     HoursMinutes, // %1 hours, %2 minutes
+    Hours,        // the strip of records per hour
+    HourRecords,  // %1 the hour, %2 its records
+    Silence,
+    SilentSince, // %1 the time
     LastRecord,
     Senders,
     Address,
@@ -79,7 +83,9 @@ enum Phrase {
     AllowedSendersHint,
     BadEntry,          // %1 the entry
     StoredListInvalid, // %1 the entry
-    LastResults,       // %1 the time, %2 the records
+    SilentScaleMinutes,
+    SilentScaleHint,
+    LastResults, // %1 the time, %2 the records
     NoResultsToday,
     // The tray program as the window of the service.
     ServiceGone,
@@ -107,6 +113,10 @@ QString transactionsMissingText(int language, const QString &scale, const QStrin
                                 bool several);
 QString transactionLateText(int language, const QString &scale, qint64 number);
 QString renumberedText(int language, const QString &scale, qint64 number);
+// "scale 00017 silent since 14:03 while others sent 140 records"
+QString scaleSilentText(int language, const QString &scale, const QString &since, qint64 others);
+// The addresses as "a, b".
+QString addressChangedText(int language, const QString &old, const QString &now);
 // More of what never arrived than is told one by one.
 QString untoldText(int language, qint64 count);
 // A packet named lost came after all.

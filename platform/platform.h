@@ -41,6 +41,12 @@ bool syncFolder(const QString &folder);
 // receive buffer was full; -1 where the system does not count them (Windows).
 qint64 droppedDatagrams(qintptr socket);
 
+// Calls `changed` (in the thread that asked) whenever an address of this
+// computer comes or goes, as the system tells it: netlink on Linux, the IP
+// Helper's notifications on Windows. The watch lasts as long as the object;
+// null when the system will not tell.
+std::unique_ptr<QObject> watchAddresses(std::function<void()> changed);
+
 // A request from the system to end the program (SIGTERM, SIGINT, SIGHUP)
 // ends the event loop as a confirmed quit does, so the program stores what it
 // has received and exits 0; a file size limit (SIGXFSZ) becomes an ordinary

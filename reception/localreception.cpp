@@ -25,6 +25,7 @@ void LocalReception::passOptions()
     receiver.setPort(values.udpPort);
     receiver.setDebug(values.debug);
     receiver.setLanguage(values.language);
+    receiver.setSilentScaleMinutes(values.silentScaleMinutes);
 }
 
 void LocalReception::createUdpSocket()
@@ -62,21 +63,24 @@ Reception::Change LocalReception::applyNow(const options::Values &asked, const Q
 }
 
 // A list that does not parse changes nothing, and its bad entry is named.
-void LocalReception::applyAllowedSenders(const QString &text)
+void LocalReception::applyWatching(const QString &allowedSenders, int silentScaleMinutes)
 {
     QString bad;
-    if (applyAllowedSendersNow(text, &bad))
+    if (applyWatchingNow(allowedSenders, silentScaleMinutes, &bad))
         Q_EMIT optionsChanged(values, Applied);
     else
         Q_EMIT refused({}, bad);
 }
 
-bool LocalReception::applyAllowedSendersNow(const QString &text, QString *badEntry)
+bool LocalReception::applyWatchingNow(const QString &allowedSenders, int silentScaleMinutes,
+                                      QString *badEntry)
 {
-    if (!receiver.setAllowedSenders(text, badEntry))
+    if (!receiver.setAllowedSenders(allowedSenders, badEntry))
         return false;
-    values.allowedSenders = text.simplified();
-    options::store(store, values, options::AllowedSendersField);
+    values.allowedSenders = allowedSenders.simplified();
+    values.silentScaleMinutes = options::silentScaleMinutes(silentScaleMinutes);
+    receiver.setSilentScaleMinutes(values.silentScaleMinutes);
+    options::store(store, values, options::WatchFields);
     return true;
 }
 

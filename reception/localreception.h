@@ -31,10 +31,10 @@ public:
     // The folder field's rule, the values stored, the port bound again
     // (kept when it is the same).
     void apply(const options::Values &asked, const QString &typedFolder) override;
-    void applyAllowedSenders(const QString &text) override;
+    void applyWatching(const QString &allowedSenders, int silentScaleMinutes) override;
     // The same, answering at once rather than by signal (the service).
     Change applyNow(const options::Values &asked, const QString &typedFolder);
-    bool applyAllowedSendersNow(const QString &text, QString *badEntry);
+    bool applyWatchingNow(const QString &allowedSenders, int silentScaleMinutes, QString *badEntry);
     void chooseFolder(const QString &folder) override;
     void requestStatus() override;
 

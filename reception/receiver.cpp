@@ -40,6 +40,11 @@ Receiver::Receiver() : counting(recordline::scaleText)
         Q_EMIT todayChanged();
     });
     connect(&counting, &Counting::todayChanged, this, &Receiver::todayChanged);
+    connect(&counting, &Counting::scaleSilent, this, [this](const status::Tally::Silent &s) {
+        const QString since =
+            QDateTime::fromMSecsSinceEpoch(s.sinceMs).toString(QStringLiteral("hh:mm"));
+        tellMissing(strings::scaleSilentText(language, s.scale, since, s.othersRecords));
+    });
     untoldTimer.setSingleShot(true);
     untoldTimer.setInterval(1000);
     connect(&untoldTimer, &QTimer::timeout, this,
@@ -51,6 +56,29 @@ Receiver::~Receiver()
     storeAndClose();
     filing.disconnect(this); // nothing is left to tell as the members go
     delete udpSocket;
+}
+
+void Receiver::setSilentScaleMinutes(int minutes)
+{
+    counting.setSilentScaleMinutes(minutes);
+}
+
+void Receiver::followAddresses()
+{
+    if (addressWatch)
+        return;
+    addressWatch = platform::watchAddresses([this] { addressesChanged(); });
+    addresses.start(LocalAddresses::current());
+}
+
+// Told at once, whether or not scales were sending: from now on those that
+// send to the old address are not heard, and all go silent together.
+void Receiver::addressesChanged()
+{
+    const LocalAddresses::Change change = addresses.update(LocalAddresses::current());
+    if (!change.gone.isEmpty())
+        warn(strings::addressChangedText(language, change.gone.join(QLatin1String(", ")),
+                                         change.came.join(QLatin1String(", "))));
 }
 
 void Receiver::warn(const QString &text)
@@ -160,6 +188,7 @@ void Receiver::receiveOn(QUdpSocket *socket)
     socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
     udpSocket = socket;
     connect(udpSocket, &QUdpSocket::readyRead, this, &Receiver::receiveMessage);
+    followAddresses();
 }
 
 bool Receiver::adoptSocket(qintptr socket)

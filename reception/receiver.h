@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/filing.h"
+#include "reception/localaddresses.h"
 #include "status/counting.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 class QUdpSocket;
 
@@ -34,6 +36,8 @@ public:
     void setPort(quint16 port);
     void setDebug(bool on);
     void setLanguage(int language);
+    // A scale silent this long while others send is warned of; 0: never.
+    void setSilentScaleMinutes(int minutes);
     // False, naming the entry that is neither an address nor a subnet, when
     // `text` does not parse; the senders allowed are then as before.
     bool setAllowedSenders(const QString &text, QString *badEntry = nullptr);
@@ -91,6 +95,8 @@ private:
     // Kept among the recent events, and told.
     void warn(const QString &text);
     void tellMissing(const QString &text);
+    void followAddresses();
+    void addressesChanged();
 
     quint16 port = 0;
     int language = 0;
@@ -108,6 +114,10 @@ private:
     int missingTold = 0;
     qint64 missingUntold = 0;
     QTimer untoldTimer;
+
+    // This computer's addresses, watched once it receives.
+    LocalAddresses addresses;
+    std::unique_ptr<QObject> addressWatch;
 
     Counting counting;
     // After what it tells, so that it goes first and tells it all.

@@ -25,7 +25,8 @@ public:
     };
 
     // The options that belong to receiving: the data folder, the port, the
-    // debug dumps, the language of the files, the allowed senders.
+    // debug dumps, the language of the files, the allowed senders, the
+    // minutes a scale may be silent.
     virtual options::Values options() const = 0;
     // Empty when this user may change them, else who may ("group:NAME",
     // "administrators").
@@ -43,7 +44,9 @@ public:
     // folder field as typed: answered by optionsChanged(), or by refused()
     // when this user may not.
     virtual void apply(const options::Values &values, const QString &typedFolder) = 0;
-    virtual void applyAllowedSenders(const QString &text) = 0;
+    // The allowed senders and how long a scale may be silent, as the status
+    // window holds them.
+    virtual void applyWatching(const QString &allowedSenders, int silentScaleMinutes) = 0;
     // A folder chosen in the folder dialog: files go there at once.
     virtual void chooseFolder(const QString &folder) = 0;
     // Answered by statusChanged().

@@ -65,6 +65,7 @@ const QString udpPortKey = QStringLiteral("udpPort");
 const QString debugKey = QStringLiteral("debug");
 const QString languageKey = QStringLiteral("language");
 const QString allowedSendersKey = QStringLiteral("allowedSenders");
+const QString silentScaleMinutesKey = QStringLiteral("silentScaleMinutes");
 const QString typedFolderKey = QStringLiteral("typedFolder");
 const QString folderNotMadeKey = QStringLiteral("folderNotMade");
 const QString badEntryKey = QStringLiteral("badEntry");
@@ -118,7 +119,8 @@ QVariantMap Settings::toMap() const
                     {udpPortKey, udpPort},
                     {debugKey, debug},
                     {languageKey, language},
-                    {allowedSendersKey, allowedSenders}};
+                    {allowedSendersKey, allowedSenders},
+                    {silentScaleMinutesKey, silentScaleMinutes}};
     if (!typedFolder.isNull())
         map.insert(typedFolderKey, typedFolder);
     if (folderNotMade)
@@ -139,6 +141,7 @@ Settings Settings::fromMap(const QVariantMap &map, const Settings &current)
     s.debug = map.value(debugKey, current.debug).toBool();
     s.language = map.value(languageKey, current.language).toInt() != 0 ? 1 : 0;
     s.allowedSenders = map.value(allowedSendersKey, current.allowedSenders).toString();
+    s.silentScaleMinutes = map.value(silentScaleMinutesKey, current.silentScaleMinutes).toInt();
     s.typedFolder = map.value(typedFolderKey, s.filePath).toString();
     if (map.contains(folderNotMadeKey))
         s.folderNotMade = map.value(folderNotMadeKey).toBool();
@@ -153,6 +156,7 @@ Settings Settings::of(const options::Values &values)
     s.debug = values.debug;
     s.language = values.language;
     s.allowedSenders = values.allowedSenders;
+    s.silentScaleMinutes = values.silentScaleMinutes;
     return s;
 }
 
@@ -162,6 +166,17 @@ void Settings::applyTo(options::Values &values) const
     values.udpPort = udpPort;
     values.debug = debug;
     values.language = language;
+}
+
+QVariantMap Watching::toMap() const
+{
+    return {{allowedSendersKey, allowedSenders}, {silentScaleMinutesKey, silentScaleMinutes}};
+}
+
+Watching Watching::fromMap(const QVariantMap &map)
+{
+    return {map.value(allowedSendersKey).toString(),
+            map.value(silentScaleMinutesKey, options::defaultSilentScaleMinutes).toInt()};
 }
 
 QVariantMap Refusal::toMap() const

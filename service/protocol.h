@@ -21,7 +21,7 @@ namespace protocol {
 
 // Raised whenever a message changes its meaning: the two ends never
 // misread each other across versions.
-constexpr int version = 3;
+constexpr int version = 4;
 
 // The kinds of message, each with the values of the struct named beside it.
 enum Kind : quint8 {
@@ -37,9 +37,9 @@ enum Kind : quint8 {
     // Hello and the Options
     GetStatus,
     GetOptions,
-    ApplyOptions,        // Settings: what it leaves out stays as it is
-    ApplyAllowedSenders, // Text
-    PortFreed,           // a tray program closed its socket on the service's port
+    ApplyOptions,  // Settings: what it leaves out stays as it is
+    ApplyWatching, // Watching
+    PortFreed,     // a tray program closed its socket on the service's port
 };
 
 // The values of each kind of message, each key named once (protocol.cpp):
@@ -80,6 +80,7 @@ struct Settings
     bool debug = false;
     int language = 0;
     QString allowedSenders;
+    int silentScaleMinutes = 0;
     QString typedFolder; // asked: the folder field as typed
     // In the answer to the watcher that asked: whether the folder it asked
     // for was refused. Not there in what every watcher hears.
@@ -91,7 +92,7 @@ struct Settings
     // The options of receiving, as the program holds them.
     static Settings of(const options::Values &values);
     // Into `values`: the data folder, port, debug and language (the allowed
-    // senders are applied on their own).
+    // senders and the silence are applied on their own).
     void applyTo(options::Values &values) const;
 };
 
@@ -101,6 +102,16 @@ struct Refusal
     QString badEntry;     // of the allowed senders
     QVariantMap toMap() const;
     static Refusal fromMap(const QVariantMap &map);
+};
+
+// What the status window applies: the allowed senders and how long a
+// scale may be silent.
+struct Watching
+{
+    QString allowedSenders;
+    int silentScaleMinutes = 0;
+    QVariantMap toMap() const;
+    static Watching fromMap(const QVariantMap &map);
 };
 
 struct Text

@@ -203,8 +203,8 @@ void Service::handle(QLocalSocket *watcher, const protocol::Message &m)
     case protocol::ApplyOptions:
         applyOptions(watcher, m.values);
         break;
-    case protocol::ApplyAllowedSenders:
-        applyAllowedSenders(watcher, protocol::Text::fromMap(m.values).text);
+    case protocol::ApplyWatching:
+        applyWatching(watcher, protocol::Watching::fromMap(m.values));
         break;
     case protocol::PortFreed:
         // Anyone may ask the service to try its port: it would anyway.
@@ -292,12 +292,12 @@ void Service::receiving()
     tell(protocol::Today, today().toMap());
 }
 
-void Service::applyAllowedSenders(QLocalSocket *watcher, const QString &text)
+void Service::applyWatching(QLocalSocket *watcher, const protocol::Watching &asked)
 {
     QString bad;
     if (!mayChange(watcher))
         return;
-    if (!reception.applyAllowedSendersNow(text, &bad)) {
+    if (!reception.applyWatchingNow(asked.allowedSenders, asked.silentScaleMinutes, &bad)) {
         send(watcher, protocol::Refused, protocol::Refusal{{}, bad}.toMap());
         return;
     }

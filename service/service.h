@@ -71,7 +71,7 @@ private:
     void handle(QLocalSocket *watcher, const protocol::Message &message);
     void greet(QLocalSocket *watcher);
     void applyOptions(QLocalSocket *watcher, const QVariantMap &request);
-    void applyAllowedSenders(QLocalSocket *watcher, const QString &text);
+    void applyWatching(QLocalSocket *watcher, const protocol::Watching &asked);
     bool takeSocket(qintptr socket, quint16 port);
     void receiving();
     bool mayChange(QLocalSocket *watcher);

@@ -90,6 +90,7 @@ options::Values ServiceClient::options() const
     options::Values v;
     settings.applyTo(v);
     v.allowedSenders = settings.allowedSenders;
+    v.silentScaleMinutes = settings.silentScaleMinutes;
     return v;
 }
 
@@ -109,17 +110,20 @@ void ServiceClient::apply(const options::Values &asked_, const QString &typedFol
 {
     if (!greeted)
         return;
-    // The allowed senders are changed on their own: these stay as in force.
+    // The allowed senders and the silence are changed on their own: these
+    // stay as in force.
     protocol::Settings request = protocol::Settings::of(asked_);
     request.allowedSenders = settings.allowedSenders;
+    request.silentScaleMinutes = settings.silentScaleMinutes;
     request.typedFolder = typedFolder;
     protocol::send(&socket, protocol::ApplyOptions, request);
 }
 
-void ServiceClient::applyAllowedSenders(const QString &text)
+void ServiceClient::applyWatching(const QString &allowedSenders, int silentScaleMinutes)
 {
     if (greeted)
-        protocol::send(&socket, protocol::ApplyAllowedSenders, protocol::Text{text});
+        protocol::send(&socket, protocol::ApplyWatching,
+                       protocol::Watching{allowedSenders, silentScaleMinutes});
 }
 
 void ServiceClient::requestStatus()

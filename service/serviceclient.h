@@ -44,7 +44,7 @@ public:
     qint64 lastArrivalMs() const override { return day.lastArrivalMs; }
     // The service answers, or refuses a user who may not.
     void apply(const options::Values &asked, const QString &typedFolder) override;
-    void applyAllowedSenders(const QString &text) override;
+    void applyWatching(const QString &allowedSenders, int silentScaleMinutes) override;
     void chooseFolder(const QString &) override {}
     void requestStatus() override;
 

@@ -38,6 +38,9 @@ Values load(const QSettings &store, const QString &defaultFolder)
     v.debug = stored(debugKey, defaultDebug).toBool();
     v.language = languageFromText(stored(languageKey, QStringLiteral("Russian")).toString());
     v.allowedSenders = stored(allowedSendersKey, QString()).toString();
+    bool number = false;
+    const int minutes = stored(silentScaleMinutesKey, defaultSilentScaleMinutes).toInt(&number);
+    v.silentScaleMinutes = silentScaleMinutes(number ? minutes : defaultSilentScaleMinutes);
     if (v.filePath.isEmpty())
         v.filePath = defaultFolder;
     if (!QDir(v.filePath).exists())
@@ -61,9 +64,16 @@ void store(QSettings &s, const Values &v, int fields)
     }
     if (fields & (ReceptionFields | UserFields))
         set(languageKey, languageText(v.language));
-    if (fields & AllowedSendersField)
+    if (fields & WatchFields) {
         set(allowedSendersKey, v.allowedSenders);
+        set(silentScaleMinutesKey, v.silentScaleMinutes);
+    }
     s.sync();
+}
+
+int silentScaleMinutes(int minutes)
+{
+    return qBound(0, minutes, longestSilentScaleMinutes);
 }
 
 QString appliedDataFolder(const QString &typed, const QString &current, bool *notMade)

@@ -15,11 +15,16 @@ constexpr char debugKey[] = "Debug";
 constexpr char languageKey[] = "Language";
 // Addresses and subnets whose datagrams are taken; empty or absent: any sender.
 constexpr char allowedSendersKey[] = "AllowedSenders";
+// Minutes a scale may be silent while others send before the user is warned;
+// 0: never.
+constexpr char silentScaleMinutesKey[] = "SilentScaleMinutes";
 
 constexpr quint16 defaultUdpPort = 5001;
 constexpr bool defaultShowTrayMessage = true;
 constexpr bool defaultAutoLoad = true;
 constexpr bool defaultDebug = false;
+constexpr int defaultSilentScaleMinutes = 30;
+constexpr int longestSilentScaleMinutes = 24 * 60;
 
 // The stored options, each with its default where none is stored.
 struct Values
@@ -31,6 +36,7 @@ struct Values
     bool debug = defaultDebug;
     int language = 0;
     QString allowedSenders;
+    int silentScaleMinutes = defaultSilentScaleMinutes;
 };
 
 // The options as stored. An empty or absent data folder is `defaultFolder`;
@@ -42,8 +48,8 @@ Values load(const QSettings &store, const QString &defaultFolder);
 // (the tray program, also as the service's window).
 enum Fields {
     ReceptionFields = 1, // FilePath, UdpPort, Debug, Language
-    AllowedSendersField = 2,
-    UserFields = 4, // ShowTrayMessage, AutoLoad, Language
+    WatchFields = 2,     // AllowedSenders, SilentScaleMinutes
+    UserFields = 4,      // ShowTrayMessage, AutoLoad, Language
 };
 // Stores those `fields` of `values`, each as the program reads it back.
 void store(QSettings &store, const Values &values, int fields);
@@ -53,6 +59,9 @@ void store(QSettings &store, const Values &values, int fields);
 // that fails, `current` stays and `*notMade` is set; an existing folder is
 // taken only through Select..., so `current` stays.
 QString appliedDataFolder(const QString &typed, const QString &current, bool *notMade);
+
+// Minutes as stored or asked, within 0 (never) and a day.
+int silentScaleMinutes(int minutes);
 
 // "Russian", exactly, is Russian (0); any other text is English (1).
 int languageFromText(const QString &text);

@@ -20,6 +20,15 @@ Counting::Counting(status::Tally::ScaleText scaleText_)
     dayTimer.setSingleShot(true);
     dayTimer.setTimerType(Qt::PreciseTimer);
     connect(&dayTimer, &QTimer::timeout, this, &Counting::followToday);
+    silenceTimer.setSingleShot(true);
+    connect(&silenceTimer, &QTimer::timeout, this, &Counting::checkSilence);
+}
+
+void Counting::setSilentScaleMinutes(int minutes)
+{
+    tally.setSilentLimit(qint64(qMax(minutes, 0)) * 60 * 1000);
+    silenceTimer.stop();
+    checkSilence();
 }
 
 void Counting::setDataFolder(const QString &folder)
@@ -97,6 +106,9 @@ void Counting::synced(const QList<datafiles::SyncQueue::Unsynced> &unsynced)
                          [&arrival](const auto &u) { return u.generation == arrival.generation; }))
             tally.record(arrival, now);
     }
+    // A running timer fires no later than the deadline a record can set.
+    if (!silenceTimer.isActive())
+        waitForSilence();
 }
 
 bool Counting::packet(quint64 scaleKey, int number, int count, qint64 file,
@@ -135,6 +147,7 @@ void Counting::warning(const QString &text)
 void Counting::countToday(const QString &dateFolder)
 {
     tally.startDay(dateFolder);
+    silenceTimer.stop();
     transactions.clear();
     dayScan.start(dateFolder);
     dayScanTimer.start(0);
@@ -151,6 +164,8 @@ void Counting::countTodayStep()
     for (auto it = counts.cbegin(); it != counts.cend(); ++it)
         transactions.resume(it.key(), it->lastTransaction, it->inOrder);
     tally.addCounted(counts);
+    if (!silenceTimer.isActive())
+        waitForSilence();
     Q_EMIT todayChanged();
 }
 
@@ -172,6 +187,23 @@ void Counting::waitForTomorrow()
     const QDateTime now = QDateTime::currentDateTime();
     const qint64 toMidnight = now.msecsTo(now.date().addDays(1).startOfDay());
     dayTimer.start(std::chrono::milliseconds(qMax<qint64>(toMidnight, 0) + pastMidnightMs));
+}
+
+void Counting::waitForSilence()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 next = tally.nextSilence(now);
+    if (next > 0)
+        silenceTimer.start(std::chrono::milliseconds(next - now));
+}
+
+void Counting::checkSilence()
+{
+    const QList<status::Tally::Silent> silent =
+        tally.silentScales(QDateTime::currentMSecsSinceEpoch());
+    for (const status::Tally::Silent &scale : silent)
+        Q_EMIT scaleSilent(scale);
+    waitForSilence();
 }
 
 status::Snapshot Counting::snapshot()

@@ -34,6 +34,10 @@ public:
     // `text` does not parse; the senders allowed are then as before.
     bool setAllowedSenders(const QString &text, QString *badEntry = nullptr);
 
+    // A scale silent for longer than this while others send is said once;
+    // 0: never.
+    void setSilentScaleMinutes(int minutes);
+
     // A datagram read from `sender`: false when the sender is not allowed.
     bool received(const QHostAddress &sender, qint64 nowMs);
     void rejected(status::Rejection why);
@@ -68,12 +72,16 @@ public:
 Q_SIGNALS:
     // The records of today or the last results changed.
     void todayChanged();
+    // A scale has been silent too long while others sent.
+    void scaleSilent(const status::Tally::Silent &silent);
 
 private:
     void countToday(const QString &dateFolder);
     void countTodayStep();
     void followToday();
     void waitForTomorrow();
+    void waitForSilence();
+    void checkSilence();
 
     status::Tally::ScaleText scaleText;
     status::Tally tally;
@@ -96,4 +104,6 @@ private:
     // Fires just after midnight, for a day that begins without traffic: at
     // rest the program wakes for nothing else.
     QTimer dayTimer;
+    // Fires when a scale may next have gone silent, and not while all are.
+    QTimer silenceTimer;
 };

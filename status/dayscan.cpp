@@ -89,6 +89,9 @@ void DayScan::countPiece()
 void DayScan::countLines(QByteArrayView text, qint64 fileNumber, qint64 modifiedMs,
                          QSet<QString> &inFile, DayCounts &counts)
 {
+    // A file is written as its transfer arrives: its records count under
+    // the hour it was last written.
+    const int hour = modifiedMs > 0 ? QDateTime::fromMSecsSinceEpoch(modifiedMs).time().hour() : 0;
     for (qsizetype start = 0, end = 0; start < text.size(); start = end + 1) {
         end = text.indexOf('\n', start);
         if (end < 0)
@@ -118,6 +121,7 @@ void DayScan::countLines(QByteArrayView text, qint64 fileNumber, qint64 modified
             c.lastFile = fileNumber;
         }
         ++c.records;
+        ++c.hours[size_t(hour)];
         c.lastMs = qMax(c.lastMs, modifiedMs);
         if (!inFile.contains(scale)) {
             if (inFile.size() < 2 * Tally::scaleLimit)
@@ -142,6 +146,8 @@ void keepBusiest(DayCounts &counts, int limit)
         others.records += c.records;
         others.transfers += c.transfers;
         others.lastMs = qMax(others.lastMs, c.lastMs);
+        for (size_t h = 0; h < others.hours.size(); ++h)
+            others.hours[h] += c.hours[h];
     }
     counts.insert(othersScale, others);
 }

@@ -59,10 +59,9 @@ void Gravex::showStatus()
         statusWindow =
             new StatusWindow(language, getAppName(true) + QLatin1String(" - ") +
                                            strings::phrase(language, strings::StatusCommand));
-        statusWindow->setAllowedSenders(allowedSenders);
+        statusWindow->setWatching(allowedSenders, silentScaleMinutes);
         connect(statusWindow, &StatusWindow::refreshWanted, this, &Gravex::refreshStatus);
-        connect(statusWindow, &StatusWindow::allowedSendersApplied, this,
-                &Gravex::applyAllowedSenders);
+        connect(statusWindow, &StatusWindow::watchingApplied, this, &Gravex::applyWatching);
     }
     statusWindow->show();
     statusWindow->raise();
@@ -78,7 +77,7 @@ void Gravex::openDataFolder()
 }
 
 // A list that does not parse changes nothing; the window says which entry.
-void Gravex::applyAllowedSenders(const QString &text)
+void Gravex::applyWatching(const QString &allowedSenders_, int silentScaleMinutes_)
 {
-    reception->applyAllowedSenders(text);
+    reception->applyWatching(allowedSenders_, silentScaleMinutes_);
 }

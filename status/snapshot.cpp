@@ -11,7 +11,7 @@ namespace {
 
 // Raised whenever the layout below changes: a window never reads a snapshot
 // of another layout.
-constexpr int layout = 3;
+constexpr int layout = 4;
 
 QCborValue time(const QDateTime &t)
 {
@@ -34,6 +34,23 @@ QStringList strings(const QCborValue &v)
     for (const QCborValue &s : v.toArray())
         list.append(s.toString());
     return list;
+}
+
+QCborArray hours(const Hours &h)
+{
+    QCborArray out;
+    for (qint64 n : h)
+        out.append(n);
+    return out;
+}
+
+Hours hours(const QCborValue &v)
+{
+    Hours h = {};
+    const QCborArray a = v.toArray();
+    for (qsizetype i = 0; i < qMin<qsizetype>(a.size(), qsizetype(h.size())); ++i)
+        h[size_t(i)] = a[i].toInteger();
+    return h;
 }
 
 template <typename T, typename Encode> QCborArray array(const QList<T> &list, Encode encode)
@@ -62,10 +79,19 @@ QByteArray encode(const Snapshot &s)
     const QCborArray reception{r.port,     r.open,   r.problem,  r.bufferBytes,
                                r.received, r.stored, r.rejected, r.dropped};
     const auto scale = [](const ScaleRow &row) {
-        return QCborArray{
-            row.scale,       row.records, row.transfers, time(row.lastRecord), strings(row.senders),
-            row.lostPackets, row.missing, row.resent,    row.clockKnown,       row.clockBehindS,
-            row.missingCount};
+        return QCborArray{row.scale,
+                          row.records,
+                          row.transfers,
+                          time(row.lastRecord),
+                          strings(row.senders),
+                          row.lostPackets,
+                          row.missing,
+                          row.resent,
+                          row.clockKnown,
+                          row.clockBehindS,
+                          row.missingCount,
+                          hours(row.hours),
+                          time(row.silentSince)};
     };
     const auto sender = [](const SenderRow &row) {
         QCborArray rejected;
@@ -124,9 +150,10 @@ bool deserialize(const QByteArray &bytes, Snapshot *s)
     read.recordsToday = all[3].toInteger();
     read.lastArrival = time(all[4]);
     read.scales = list<ScaleRow>(all[5], [](const QCborArray &a) {
-        return ScaleRow{a[0].toString(), a[1].toInteger(), a[2].toInteger(), time(a[3]),
-                        strings(a[4]),   a[5].toInteger(), a[6].toString(),  a[7].toInteger(),
-                        a[8].toBool(),   a[9].toInteger(), a[10].toInteger()};
+        return ScaleRow{a[0].toString(), a[1].toInteger(), a[2].toInteger(),  time(a[3]),
+                        strings(a[4]),   a[5].toInteger(), a[6].toString(),   a[7].toInteger(),
+                        a[8].toBool(),   a[9].toInteger(), a[10].toInteger(), hours(a[11]),
+                        time(a[12])};
     });
     read.senders = list<SenderRow>(all[6], [](const QCborArray &a) {
         SenderRow row{a[0].toString(), a[1].toInteger(), {}, time(a[3]), a[4].toInteger()};

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
+
 // What the status window shows, as plain data: made by the receiving program
 // once a second while the window is open, and carried whole to a window in
 // another process.
@@ -26,6 +28,9 @@ struct Reception
     qint64 dropped = -1;    // dropped by the system before they were read; -1: not counted
 };
 
+// Records per hour of the day, 0 to 23, by this computer's clock.
+using Hours = std::array<qint64, 24>;
+
 // A scale of today, by the scale field of its records as the data files
 // write it (00017).
 struct ScaleRow
@@ -43,6 +48,9 @@ struct ScaleRow
     bool clockKnown = false;
     qint64 clockBehindS = 0;
     qint64 missingCount = 0; // today's transactions that never came, also those no longer listed
+    Hours hours = {};
+    // Its last record, when it has been silent too long while others sent.
+    QDateTime silentSince;
 };
 
 struct SenderRow

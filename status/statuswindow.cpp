@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,13 +12,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 constexpr int refreshMs = 1000;
+// The scales table's column of the hours' strip.
+constexpr int hoursColumn = 2;
+// A day, as the stored option is kept.
+constexpr int longestSilenceMinutes = 24 * 60;
 
 QString number(qint64 n)
 {
@@ -129,9 +138,10 @@ QWidget *StatusWindow::createTables()
     auto *todayLayout = new QVBoxLayout(today);
     counting = createValue("counting");
     counting->setText(phrase(strings::CountingFiles));
-    scales = createTable("scales", {strings::Scale, strings::Records, strings::Transfers,
-                                    strings::LostPackets, strings::MissingTransactions,
-                                    strings::Clock, strings::LastRecord, strings::Senders});
+    scales =
+        createTable("scales", {strings::Scale, strings::Records, strings::Hours, strings::Transfers,
+                               strings::LostPackets, strings::MissingTransactions, strings::Clock,
+                               strings::Silence, strings::LastRecord, strings::Senders});
     todayLayout->addWidget(counting);
     todayLayout->addWidget(scales);
     tabs->addTab(today, phrase(strings::ScalesToday));
@@ -162,7 +172,22 @@ QWidget *StatusWindow::createAllowedSenders()
     entryProblem->setStyleSheet(QStringLiteral("color: #b00000"));
     entryProblem->hide();
     layout->addWidget(entryProblem);
-    const auto applied = [this] { Q_EMIT allowedSendersApplied(allowed->text()); };
+    auto *silence = new QHBoxLayout;
+    auto *label = new QLabel(phrase(strings::SilentScaleMinutes), this);
+    silentMinutes = new QSpinBox(this);
+    silentMinutes->setObjectName(QStringLiteral("silentScaleMinutes"));
+    silentMinutes->setRange(0, longestSilenceMinutes);
+    silentMinutes->setToolTip(phrase(strings::SilentScaleHint));
+    label->setToolTip(silentMinutes->toolTip());
+    label->setBuddy(silentMinutes);
+    silence->addWidget(label);
+    silence->addWidget(silentMinutes);
+    silence->addStretch(1);
+    layout->addLayout(silence);
+    const auto applied = [this] {
+        silentMinutes->interpretText();
+        Q_EMIT watchingApplied(allowed->text(), silentMinutes->value());
+    };
     connect(apply, &QPushButton::clicked, this, applied);
     connect(allowed, &QLineEdit::returnPressed, this, applied);
     return box;
@@ -191,6 +216,31 @@ QString StatusWindow::clock(const status::ScaleRow &scale) const
     return phrase(scale.clockBehindS > 0 ? strings::ClockBehind : strings::ClockAhead).arg(off);
 }
 
+// Today's hours up to the present one as a strip of bars, each as high as
+// its records against the busiest hour's, so that a gap is seen at a
+// glance; the figures are in the tool tip.
+void StatusWindow::showHours(QTreeWidgetItem *item, int column, const status::Hours &hours) const
+{
+    static const QChar bars[] = {u'·', u'▁', u'▂', u'▃', u'▄', u'▅', u'▆', u'▇', u'█'};
+    constexpr qint64 levels = qint64(std::size(bars)) - 1;
+    const int now = QTime::currentTime().hour();
+    int last = now;
+    while (last < 23 && hours[size_t(last) + 1] > 0) // a clock set back: no hour hidden
+        ++last;
+    const qint64 most = *std::max_element(hours.begin(), hours.end());
+    QString strip;
+    QStringList figures;
+    for (int h = 0; h <= last; ++h) {
+        const qint64 n = hours[size_t(h)];
+        strip += bars[n == 0 ? 0 : size_t(1 + (n * levels - 1) / most)];
+        if (n > 0)
+            figures << phrase(strings::HourRecords).arg(h, 2, 10, QLatin1Char('0')).arg(n);
+    }
+    item->setText(column, strip);
+    item->setToolTip(column, figures.join(QLatin1Char('\n')));
+    item->setFont(column, QFontDatabase::systemFont(QFontDatabase::FixedFont));
+}
+
 void StatusWindow::display(const status::Snapshot &s)
 {
     const status::Reception &r = s.reception;
@@ -207,13 +257,20 @@ void StatusWindow::display(const status::Snapshot &s)
     for (const status::ScaleRow &scale : s.scales)
         rows << QStringList{scale.scale,
                             number(scale.records),
+                            QString(),
                             number(scale.transfers),
                             number(scale.lostPackets),
                             transactions(scale),
                             clock(scale),
+                            scale.silentSince.isValid()
+                                ? phrase(strings::SilentSince)
+                                      .arg(scale.silentSince.toString(QStringLiteral("hh:mm")))
+                                : QString(),
                             when(scale.lastRecord),
                             scale.senders.join(QLatin1String(", "))};
-    fill(scales, rows, {1, 2, 3});
+    fill(scales, rows, {1, 3, 4});
+    for (qsizetype i = 0; i < s.scales.size(); ++i)
+        showHours(scales->topLevelItem(int(i)), hoursColumn, s.scales[i].hours);
     rows.clear();
     for (const status::SenderRow &sender : s.senders) {
         QStringList row{sender.address, number(sender.accepted)};
@@ -236,9 +293,10 @@ void StatusWindow::display(const status::Snapshot &s)
     fill(events, rows);
 }
 
-void StatusWindow::setAllowedSenders(const QString &text)
+void StatusWindow::setWatching(const QString &allowedSenders, int silentScaleMinutes)
 {
-    allowed->setText(text);
+    allowed->setText(allowedSenders);
+    silentMinutes->setValue(silentScaleMinutes);
 }
 
 void StatusWindow::showEntryProblem(const QString &text)

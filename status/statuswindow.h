@@ -7,7 +7,9 @@
 
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // The window that answers "is it working?": the port and what the receiver
 // has counted, today's scales, the senders, the latest arrivals and warnings,
@@ -22,8 +24,8 @@ public:
     explicit StatusWindow(int language, const QString &title);
 
     void display(const status::Snapshot &snapshot);
-    // The allowed senders as stored, in the field.
-    void setAllowedSenders(const QString &text);
+    // The allowed senders and the minutes a scale may be silent, as stored.
+    void setWatching(const QString &allowedSenders, int silentScaleMinutes);
     // Why the field's text was not applied; empty once it was.
     void showEntryProblem(const QString &text);
     // Who receives, when it is not this program; empty: this program.
@@ -31,7 +33,7 @@ public:
 
 Q_SIGNALS:
     void refreshWanted();
-    void allowedSendersApplied(const QString &text);
+    void watchingApplied(const QString &allowedSenders, int silentScaleMinutes);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -46,6 +48,7 @@ private:
     QString phrase(int which) const;
     QString transactions(const status::ScaleRow &scale) const;
     QString clock(const status::ScaleRow &scale) const;
+    void showHours(QTreeWidgetItem *item, int column, const status::Hours &hours) const;
 
     int language;
     QTimer refresh;
@@ -61,5 +64,6 @@ private:
     QTreeWidget *senders = nullptr;
     QTreeWidget *events = nullptr;
     QLineEdit *allowed = nullptr;
+    QSpinBox *silentMinutes = nullptr;
     QLabel *entryProblem = nullptr;
 };

@@ -31,6 +31,8 @@ void Tally::addTo(Scale &others, const Scale &scale)
     others.transfers += scale.transfers;
     others.lastMs = qMax(others.lastMs, scale.lastMs);
     others.lostPackets += scale.lostPackets;
+    for (size_t h = 0; h < others.hours.size(); ++h)
+        others.hours[h] += scale.hours[h];
 }
 
 Tally::Tally(ScaleText scaleText_) : scaleText(scaleText_) {}
@@ -118,6 +120,9 @@ void Tally::record(const Arrival &arrival, qint64 nowMs)
         return;
     }
     QSet<quint64> named;
+    const int h = hourOf(nowMs);
+    if (silentLimitMs > 0 && nowMs - lastArrival > silentLimitMs)
+        quietEndMs = nowMs;
     for (const Run &run : arrival.runs) {
         if (run.records == 0)
             continue;
@@ -125,6 +130,9 @@ void Tally::record(const Arrival &arrival, qint64 nowMs)
         Scale &scale = scales[scaleFor(run.scale)];
         scale.records += run.records;
         scale.lastMs = nowMs;
+        scale.hours[size_t(h)] += run.records;
+        scale.todayAtLast = today + event.records;
+        scale.silentSinceMs = 0;
         if (std::exchange(scale.lastFile, arrival.generation) != arrival.generation)
             ++scale.transfers;
         if (run.sender >= 0 && !scale.senders.contains(run.sender)) {
@@ -170,6 +178,7 @@ void Tally::startDay(const QString &folder)
     scaleByText.clear();
     today = 0;
     lastArrival = 0;
+    quietEndMs = 0;
 }
 
 void Tally::addCounted(const DayCounts &counts)
@@ -179,9 +188,71 @@ void Tally::addCounted(const DayCounts &counts)
         scale.records += it->records;
         scale.transfers += it->transfers;
         scale.lastMs = qMax(scale.lastMs, it->lastMs);
+        for (size_t h = 0; h < scale.hours.size(); ++h)
+            scale.hours[h] += it->hours[h];
         today += it->records;
         lastArrival = qMax(lastArrival, it->lastMs);
     }
+    // Who sent what after whom the files do not say: the others' records
+    // are counted from here on.
+    for (Scale &scale : scales)
+        scale.todayAtLast = today;
+}
+
+void Tally::setSilentLimit(qint64 limitMs)
+{
+    silentLimitMs = qMax<qint64>(limitMs, 0);
+}
+
+// A scale's silence counts from its last record, or from the end of a time
+// when all were silent, whichever is later: after a break, the scales that
+// are slow to start again are not cut off.
+qint64 Tally::silentFrom(const Scale &scale) const
+{
+    return qMax(scale.lastMs, quietEndMs) + silentLimitMs;
+}
+
+QList<Tally::Silent> Tally::silentScales(qint64 nowMs)
+{
+    QList<Silent> found;
+    // Another scale sent within the limit: all silent together says nothing.
+    if (silentLimitMs <= 0 || lastArrival <= 0 || nowMs - lastArrival >= silentLimitMs)
+        return found;
+    for (Scale &scale : scales) {
+        if (scale.lastMs <= 0 || scale.silentSinceMs > 0 || silentFrom(scale) > nowMs)
+            continue;
+        scale.silentSinceMs = scale.lastMs;
+        found.append({scale.text, scale.lastMs, today - scale.todayAtLast});
+    }
+    return found;
+}
+
+qint64 Tally::nextSilence(qint64 nowMs) const
+{
+    qint64 next = 0;
+    if (silentLimitMs <= 0)
+        return next;
+    for (const Scale &scale : scales) {
+        const qint64 at = silentFrom(scale);
+        if (scale.lastMs > 0 && scale.silentSinceMs == 0 && at > nowMs && (next == 0 || at < next))
+            next = at;
+    }
+    return next;
+}
+
+// The local hour is looked up once an hour, not for every arrival.
+int Tally::hourOf(qint64 ms)
+{
+    if (ms < hourStartMs || ms >= hourEndMs) {
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms);
+        hour = t.time().hour();
+        const QDateTime start(t.date(), QTime(hour, 0));
+        hourStartMs = start.toMSecsSinceEpoch();
+        hourEndMs = start.addSecs(3600).toMSecsSinceEpoch();
+        if (hourStartMs > ms || hourEndMs <= ms) // a change of summer time: looked up each time
+            hourStartMs = hourEndMs = 0;
+    }
+    return hour;
 }
 
 Snapshot Tally::snapshot() const
@@ -199,6 +270,8 @@ Snapshot Tally::snapshot() const
         row.transfers = scale.transfers;
         row.lastRecord = local(scale.lastMs);
         row.lostPackets = scale.lostPackets;
+        row.hours = scale.hours;
+        row.silentSince = local(scale.silentSinceMs);
         for (int sender : scale.senders)
             row.senders.append(senders[sender].address);
         if (scale.moreSenders)
@@ -267,7 +340,9 @@ int Tally::scaleFor(const QString &text)
         return it.value();
     if (scales.size() >= 2 * scaleLimit)
         keepBusiestScales();
-    scales.append({text, 0, 0, 0, -1, {}, false});
+    Scale scale;
+    scale.text = text;
+    scales.append(scale);
     scaleByText.insert(text, int(scales.size()) - 1);
     return int(scales.size()) - 1;
 }

@@ -22,6 +22,7 @@ struct CountedScale
     qint64 lastTransaction = 0;
     int inOrder = 0;
     qint64 lastFile = 0; // the data file's number
+    Hours hours = {};    // by the hour its files were last written
 };
 using DayCounts = QHash<QString, CountedScale>; // by the scale field as written
 // The row of the scales beyond the table's limit, all together.
@@ -88,6 +89,23 @@ public:
     // Packets of the datagram in hand's sender and of scale `scaleKey`
     // found lost (`n` < 0: found after all).
     void packetsLost(quint64 scaleKey, qint64 n);
+    // A scale silent for longer than `limitMs` while another sent within it
+    // is most likely cut off; 0: never said. A time when all were silent
+    // together (a shop closed) does not count.
+    void setSilentLimit(qint64 limitMs);
+    struct Silent
+    {
+        QString scale;
+        qint64 sinceMs;       // its last record
+        qint64 othersRecords; // since then
+    };
+    // The scales that have gone silent by `nowMs`, each said once until it
+    // sends again.
+    QList<Silent> silentScales(qint64 nowMs);
+    // When silentScales() may next have a scale to say, after `nowMs`; 0:
+    // not before a record arrives.
+    qint64 nextSilence(qint64 nowMs) const;
+
     // The sender of the datagram in hand: its row, -1 for none.
     int currentSender() const { return current; }
 
@@ -123,6 +141,9 @@ private:
         QList<int> senders;
         bool moreSenders = false;
         qint64 lostPackets = 0;
+        Hours hours = {};
+        qint64 todayAtLast = 0;   // today's records after its last
+        qint64 silentSinceMs = 0; // said silent
     };
     struct Logged
     {
@@ -139,6 +160,8 @@ private:
     void keepBusiestScales();
     static void addTo(Scale &others, const Scale &scale);
     void log(Logged event);
+    int hourOf(qint64 ms);
+    qint64 silentFrom(const Scale &scale) const;
 
     ScaleText scaleText;
     AllowList allowList;
@@ -156,6 +179,11 @@ private:
     QHash<QString, int> scaleByText;
     QList<Run> staged;
     qint64 today = 0, lastArrival = 0;
+    qint64 silentLimitMs = 0;
+    qint64 quietEndMs = 0; // the first arrival after all were silent
+    // The local hour last looked up, and when it began and ends.
+    qint64 hourStartMs = 0, hourEndMs = 0;
+    int hour = 0;
 
     QList<Logged> events; // oldest first
 };

@@ -5,6 +5,7 @@
 #include "datagrams.h"
 #include "fixture.h"
 #include "intruder.h"
+#include "reception/localaddresses.h"
 
 #include <QNetworkInterface>
 
@@ -160,6 +161,48 @@ private Q_SLOTS:
         const qintptr socket = f.probe->socketDescriptor();
         f.apply();
         QCOMPARE(f.probe->socketDescriptor(), socket);
+    }
+
+    // This computer's addresses, as the system lists them one change after
+    // another: "a b | a c | c" starts with a and b, then lists a and c, then
+    // c alone. Told: the old and the new address, once both are known.
+    void addressChangeTold_data()
+    {
+        QTest::addColumn<QString>("lists");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("leaseRenewedNewFirst")
+            << "10.0.0.5 | 10.0.0.5 10.0.0.9 | 10.0.0.9" << QStringList{"", "10.0.0.5 > 10.0.0.9"};
+        QTest::newRow("leaseRenewedOldFirst")
+            << "10.0.0.5 | | 10.0.0.9" << QStringList{"", "10.0.0.5 > 10.0.0.9"};
+        QTest::newRow("cableBackInSameAddress") << "10.0.0.5 | | 10.0.0.5" << QStringList{"", ""};
+        QTest::newRow("anotherNetworkAdded")
+            << "10.0.0.5 | 10.0.0.5 192.168.7.2" << QStringList{""};
+        QTest::newRow("toldOnce") << "10.0.0.5 | 10.0.0.9 | 10.0.0.9 | 10.0.0.9 fd00::9"
+                                  << QStringList{"10.0.0.5 > 10.0.0.9", "", ""};
+        QTest::newRow("loopbackAndLinkLocalAreNoScalesAddress")
+            << "10.0.0.5 127.0.0.1 | 10.0.0.5 169.254.3.3 fe80::1" << QStringList{""};
+    }
+
+    void addressChangeTold()
+    {
+        QFETCH(QString, lists);
+        QFETCH(QStringList, told);
+        const auto addresses = [](const QString &list) {
+            QList<QHostAddress> all;
+            for (const QString &a : list.split(' ', Qt::SkipEmptyParts))
+                all << QHostAddress(a);
+            return LocalAddresses::reachable(all);
+        };
+        const QStringList steps = lists.split('|');
+        LocalAddresses local;
+        local.start(addresses(steps[0]));
+        QStringList seen;
+        for (const QString &step : steps.mid(1)) {
+            const LocalAddresses::Change change = local.update(addresses(step));
+            seen << (change.gone.isEmpty() ? QString()
+                                           : change.gone.join(',') + " > " + change.came.join(','));
+        }
+        QCOMPARE(seen, told);
     }
 };
 

@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QSpinBox>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -335,7 +336,8 @@ private Q_SLOTS:
                 connect(peer, &QLocalSocket::readyRead, peer, [&, peer] {
                     QByteArray bytes = peer->readAll();
                     QVERIFY(protocol::takeMessages(bytes, &heard, protocol::largestRequest));
-                    protocol::send(peer, protocol::Hello, protocol::Greeting{protocol::version});
+                    protocol::send(peer, protocol::Hello,
+                                   protocol::Greeting{protocol::version, {}, {}});
                     protocol::send(peer, protocol::Options, protocol::Settings{});
                 });
             }
@@ -575,8 +577,14 @@ private Q_SLOTS:
         auto *problem = window->findChild<QLabel *>("allowedSendersProblem");
         applySenders("127.0.0.1, 10.1");
         QTRY_COMPARE(problem->text(), QString("Not an address or subnet: 10.1"));
+        // So does how long a scale may be silent, applied with them.
+        auto *silence = window->findChild<QSpinBox *>("silentScaleMinutes");
+        QCOMPARE(silence->value(), 30);
+        silence->setValue(12);
         applySenders("127.0.0.1");
         QTRY_COMPARE(service.sandbox.stored("AllowedSenders").toString(), QString("127.0.0.1"));
+        QCOMPARE(service.sandbox.stored("SilentScaleMinutes").toInt(), 12);
+        QVERIFY(Fixture::stored("SilentScaleMinutes").isNull()); // not stored here
         QTRY_VERIFY(problem->text().isEmpty());
 
         const quint16 next = freeUdpPort();

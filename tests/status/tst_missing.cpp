@@ -3,6 +3,7 @@
 // as the data files number them (a transfer's last packet moves the number
 // on).
 #include "status/dayscan.h"
+#include "status/tally.h"
 #include "status/transactions.h"
 #include "status/transfers.h"
 
@@ -66,6 +67,42 @@ QStringList number(status::Transactions &transactions, const QString &sequence)
     for (const auto &r : transactions.missing(17))
         missing << QString("%1-%2").arg(r.first).arg(r.last);
     return told << "missing " + missing.join(',');
+}
+
+// "A0 B5 ?30 n30": scale A sends a record at minute 0, B at minute 5, the
+// silent scales are looked for at minute 30, and when to look next is
+// asked then. Told: "A since 0, others 1", "next 35" or "next none".
+QString letter(quint64 key)
+{
+    return QString(QChar(char16_t(key)));
+}
+
+QStringList silence(int limitMinutes, const QString &sequence)
+{
+    constexpr qint64 minute = 60 * 1000;
+    const qint64 t0 = QDateTime(QDate::currentDate(), QTime(8, 0)).toMSecsSinceEpoch();
+    status::Tally tally(letter);
+    tally.startDay("/data/2026.12.08");
+    tally.setSilentLimit(limitMinutes * minute);
+    QStringList told;
+    qint64 generation = 0;
+    for (const QString &token : sequence.split(' ', Qt::SkipEmptyParts)) {
+        const qint64 at = t0 + token.mid(1).toLongLong() * minute;
+        if (token[0] == 'n') {
+            const qint64 next = tally.nextSilence(at);
+            told << (next == 0 ? "next none" : QString("next %1").arg((next - t0) / minute));
+        } else if (token[0] == '?') {
+            for (const status::Tally::Silent &s : tally.silentScales(at))
+                told << QString("%1 since %2, others %3")
+                            .arg(s.scale)
+                            .arg((s.sinceMs - t0) / minute)
+                            .arg(s.othersRecords);
+        } else {
+            tally.stage(token[0].unicode());
+            tally.record(tally.take("/data/2026.12.08/data_1.txt", ++generation), at);
+        }
+    }
+    return told;
 }
 
 } // namespace
@@ -224,6 +261,69 @@ private Q_SLOTS:
             transactions.record(17, i, QByteArray(50, char(i)), i == 29 ? -86400 : 7980 + i);
         QVERIFY(transactions.clockBehind(17, &behind));
         QCOMPARE(behind, 7999); // of 7990..8008 and one a day ahead
+    }
+
+    void silentScales_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("sequence");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("silentWhileAnotherSends")
+            << 30 << "A0 B5 B10 B20 n20 ?29 ?30 ?31 n31"
+            << QStringList{"next 30", "A since 0, others 3", "next 50"};
+        QTest::newRow("toldOnceUntilItSendsAgain")
+            << 30 << "A0 B10 B20 ?30 A35 B40 B50 B60 ?64 ?65"
+            << QStringList{"A since 0, others 2", "A since 35, others 3"};
+        QTest::newRow("allSilentTogether")
+            << 30 << "A0 B0 ?30 n30 ?45 ?60" << QStringList{"next none"};
+        // After a break the silence counts from the first record again: a
+        // scale slow to start is not cut off at once.
+        QTest::newRow("afterABreak") << 30 << "A0 B0 B60 n60 ?61 B85 ?89 ?90"
+                                     << QStringList{"next 90", "A since 0, others 3"};
+        QTest::newRow("twoSilentOneSends")
+            << 30 << "A0 B0 C0 C20 C40 ?41"
+            << QStringList{"A since 0, others 4", "B since 0, others 3"};
+        QTest::newRow("never") << 0 << "A0 B10 B40 ?45 n45" << QStringList{"next none"};
+    }
+
+    void silentScales()
+    {
+        QFETCH(int, limit);
+        QFETCH(QString, sequence);
+        QFETCH(QStringList, told);
+        QCOMPARE(silence(limit, sequence), told);
+    }
+
+    // Records count under the hour they arrived, or, read from the day's
+    // files, the hour their file was last written.
+    void recordsPerHour()
+    {
+        const auto at = [](int h, int m) {
+            return QDateTime(QDate::currentDate(), QTime(h, m)).toMSecsSinceEpoch();
+        };
+        status::DayCounts counts;
+        QSet<QString> inFile;
+        status::DayScan::countLines("1;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
+                                    "2;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n",
+                                    1, at(7, 59), inFile, counts);
+        status::Tally tally(letter);
+        tally.startDay("/d");
+        tally.addCounted(counts);
+        for (const qint64 t : {at(9, 0), at(9, 59), at(11, 30)}) {
+            tally.stage('A');
+            tally.record(tally.take("/d/data_2.txt", 1), t);
+        }
+        tally.stage('A');
+        tally.record(tally.take("/yesterday/data_9.txt", 2), at(10, 0)); // not today's
+        status::Hours a = {}, counted = {};
+        a[9] = 2;
+        a[11] = 1;
+        counted[7] = 2;
+        const QList<status::ScaleRow> rows = tally.snapshot().scales;
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].scale, "00017");
+        QVERIFY(rows[0].hours == counted);
+        QVERIFY(rows[1].hours == a);
     }
 
     void ranges()

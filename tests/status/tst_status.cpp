@@ -9,12 +9,14 @@
 #include "status/allowlist.h"
 #include "status/dayscan.h"
 #include "status/snapshot.h"
+#include "status/statuswindow.h"
 #include "status/tally.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -43,14 +45,20 @@ QString value(QWidget *window, const char *name)
     return window->findChild<QLabel *>(name)->text();
 }
 
+// The scales' strip of hours depends on the hour the test runs at: it is
+// left out here and looked at on its own.
+constexpr int hoursColumn = 2;
+
 QStringList rows(QWidget *window, const char *table)
 {
     QStringList rows;
     auto *tree = window->findChild<QTreeWidget *>(table);
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
         QStringList cells;
-        for (int c = 0; c < tree->columnCount(); ++c)
-            cells << tree->topLevelItem(i)->text(c);
+        for (int c = 0; c < tree->columnCount(); ++c) {
+            if (c != hoursColumn || qstrcmp(table, "scales") != 0)
+                cells << tree->topLevelItem(i)->text(c);
+        }
         rows << cells.join('|');
     }
     return rows;
@@ -168,13 +176,13 @@ private Q_SLOTS:
         f.start();
         QWidget *window = statusWindow(f);
         QTRY_COMPARE(rows(window, "scales"),
-                     QStringList({"00003|1|1|0|||09:00:00|", "00017|3|2|0|||09:30:00|"}));
+                     QStringList({"00003|1|1|0||||09:00:00|", "00017|3|2|0||||09:30:00|"}));
         QTRY_COMPARE(f.probe->trayIcon()->toolTip(),
                      QString("Scalvanto\nLast results 09:30:00, 4 records today"));
 
         f.send({example});
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 6).value(1),
-                     QString("00017|4|3|0||clock behind|now|127.0.0.1"));
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 7).value(1),
+                     QString("00017|4|3|0||clock behind||now|127.0.0.1"));
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 5 records today"));
         const QString tip = f.probe->trayIcon()->toolTip();
         QCOMPARE(timesNow({tip.mid(tip.indexOf(':') - 2, 8)}, 0), QStringList{"now"});
@@ -182,8 +190,8 @@ private Q_SLOTS:
         // A record of PLU 0 is no weighing: it is not counted. The example
         // again, the same transaction with the same content, is a resend.
         f.send({exampleAndPluZero});
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 6).value(1),
-                     QString("00017|5|4|0|resent: 1|clock behind|now|127.0.0.1"));
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 7).value(1),
+                     QString("00017|5|4|0|resent: 1|clock behind||now|127.0.0.1"));
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 6 records today"));
     }
 
@@ -200,7 +208,7 @@ private Q_SLOTS:
             writeFile(other + QString("/data_%1.txt").arg(n),
                       englishHeader + lineOfScale(n, "00099").toLatin1(), QTime(8, 0));
         f.probe->setFilePath(QDir::toNativeSeparators(f.path("other")));
-        QTRY_COMPARE(rows(statusWindow(f), "scales"), QStringList{"00099|10|10|0|||08:00:00|"});
+        QTRY_COMPARE(rows(statusWindow(f), "scales"), QStringList{"00099|10|10|0||||08:00:00|"});
     }
 
     // A flood of records of made-up scales, one datagram carrying 1,309 of
@@ -356,14 +364,14 @@ private Q_SLOTS:
         f.send({packet1of3, packet2of3, packet3of3, packet1of3, packet3of3});
         QWidget *window = statusWindow(f);
         const QString lost = "now|data_2.txt: packet 2 of 3 from scale 00017 never arrived";
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 6),
-                     QStringList{"00017|5|2|1||clock behind|now|127.0.0.1"});
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 7),
+                     QStringList{"00017|5|2|1||clock behind||now|127.0.0.1"});
         QVERIFY(timesNow(rows(window, "events"), 0).contains(lost));
         QCOMPARE(timesNow(rows(window, "senders"), 7), QStringList{"127.0.0.1|5|0|0|0|0|1|now"});
         QCOMPARE(shownWarning(), lost.mid(4));
         f.send({packet2of3});
-        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 6),
-                     QStringList{"00017|6|3|0||clock behind|now|127.0.0.1"});
+        QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 7),
+                     QStringList{"00017|6|3|0||clock behind||now|127.0.0.1"});
         QVERIFY(timesNow(rows(window, "events"), 0)
                     .contains("now|data_2.txt: packet 2 of 3 from scale 00017 arrived late"));
     }
@@ -418,6 +426,67 @@ private Q_SLOTS:
         QTRY_COMPARE(f.filesOfToday(), QStringList({"data_1.txt", "data_2.txt"}));
         QCOMPARE(timesNow(rows(statusWindow(f), "senders"), 7).value(0),
                  second.toString() + "|1|0|0|0|1|0|now");
+    }
+
+    // How long a scale may be silent is applied with the allowed senders;
+    // what is stored is read within 0 (never) and a day.
+    void silentScaleMinutesApplied_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("none") << QVariant() << 30;
+        QTest::newRow("never") << QVariant(0) << 0;
+        QTest::newRow("past a day") << QVariant(99999) << 1440;
+        QTest::newRow("negative") << QVariant(-5) << 0;
+        QTest::newRow("not a number") << QVariant("half an hour") << 30;
+    }
+
+    void silentScaleMinutesApplied()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(int, shown);
+        Fixture f(stored.isValid() ? Options{{"SilentScaleMinutes", stored}} : Options{});
+        QWidget *window = statusWindow(f);
+        auto *minutes = window->findChild<QSpinBox *>("silentScaleMinutes");
+        QCOMPARE(minutes->value(), shown);
+        minutes->setValue(7);
+        window->findChild<QPushButton *>("applyAllowedSenders")->click();
+        QCOMPARE(Fixture::stored("SilentScaleMinutes").toInt(), 7);
+        // A list that does not parse applies neither.
+        minutes->setValue(9);
+        window->findChild<QLineEdit *>("allowedSenders")->setText("10.1");
+        window->findChild<QPushButton *>("applyAllowedSenders")->click();
+        QCOMPARE(Fixture::stored("SilentScaleMinutes").toInt(), 7);
+    }
+
+    // A scale silent while another sends: "silent since" in its row; each
+    // row's hours as a strip up to the present hour, the figures in its
+    // tool tip.
+    void silenceAndHoursShown()
+    {
+        status::Snapshot s;
+        status::ScaleRow quiet, busy;
+        quiet.scale = "00017";
+        quiet.records = 3;
+        quiet.hours[0] = 3;
+        quiet.silentSince = QDateTime(QDate::currentDate(), QTime(0, 3));
+        busy.scale = "00018";
+        busy.records = 24;
+        busy.hours[0] = 8;
+        busy.hours[QTime::currentTime().hour()] += 16;
+        s.scales = {quiet, busy};
+        StatusWindow window(strings::english, "status");
+        window.display(s);
+        QCOMPARE(rows(&window, "scales").value(0), QString("00017|3|0|0|||silent since 00:03||"));
+        const auto *table = window.findChild<QTreeWidget *>("scales");
+        const QString strip = table->topLevelItem(0)->text(hoursColumn);
+        QCOMPARE(strip.size(), QTime::currentTime().hour() + 1);
+        const QString idle = QString(strip.size() - 1, QChar(u'·'));
+        QCOMPARE(strip, QString(u'█') + idle);
+        QCOMPARE(table->topLevelItem(0)->toolTip(hoursColumn), QString("00:00 3"));
+        const QString busyStrip = table->topLevelItem(1)->text(hoursColumn);
+        QCOMPARE(busyStrip.front(), QTime::currentTime().hour() == 0 ? QChar(u'█') : QChar(u'▄'));
+        QCOMPARE(busyStrip.back(), QChar(u'█'));
     }
 
     // The latest arrivals and warnings, newest first; a warning stays
