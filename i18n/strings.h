@@ -87,6 +87,30 @@ enum Phrase {
     SilentScaleHint,
     LastResults, // %1 the time, %2 the records
     NoResultsToday,
+    // A day that adds up, and its export.
+    Day,
+    DayDate,
+    DaySummary, // %1 records, %2 files
+    NoDayFolder,
+    Goods,
+    FirstTransaction,
+    LastTransaction,
+    NotFiled,
+    WeightSum,
+    Plu,
+    LowestPrice,
+    HighestPrice,
+    TransactionNumber,
+    RecordStatus,
+    DateAndTime,
+    GroupNumber,
+    OperatorNumber,
+    Price,
+    Weight,
+    Export,
+    ExportTitle,
+    Exported,     // %1 the files
+    ExportFailed, // %1 the file
     // The tray program as the window of the service.
     ServiceGone,
     ServiceReceives,

@@ -16,7 +16,8 @@ namespace {
 class AddressWatch : public QObject
 {
 public:
-    AddressWatch(int fd_, std::function<void()> changed) : fd(fd_), notifier(fd_, QSocketNotifier::Read)
+    AddressWatch(int fd_, std::function<void()> changed)
+        : fd(fd_), notifier(fd_, QSocketNotifier::Read)
     {
         connect(&notifier, &QSocketNotifier::activated, this, [this, changed] {
             // What the messages say is read again from the system: they

@@ -21,7 +21,10 @@ class AddressWatch : public QObject
 {
 public:
     explicit AddressWatch(std::function<void()> changed_) : changed(std::move(changed_)) {}
-    bool start() { return NotifyUnicastIpAddressChange(AF_UNSPEC, &notify, this, FALSE, &handle) == NO_ERROR; }
+    bool start()
+    {
+        return NotifyUnicastIpAddressChange(AF_UNSPEC, &notify, this, FALSE, &handle) == NO_ERROR;
+    }
     // Returns once no notification is running; those already posted die
     // with the object.
     ~AddressWatch() override
@@ -34,7 +37,8 @@ private:
     static void CALLBACK notify(PVOID context, PMIB_UNICASTIPADDRESS_ROW, MIB_NOTIFICATION_TYPE)
     {
         auto *self = static_cast<AddressWatch *>(context);
-        QMetaObject::invokeMethod(self, [self] { self->changed(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            self, [self] { self->changed(); }, Qt::QueuedConnection);
     }
 
     std::function<void()> changed;

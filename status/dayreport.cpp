@@ -1,0 +1,208 @@
+#include "status/dayreport.h"
+
+#include "files/datafiles.h"
+#include "i18n/strings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+
+#include <algorithm>
+#include <map>
+
+namespace status {
+namespace {
+
+// The fields of a record line, as the data files write them.
+enum Field { Transaction, Status, DateTime, Group, ScaleField, Operator, Plu, Price, Weight };
+constexpr int fieldCount = 9;
+// A jump in a scale's numbers up to this is numbers not filed; a larger
+// one is the scale numbering anew.
+constexpr qint64 longestGap = 1000;
+
+// The nine fields of a record line, each ended by ';'; false for any other
+// line.
+bool split(QByteArrayView line, QByteArrayView (&fields)[fieldCount])
+{
+    qsizetype start = 0;
+    for (int f = 0; f < fieldCount; ++f) {
+        const qsizetype end = line.indexOf(';', start);
+        if (end < 0)
+            return false;
+        fields[f] = line.sliced(start, end - start);
+        start = end + 1;
+    }
+    return start == line.size();
+}
+
+struct Scale
+{
+    ScaleDay day;
+    QList<qint64> numbers;
+};
+
+qint64 notFiled(QList<qint64> &numbers)
+{
+    std::sort(numbers.begin(), numbers.end());
+    qint64 n = 0;
+    for (qsizetype i = 1; i < numbers.size(); ++i) {
+        const qint64 jump = numbers[i] - numbers[i - 1];
+        if (jump >= 2 && jump <= longestGap)
+            n += jump - 1;
+    }
+    return n;
+}
+
+// A scale's number as a spreadsheet keeps it: a formula giving the text.
+QByteArray asText(QByteArrayView scale)
+{
+    return "=\"" + scale.toByteArray() + '"';
+}
+
+QByteArray csv(const QStringList &header, const QList<QByteArrayList> &rows)
+{
+    QByteArray out("\xEF\xBB\xBF");
+    out += header.join(QLatin1Char(';')).toUtf8() + "\r\n";
+    for (const QByteArrayList &row : rows)
+        out += row.join(';') + "\r\n";
+    return out;
+}
+
+QStringList phrases(int language, std::initializer_list<strings::Phrase> which)
+{
+    QStringList texts;
+    for (strings::Phrase p : which)
+        texts << strings::phrase(language, p);
+    return texts;
+}
+
+} // namespace
+
+DayReport readDay(const QString &dateFolder, QByteArray *lines)
+{
+    DayReport report;
+    const QDir folder(dateFolder);
+    report.found = folder.exists();
+    QList<qint64> numbers;
+    for (const QString &name : folder.entryList({QStringLiteral("data_*.txt")}, QDir::Files)) {
+        if (const qint64 n = datafiles::numberOfDataFile(name))
+            numbers << n;
+    }
+    std::sort(numbers.begin(), numbers.end());
+    QHash<QByteArray, qsizetype> scaleIndex;
+    QList<Scale> scales;
+    std::map<qint64, PluDay> plus;
+    QByteArray lastScale;
+    Scale *scale = nullptr;
+    QByteArrayView fields[fieldCount];
+    for (const qint64 n : numbers) {
+        QFile file(datafiles::dataFilePath(dateFolder, n));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        ++report.files;
+        const QByteArray text = file.readAll();
+        for (qsizetype start = 0, end = 0; start < text.size(); start = end + 1) {
+            end = text.indexOf('\n', start);
+            if (end < 0)
+                end = text.size();
+            QByteArrayView line = QByteArrayView(text).sliced(start, end - start);
+            if (line.endsWith('\r'))
+                line.chop(1);
+            if (line.isEmpty() || line.startsWith('#') || !split(line, fields))
+                continue;
+            bool ok[5] = {};
+            const qint64 transaction = fields[Transaction].toLongLong(&ok[0]);
+            const qint64 plu = fields[Plu].toLongLong(&ok[1]);
+            const qint64 price = fields[Price].toLongLong(&ok[2]);
+            const qint64 weight = fields[Weight].toLongLong(&ok[3]);
+            if (!(ok[0] && ok[1] && ok[2] && ok[3]) || fields[ScaleField].isEmpty())
+                continue;
+            // Records come in runs of one scale.
+            if (!scale || fields[ScaleField] != lastScale) {
+                lastScale = fields[ScaleField].toByteArray();
+                auto it = scaleIndex.constFind(lastScale);
+                if (it == scaleIndex.cend()) {
+                    it = scaleIndex.insert(lastScale, scales.size());
+                    scales.append(Scale{});
+                    scales.last().day.scale = QString::fromLatin1(lastScale);
+                    scales.last().day.firstTransaction = transaction;
+                }
+                scale = &scales[*it];
+            }
+            ScaleDay &s = scale->day;
+            ++s.records;
+            s.lastTransaction = transaction;
+            s.weightSum += weight;
+            scale->numbers << transaction;
+            PluDay &p = plus[plu];
+            if (p.records++ == 0) {
+                p.plu = plu;
+                p.lowestPrice = p.highestPrice = price;
+            }
+            p.lowestPrice = qMin(p.lowestPrice, price);
+            p.highestPrice = qMax(p.highestPrice, price);
+            p.weightSum += weight;
+            ++report.records;
+            if (lines)
+                *lines += line.toByteArray() + "\r\n";
+        }
+    }
+    for (Scale &s : scales) {
+        s.day.notFiled = notFiled(s.numbers);
+        report.scales << s.day;
+    }
+    std::sort(report.scales.begin(), report.scales.end(),
+              [](const ScaleDay &a, const ScaleDay &b) { return a.scale < b.scale; });
+    for (const auto &[plu, day] : plus)
+        report.plus << day;
+    return report;
+}
+
+QByteArray scalesCsv(const DayReport &report, int language)
+{
+    QList<QByteArrayList> rows;
+    for (const ScaleDay &s : report.scales)
+        rows << QByteArrayList{asText(s.scale.toLatin1()), QByteArray::number(s.records),
+                               QByteArray::number(s.firstTransaction),
+                               QByteArray::number(s.lastTransaction),
+                               QByteArray::number(s.notFiled), QByteArray::number(s.weightSum)};
+    return csv(phrases(language, {strings::Scale, strings::Records, strings::FirstTransaction,
+                                  strings::LastTransaction, strings::NotFiled, strings::WeightSum}),
+               rows);
+}
+
+QByteArray plusCsv(const DayReport &report, int language)
+{
+    QList<QByteArrayList> rows;
+    for (const PluDay &p : report.plus)
+        rows << QByteArrayList{QByteArray::number(p.plu), QByteArray::number(p.records),
+                               QByteArray::number(p.weightSum), QByteArray::number(p.lowestPrice),
+                               QByteArray::number(p.highestPrice)};
+    return csv(phrases(language, {strings::Plu, strings::Records, strings::WeightSum,
+                                  strings::LowestPrice, strings::HighestPrice}),
+               rows);
+}
+
+QByteArray recordsCsv(const QByteArray &lines, int language)
+{
+    QList<QByteArrayList> rows;
+    QByteArrayView fields[fieldCount];
+    for (qsizetype start = 0, end = 0; start < lines.size(); start = end + 2) {
+        end = lines.indexOf("\r\n", start);
+        if (end < 0)
+            end = lines.size();
+        if (!split(QByteArrayView(lines).sliced(start, end - start), fields))
+            continue;
+        QByteArrayList row;
+        for (int f = 0; f < fieldCount; ++f)
+            row << (f == ScaleField ? asText(fields[f]) : fields[f].toByteArray());
+        rows << row;
+    }
+    return csv(phrases(language, {strings::TransactionNumber, strings::RecordStatus,
+                                  strings::DateAndTime, strings::GroupNumber, strings::Scale,
+                                  strings::OperatorNumber, strings::Plu, strings::Price,
+                                  strings::Weight}),
+               rows);
+}
+
+} // namespace status

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// A day as its data files hold it, to be held beside the day reports the
+// scales print: per scale and per PLU, the figures as sent (raw integers,
+// since their units are the scale's), and the records themselves for a
+// spreadsheet.
+namespace status {
+
+struct ScaleDay
+{
+    QString scale; // as written (00017)
+    qint64 records = 0;
+    qint64 firstTransaction = 0; // in the order the files hold them
+    qint64 lastTransaction = 0;
+    // Numbers between those filed, a jump of at most 1,000 (a larger one, or
+    // one back, is the scale numbering anew). Records of PLU 0 are never
+    // filed: their numbers are among these.
+    qint64 notFiled = 0;
+    qint64 weightSum = 0;
+};
+
+struct PluDay
+{
+    qint64 plu = 0;
+    qint64 records = 0;
+    qint64 weightSum = 0;
+    qint64 lowestPrice = 0; // the price as sent; two when it changed
+    qint64 highestPrice = 0;
+};
+
+struct DayReport
+{
+    bool found = false; // the day has a folder
+    qint64 files = 0;
+    qint64 records = 0;
+    QList<ScaleDay> scales; // by scale
+    QList<PluDay> plus;     // by PLU
+};
+
+// Every data_N.txt of `dateFolder`, by number; lines that are not records
+// (the header, a line cut short by a full disk) are passed over. `lines`,
+// when given, gets the record lines as they stand, each ending in CR LF.
+DayReport readDay(const QString &dateFolder, QByteArray *lines = nullptr);
+
+// What a spreadsheet opens as it is: UTF-8 with a byte-order mark, fields
+// separated by ';', one header row in the interface's language, each line
+// ending in CR LF; a scale's number is a text ("00017" stays 00017).
+QByteArray scalesCsv(const DayReport &report, int language);
+QByteArray plusCsv(const DayReport &report, int language);
+// The record lines of readDay() with a header row; the date stays as the
+// scale sent it.
+QByteArray recordsCsv(const QByteArray &lines, int language);
+
+} // namespace status

@@ -1,0 +1,105 @@
+// A day that adds up: the figures of a day folder written by hand, and the
+// bytes a spreadsheet is given, written out by hand too.
+#include "datagrams.h"
+#include "i18n/strings.h"
+#include "status/dayreport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+void write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+} // namespace
+
+class TestDay : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString day;
+
+private Q_SLOTS:
+    // Two transfers of scale 00017 with two numbers not filed between them
+    // and one numbering anew, a record of 00003, a line cut short by a full
+    // disk; a file named as the program never names one is not the day's.
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        day = dir.filePath("08.12.2026");
+        QVERIFY(QDir().mkdir(day));
+        write(day + "/data_1.txt", englishHeader +
+                                       "1234;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
+                                       "1235;0;5.12.2011 14:4:0;2;00017;3;105;4590;750;\r\n"
+                                       "77;0;5.12.2011 14:4:1;1;00003;1;200;1000;2000;\r\n");
+        write(day + "/data_2.txt", englishHeader +
+                                       "1238;0;5.12.2011 14:9:0;2;00017;3;105;4800;500;\r\n"
+                                       "1;0;5.12.2011 14:9:5;2;00017;3;7;100;10;\r\n"
+                                       "12;0;5.12.2011 14:1");
+        write(day + "/data_007.txt", "9;0;5.12.2011 14:3:9;2;00099;3;105;4590;1250;\r\n");
+    }
+
+    void figuresOfTheDay()
+    {
+        const status::DayReport report = status::readDay(day);
+        QVERIFY(report.found);
+        QCOMPARE(report.files, 2);
+        QCOMPARE(report.records, 5);
+        QCOMPARE(report.scales.size(), 2);
+        const status::ScaleDay &s3 = report.scales[0], &s17 = report.scales[1];
+        QCOMPARE(s3.scale, "00003");
+        QCOMPARE((QList<qint64>{s3.records, s3.firstTransaction, s3.lastTransaction, s3.notFiled,
+                                s3.weightSum}),
+                 (QList<qint64>{1, 77, 77, 0, 2000}));
+        QCOMPARE(s17.scale, "00017");
+        QCOMPARE((QList<qint64>{s17.records, s17.firstTransaction, s17.lastTransaction,
+                                s17.notFiled, s17.weightSum}),
+                 (QList<qint64>{4, 1234, 1, 2, 2510}));
+        QList<QList<qint64>> plus;
+        for (const status::PluDay &p : report.plus)
+            plus << QList<qint64>{p.plu, p.records, p.weightSum, p.lowestPrice, p.highestPrice};
+        QCOMPARE(plus, (QList<QList<qint64>>{
+                           {7, 1, 10, 100, 100}, {105, 3, 2500, 4590, 4800}, {200, 1, 2000, 1000, 1000}}));
+        const status::DayReport none = status::readDay(dir.filePath("07.12.2026"));
+        QVERIFY(!none.found);
+        QCOMPARE(none.records, 0);
+    }
+
+    void spreadsheetBytes()
+    {
+        QByteArray lines;
+        const status::DayReport report = status::readDay(day, &lines);
+        const QByteArray bom = QByteArray::fromHex("efbbbf");
+        QCOMPARE(status::scalesCsv(report, strings::english),
+                 bom + "Scale;Records;First transaction;Last transaction;Numbers not in the "
+                       "files;Weight sum\r\n"
+                       "=\"00003\";1;77;77;0;2000\r\n"
+                       "=\"00017\";4;1234;1;2;2510\r\n");
+        QCOMPARE(status::plusCsv(report, strings::russian),
+                 bom + QByteArray::fromHex("504c553b"                     // PLU;
+                                           "d097d0b0d0bfd0b8d181d0b5d0b93b" // Записей;
+                                           "d0a1d183d0bcd0bcd0b020d0b2d0b5d181d0b03b" // Сумма веса;
+                                           "d09dd0b0d0b8d0bcd0b5d0bdd18cd188d0b0d18f20d186d0b5d0bdd0b03b"
+                                           "d09dd0b0d0b8d0b1d0bed0bbd18cd188d0b0d18f20d186d0b5d0bdd0b0")
+                         + "\r\n7;1;10;100;100\r\n105;3;2500;4590;4800\r\n200;1;2000;1000;1000\r\n");
+        QCOMPARE(status::recordsCsv(lines, strings::english),
+                 bom + "Transaction number;Record status;Date and time;Group number;Scale;"
+                       "Operator number;PLU;Price;Weight\r\n"
+                       "1234;0;5.12.2011 14:3:9;2;=\"00017\";3;105;4590;1250\r\n"
+                       "1235;0;5.12.2011 14:4:0;2;=\"00017\";3;105;4590;750\r\n"
+                       "77;0;5.12.2011 14:4:1;1;=\"00003\";1;200;1000;2000\r\n"
+                       "1238;0;5.12.2011 14:9:0;2;=\"00017\";3;105;4800;500\r\n"
+                       "1;0;5.12.2011 14:9:5;2;=\"00017\";3;7;100;10\r\n");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDay)
+#include "tst_day.moc"
