@@ -162,10 +162,12 @@ QByteArray scalesCsv(const DayReport &report, int language)
 {
     QList<QByteArrayList> rows;
     for (const ScaleDay &s : report.scales)
-        rows << QByteArrayList{asText(s.scale.toLatin1()), QByteArray::number(s.records),
+        rows << QByteArrayList{asText(s.scale.toLatin1()),
+                               QByteArray::number(s.records),
                                QByteArray::number(s.firstTransaction),
                                QByteArray::number(s.lastTransaction),
-                               QByteArray::number(s.notFiled), QByteArray::number(s.weightSum)};
+                               QByteArray::number(s.notFiled),
+                               QByteArray::number(s.weightSum)};
     return csv(phrases(language, {strings::Scale, strings::Records, strings::FirstTransaction,
                                   strings::LastTransaction, strings::NotFiled, strings::WeightSum}),
                rows);
@@ -198,11 +200,11 @@ QByteArray recordsCsv(const QByteArray &lines, int language)
             row << (f == ScaleField ? asText(fields[f]) : fields[f].toByteArray());
         rows << row;
     }
-    return csv(phrases(language, {strings::TransactionNumber, strings::RecordStatus,
-                                  strings::DateAndTime, strings::GroupNumber, strings::Scale,
-                                  strings::OperatorNumber, strings::Plu, strings::Price,
-                                  strings::Weight}),
-               rows);
+    return csv(
+        phrases(language, {strings::TransactionNumber, strings::RecordStatus, strings::DateAndTime,
+                           strings::GroupNumber, strings::Scale, strings::OperatorNumber,
+                           strings::Plu, strings::Price, strings::Weight}),
+        rows);
 }
 
 } // namespace status

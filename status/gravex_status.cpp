@@ -49,6 +49,7 @@ QString Gravex::toolTipText()
 void Gravex::refreshStatus()
 {
     statusWindow->showSource(reception->source(language));
+    statusWindow->setDataFolder(filePath); // the folder chosen last, or the service's
     reception->requestStatus();
 }
 
@@ -60,6 +61,7 @@ void Gravex::showStatus()
             new StatusWindow(language, getAppName(true) + QLatin1String(" - ") +
                                            strings::phrase(language, strings::StatusCommand));
         statusWindow->setWatching(allowedSenders, silentScaleMinutes);
+        statusWindow->setDataFolder(filePath);
         connect(statusWindow, &StatusWindow::refreshWanted, this, &Gravex::refreshStatus);
         connect(statusWindow, &StatusWindow::watchingApplied, this, &Gravex::applyWatching);
     }

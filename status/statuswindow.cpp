@@ -1,8 +1,12 @@
 #include "status/statuswindow.h"
 
+#include "files/datafiles.h"
 #include "i18n/strings.h"
+#include "status/dayreport.h"
 
+#include <QDateEdit>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFormLayout>
@@ -12,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -151,6 +156,12 @@ QWidget *StatusWindow::createTables()
     tabs->addTab(senders, phrase(strings::Senders));
     events = createTable("events", {strings::Time, strings::Event});
     tabs->addTab(events, phrase(strings::RecentEvents));
+    tabs->addTab(dayTab = createDay(), phrase(strings::Day));
+    // Read when looked at, not once a second: a day may hold 100,000 records.
+    connect(tabs, &QTabWidget::currentChanged, this, [this, tabs] {
+        if (tabs->currentWidget() == dayTab)
+            showDay();
+    });
     return tabs;
 }
 
@@ -291,6 +302,99 @@ void StatusWindow::display(const status::Snapshot &s)
                             QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))};
     }
     fill(events, rows);
+}
+
+QWidget *StatusWindow::createDay()
+{
+    auto *day = new QWidget(this);
+    day->setObjectName(QStringLiteral("day"));
+    auto *layout = new QVBoxLayout(day);
+    auto *row = new QHBoxLayout;
+    auto *label = new QLabel(phrase(strings::DayDate), this);
+    dayDate = new QDateEdit(QDate::currentDate(), this);
+    dayDate->setObjectName(QStringLiteral("dayDate"));
+    dayDate->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    dayDate->setCalendarPopup(true);
+    label->setBuddy(dayDate);
+    daySummary = createValue("daySummary");
+    auto *exportButton = new QPushButton(phrase(strings::Export), this);
+    exportButton->setObjectName(QStringLiteral("exportDay"));
+    row->addWidget(label);
+    row->addWidget(dayDate);
+    row->addWidget(daySummary, 1);
+    row->addWidget(exportButton);
+    layout->addLayout(row);
+    dayScales =
+        createTable("dayScales", {strings::Scale, strings::Records, strings::FirstTransaction,
+                                  strings::LastTransaction, strings::NotFiled, strings::WeightSum});
+    dayGoods = createTable("dayGoods", {strings::Plu, strings::Records, strings::WeightSum,
+                                        strings::LowestPrice, strings::HighestPrice});
+    layout->addWidget(dayScales, 1);
+    layout->addWidget(dayGoods, 1);
+    connect(dayDate, &QDateEdit::dateChanged, this, &StatusWindow::showDay);
+    connect(exportButton, &QPushButton::clicked, this, &StatusWindow::askExport);
+    return day;
+}
+
+void StatusWindow::setDataFolder(const QString &folder)
+{
+    dataFolder = folder;
+}
+
+void StatusWindow::showDay()
+{
+    const status::DayReport report =
+        status::readDay(datafiles::dateFolderPath(dataFolder, dayDate->date()));
+    daySummary->setText(report.found
+                            ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
+                            : phrase(strings::NoDayFolder));
+    QList<QStringList> rows;
+    for (const status::ScaleDay &s : report.scales)
+        rows << QStringList{s.scale,
+                            number(s.records),
+                            number(s.firstTransaction),
+                            number(s.lastTransaction),
+                            number(s.notFiled),
+                            number(s.weightSum)};
+    fill(dayScales, rows, {1, 2, 3, 4, 5});
+    rows.clear();
+    for (const status::PluDay &p : report.plus)
+        rows << QStringList{number(p.plu), number(p.records), number(p.weightSum),
+                            number(p.lowestPrice), number(p.highestPrice)};
+    fill(dayGoods, rows, {0, 1, 2, 3, 4});
+}
+
+void StatusWindow::askExport()
+{
+    const QString folder = QFileDialog::getExistingDirectory(this, phrase(strings::ExportTitle));
+    if (!folder.isEmpty())
+        exportDay(folder);
+}
+
+// Each file is whole or not there: written aside and renamed.
+bool StatusWindow::exportDay(const QString &folder)
+{
+    QByteArray lines;
+    const QDate date = dayDate->date();
+    const status::DayReport report =
+        status::readDay(datafiles::dateFolderPath(dataFolder, date), &lines);
+    const QString stem = QDir(folder).filePath(datafiles::dateFolderName(date));
+    const QList<std::pair<QString, QByteArray>> files{
+        {stem + QLatin1String(" scales.csv"), status::scalesCsv(report, language)},
+        {stem + QLatin1String(" goods.csv"), status::plusCsv(report, language)},
+        {stem + QLatin1String(" records.csv"), status::recordsCsv(lines, language)}};
+    QStringList written;
+    for (const auto &[path, bytes] : files) {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
+            !file.commit()) {
+            daySummary->setText(phrase(strings::ExportFailed).arg(QDir::toNativeSeparators(path)));
+            return false;
+        }
+        written << QFileInfo(path).fileName();
+    }
+    daySummary->setText(phrase(strings::Exported).arg(written.join(QLatin1String(", "))));
+    return true;
 }
 
 void StatusWindow::setWatching(const QString &allowedSenders, int silentScaleMinutes)

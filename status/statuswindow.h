@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
@@ -30,6 +31,11 @@ public:
     void showEntryProblem(const QString &text);
     // Who receives, when it is not this program; empty: this program.
     void showSource(const QString &text);
+    // Where the day folders are, for the day's figures.
+    void setDataFolder(const QString &folder);
+    // The day shown, in three CSV files in `folder`; false, and said in the
+    // window, when one could not be written.
+    bool exportDay(const QString &folder);
 
 Q_SIGNALS:
     void refreshWanted();
@@ -43,6 +49,9 @@ private:
     QWidget *createReception();
     QWidget *createTables();
     QWidget *createAllowedSenders();
+    QWidget *createDay();
+    void showDay();
+    void askExport();
     QTreeWidget *createTable(const char *name, const QList<int> &columns);
     QLabel *createValue(const char *name);
     QString phrase(int which) const;
@@ -66,4 +75,10 @@ private:
     QLineEdit *allowed = nullptr;
     QSpinBox *silentMinutes = nullptr;
     QLabel *entryProblem = nullptr;
+    QString dataFolder;
+    QWidget *dayTab = nullptr;
+    QDateEdit *dayDate = nullptr;
+    QLabel *daySummary = nullptr;
+    QTreeWidget *dayScales = nullptr;
+    QTreeWidget *dayGoods = nullptr;
 };

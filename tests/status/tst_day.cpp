@@ -66,8 +66,9 @@ private Q_SLOTS:
         QList<QList<qint64>> plus;
         for (const status::PluDay &p : report.plus)
             plus << QList<qint64>{p.plu, p.records, p.weightSum, p.lowestPrice, p.highestPrice};
-        QCOMPARE(plus, (QList<QList<qint64>>{
-                           {7, 1, 10, 100, 100}, {105, 3, 2500, 4590, 4800}, {200, 1, 2000, 1000, 1000}}));
+        QCOMPARE(plus, (QList<QList<qint64>>{{7, 1, 10, 100, 100},
+                                             {105, 3, 2500, 4590, 4800},
+                                             {200, 1, 2000, 1000, 1000}}));
         const status::DayReport none = status::readDay(dir.filePath("07.12.2026"));
         QVERIFY(!none.found);
         QCOMPARE(none.records, 0);
@@ -83,13 +84,15 @@ private Q_SLOTS:
                        "files;Weight sum\r\n"
                        "=\"00003\";1;77;77;0;2000\r\n"
                        "=\"00017\";4;1234;1;2;2510\r\n");
-        QCOMPARE(status::plusCsv(report, strings::russian),
-                 bom + QByteArray::fromHex("504c553b"                     // PLU;
-                                           "d097d0b0d0bfd0b8d181d0b5d0b93b" // Записей;
-                                           "d0a1d183d0bcd0bcd0b020d0b2d0b5d181d0b03b" // Сумма веса;
-                                           "d09dd0b0d0b8d0bcd0b5d0bdd18cd188d0b0d18f20d186d0b5d0bdd0b03b"
-                                           "d09dd0b0d0b8d0b1d0bed0bbd18cd188d0b0d18f20d186d0b5d0bdd0b0")
-                         + "\r\n7;1;10;100;100\r\n105;3;2500;4590;4800\r\n200;1;2000;1000;1000\r\n");
+        QCOMPARE(
+            status::plusCsv(report, strings::russian),
+            bom +
+                QByteArray::fromHex("504c553b"                                 // PLU;
+                                    "d097d0b0d0bfd0b8d181d0b5d0b93b"           // Записей;
+                                    "d0a1d183d0bcd0bcd0b020d0b2d0b5d181d0b03b" // Сумма веса;
+                                    "d09dd0b0d0b8d0bcd0b5d0bdd18cd188d0b0d18f20d186d0b5d0bdd0b03b"
+                                    "d09dd0b0d0b8d0b1d0bed0bbd18cd188d0b0d18f20d186d0b5d0bdd0b0") +
+                "\r\n7;1;10;100;100\r\n105;3;2500;4590;4800\r\n200;1;2000;1000;1000\r\n");
         QCOMPARE(status::recordsCsv(lines, strings::english),
                  bom + "Transaction number;Record status;Date and time;Group number;Scale;"
                        "Operator number;PLU;Price;Weight\r\n"

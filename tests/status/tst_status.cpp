@@ -12,6 +12,7 @@
 #include "status/statuswindow.h"
 #include "status/tally.h"
 
+#include <QDateEdit>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -489,6 +490,37 @@ private Q_SLOTS:
         QCOMPARE(busyStrip.back(), QChar(u'█'));
     }
 
+    // The day tab: today's figures when it is looked at, another day by its
+    // date, and the export, whose bytes the GUI-free test looks at.
+    void dayAddsUp()
+    {
+        Fixture f;
+        writeFile(f.file("data_1.txt"),
+                  englishHeader +
+                      (lineOfScale(1, "00017") + lineOfScale(4, "00017") + lineOfScale(9, "00003"))
+                          .toLatin1());
+        auto *window = qobject_cast<StatusWindow *>(statusWindow(f));
+        auto *tabs = window->findChild<QTabWidget *>();
+        tabs->setCurrentWidget(window->findChild<QWidget *>("day"));
+        QCOMPARE(value(window, "daySummary"), QString("3 records in 1 files"));
+        QCOMPARE(rows(window, "dayScales"),
+                 QStringList({"00003|1|9|9|0|1250", "00017|2|1|4|2|2500"}));
+        QCOMPARE(rows(window, "dayGoods"), QStringList{"105|3|3750|4590|4590"});
+
+        QTemporaryDir out;
+        QVERIFY(window->exportDay(out.path()));
+        const QString stem = out.filePath(QDate::currentDate().toString("dd.MM.yyyy"));
+        for (const char *name : {" scales.csv", " goods.csv", " records.csv"})
+            QVERIFY(QFile(stem + name).size() > 3);
+        QVERIFY(value(window, "daySummary").startsWith("Written: "));
+        QVERIFY(!window->exportDay(out.filePath("gone")));
+        QVERIFY(value(window, "daySummary").startsWith("Could not write "));
+
+        window->findChild<QDateEdit *>("dayDate")->setDate(QDate::currentDate().addDays(-1));
+        QCOMPARE(value(window, "daySummary"), QString("No folder for this day"));
+        QCOMPARE(rows(window, "dayScales"), QStringList());
+    }
+
     // The latest arrivals and warnings, newest first; a warning stays
     // readable here after its balloon is gone.
     void recentEvents()
@@ -513,12 +545,13 @@ private Q_SLOTS:
         QTest::newRow("english")
             << "English"
             << "Options|Status|Open data folder|Scalvanto - Status|%1, open|Reception|"
-               "Scales today|Senders|Recent events|Allowed senders:|Apply|Close";
+               "Scales today|Senders|Recent events|Day|Allowed senders:|Apply|Close|"
+               "Export...|Warn of a scale silent for (min):";
         QTest::newRow("russian")
             << "Russian"
             << "Настройки|Состояние|Открыть папку данных|Скальванто - Состояние|%1, открыт|"
-               "Приём|Весы сегодня|Отправители|Последние события|Разрешённые отправители:|"
-               "Применить|Закрыть";
+               "Приём|Весы сегодня|Отправители|Последние события|День|Разрешённые отправители:|"
+               "Применить|Закрыть|Экспорт...|Предупреждать о молчании весов через (мин):";
     }
     void bothLanguages()
     {
@@ -534,7 +567,12 @@ private Q_SLOTS:
         for (int i = 0; i < tabs->count(); ++i)
             seen.insert(seen.size() - 1, tabs->tabText(i));
         seen << window->findChild<QPushButton *>("applyAllowedSenders")->text()
-             << window->findChild<QPushButton *>("close")->text();
+             << window->findChild<QPushButton *>("close")->text()
+             << window->findChild<QPushButton *>("exportDay")->text();
+        for (QLabel *label : window->findChildren<QLabel *>()) {
+            if (label->buddy() == window->findChild<QSpinBox *>("silentScaleMinutes"))
+                seen << label->text();
+        }
         QCOMPARE(seen.join('|'), texts.arg(f.port()));
     }
 
