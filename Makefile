@@ -45,7 +45,7 @@ BENCH_ARGS ?=
 bench: build
 	@SCALVO_EXTRA_PACKAGES="valgrind xvfb trayer xdotool x11-utils libxcb1-dev eatmydata" sh tools/install-deps.sh
 	cmake -S . -B $(BUILD) -DSCALVO_BENCH=ON
-	cmake --build $(BUILD) -j $(JOBS) --target bench-driver bench_datagram
+	cmake --build $(BUILD) -j $(JOBS) --target bench-driver bench_datagram bench_day
 	tools/desktop.sh $(BUILD)/bench/bench-driver --build $(BUILD) $(BENCH_ARGS)
 
 # The datagram checks and record rendering under libFuzzer, for a bounded

@@ -345,9 +345,13 @@ void StatusWindow::showDay()
 {
     const status::DayReport report =
         status::readDay(datafiles::dateFolderPath(dataFolder, dayDate->date()));
-    daySummary->setText(report.found
-                            ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
-                            : phrase(strings::NoDayFolder));
+    // The service's data folder may be closed to the user: that is not a
+    // day without records.
+    daySummary->setText(
+        report.found ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
+        : QDir(dataFolder).isReadable()
+            ? phrase(strings::NoDayFolder)
+            : phrase(strings::DataFolderClosed).arg(QDir::toNativeSeparators(dataFolder)));
     QList<QStringList> rows;
     for (const status::ScaleDay &s : report.scales)
         rows << QStringList{s.scale,

@@ -519,6 +519,12 @@ private Q_SLOTS:
         window->findChild<QDateEdit *>("dayDate")->setDate(QDate::currentDate().addDays(-1));
         QCOMPARE(value(window, "daySummary"), QString("No folder for this day"));
         QCOMPARE(rows(window, "dayScales"), QStringList());
+        // A service's data folder closed to this account is not an empty day.
+        const QString closed = QDir::toNativeSeparators(out.filePath("closed"));
+        window->setDataFolder(closed);
+        window->findChild<QDateEdit *>("dayDate")->setDate(QDate::currentDate());
+        QCOMPARE(value(window, "daySummary"),
+                 "The data folder " + closed + " cannot be read from this account");
     }
 
     // The latest arrivals and warnings, newest first; a warning stays
