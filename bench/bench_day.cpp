@@ -60,7 +60,8 @@ private Q_SLOTS:
     void readDay()
     {
         status::DayReport report;
-        QBENCHMARK {
+        QBENCHMARK
+        {
             report = status::readDay(day);
         }
         QCOMPARE(report.records, 100000);

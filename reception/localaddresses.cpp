@@ -26,7 +26,9 @@ QSet<QHostAddress> LocalAddresses::reachable(const QList<QHostAddress> &all)
 {
     QSet<QHostAddress> kept;
     for (const QHostAddress &a : all) {
-        if (!a.isLoopback() && !a.isLinkLocal() && !a.isNull())
+        // Scales are set to send to an IPv4 address; IPv6's temporary
+        // addresses come and go by themselves.
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback() && !a.isLinkLocal())
             kept.insert(a);
     }
     return kept;

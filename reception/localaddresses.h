@@ -11,7 +11,8 @@
 class LocalAddresses
 {
 public:
-    // The addresses a scale may send to: not the loopback's, not link-local.
+    // The addresses a scale may send to: IPv4, not the loopback's, not
+    // link-local.
     static QSet<QHostAddress> current();
     static QSet<QHostAddress> reachable(const QList<QHostAddress> &all);
 

@@ -2,6 +2,7 @@
 
 #include "files/datafiles.h"
 #include "i18n/strings.h"
+#include "status/tally.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,6 +40,7 @@ struct Scale
 {
     ScaleDay day;
     QList<qint64> numbers;
+    bool others = false; // the row of the scales beyond the limit
 };
 
 qint64 notFiled(QList<qint64> &numbers)
@@ -95,6 +97,7 @@ DayReport readDay(const QString &dateFolder, QByteArray *lines)
     QByteArray lastScale;
     Scale *scale = nullptr;
     QByteArrayView fields[fieldCount];
+    qsizetype kept = 0;
     for (const qint64 n : numbers) {
         QFile file(datafiles::dataFilePath(dateFolder, n));
         if (!file.open(QIODevice::ReadOnly))
@@ -121,10 +124,15 @@ DayReport readDay(const QString &dateFolder, QByteArray *lines)
             if (!scale || fields[ScaleField] != lastScale) {
                 lastScale = fields[ScaleField].toByteArray();
                 auto it = scaleIndex.constFind(lastScale);
+                if (it == scaleIndex.cend() && scales.size() >= dayScaleLimit)
+                    it = scaleIndex.constFind(othersScale.toLatin1());
                 if (it == scaleIndex.cend()) {
-                    it = scaleIndex.insert(lastScale, scales.size());
+                    const QByteArray key =
+                        scales.size() < dayScaleLimit ? lastScale : othersScale.toLatin1();
+                    it = scaleIndex.insert(key, scales.size());
                     scales.append(Scale{});
-                    scales.last().day.scale = QString::fromLatin1(lastScale);
+                    scales.last().day.scale = QString::fromLatin1(key);
+                    scales.last().others = key == othersScale.toLatin1();
                     scales.last().day.firstTransaction = transaction;
                 }
                 scale = &scales[*it];
@@ -133,12 +141,17 @@ DayReport readDay(const QString &dateFolder, QByteArray *lines)
             ++s.records;
             s.lastTransaction = transaction;
             s.weightSum += weight;
-            scale->numbers << transaction;
-            PluDay &p = plus[plu];
-            if (p.records++ == 0) {
-                p.plu = plu;
-                p.lowestPrice = p.highestPrice = price;
+            if (kept < dayNumbersKept && !scale->others) {
+                scale->numbers << transaction;
+                ++kept;
             }
+            auto found = plus.find(plu);
+            if (found == plus.end()) {
+                const qint64 row = plus.size() < size_t(dayPluLimit) ? plu : -1;
+                found = plus.try_emplace(row, PluDay{row, 0, 0, price, price}).first;
+            }
+            PluDay &p = found->second;
+            ++p.records;
             p.lowestPrice = qMin(p.lowestPrice, price);
             p.highestPrice = qMax(p.highestPrice, price);
             p.weightSum += weight;
@@ -151,8 +164,10 @@ DayReport readDay(const QString &dateFolder, QByteArray *lines)
         s.day.notFiled = notFiled(s.numbers);
         report.scales << s.day;
     }
-    std::sort(report.scales.begin(), report.scales.end(),
-              [](const ScaleDay &a, const ScaleDay &b) { return a.scale < b.scale; });
+    std::sort(report.scales.begin(), report.scales.end(), [](const ScaleDay &a, const ScaleDay &b) {
+        return (a.scale == othersScale) != (b.scale == othersScale) ? b.scale == othersScale
+                                                                    : a.scale < b.scale;
+    });
     for (const auto &[plu, day] : plus)
         report.plus << day;
     return report;
@@ -162,7 +177,8 @@ QByteArray scalesCsv(const DayReport &report, int language)
 {
     QList<QByteArrayList> rows;
     for (const ScaleDay &s : report.scales)
-        rows << QByteArrayList{asText(s.scale.toLatin1()),
+        rows << QByteArrayList{s.scale == othersScale ? s.scale.toLatin1()
+                                                      : asText(s.scale.toLatin1()),
                                QByteArray::number(s.records),
                                QByteArray::number(s.firstTransaction),
                                QByteArray::number(s.lastTransaction),
@@ -177,8 +193,9 @@ QByteArray plusCsv(const DayReport &report, int language)
 {
     QList<QByteArrayList> rows;
     for (const PluDay &p : report.plus)
-        rows << QByteArrayList{QByteArray::number(p.plu), QByteArray::number(p.records),
-                               QByteArray::number(p.weightSum), QByteArray::number(p.lowestPrice),
+        rows << QByteArrayList{p.plu < 0 ? QByteArray("*") : QByteArray::number(p.plu),
+                               QByteArray::number(p.records), QByteArray::number(p.weightSum),
+                               QByteArray::number(p.lowestPrice),
                                QByteArray::number(p.highestPrice)};
     return csv(phrases(language, {strings::Plu, strings::Records, strings::WeightSum,
                                   strings::LowestPrice, strings::HighestPrice}),

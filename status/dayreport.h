@@ -10,6 +10,14 @@
 // spreadsheet.
 namespace status {
 
+// However many scales and PLUs a day's files name (a stranger's made-up
+// records), the report keeps this many of each, those met first; the others
+// go together into one row, its scale "*" or its PLU -1.
+constexpr int dayScaleLimit = 1000;
+constexpr int dayPluLimit = 10000;
+// Transaction numbers kept to find those not in the files, of all scales.
+constexpr qsizetype dayNumbersKept = 4'000'000;
+
 struct ScaleDay
 {
     QString scale; // as written (00017)
@@ -25,7 +33,7 @@ struct ScaleDay
 
 struct PluDay
 {
-    qint64 plu = 0;
+    qint64 plu = 0; // -1: the others
     qint64 records = 0;
     qint64 weightSum = 0;
     qint64 lowestPrice = 0; // the price as sent; two when it changed
@@ -48,7 +56,8 @@ DayReport readDay(const QString &dateFolder, QByteArray *lines = nullptr);
 
 // What a spreadsheet opens as it is: UTF-8 with a byte-order mark, fields
 // separated by ';', one header row in the interface's language, each line
-// ending in CR LF; a scale's number is a text ("00017" stays 00017).
+// ending in CR LF; a scale's number is a text ("00017" stays 00017), the
+// others' row "*".
 QByteArray scalesCsv(const DayReport &report, int language);
 QByteArray plusCsv(const DayReport &report, int language);
 // The record lines of readDay() with a header row; the date stays as the

@@ -19,11 +19,13 @@
 #include <QSaveFile>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 
 namespace {
 
@@ -236,8 +238,10 @@ void StatusWindow::showHours(QTreeWidgetItem *item, int column, const status::Ho
     constexpr qint64 levels = qint64(std::size(bars)) - 1;
     const int now = QTime::currentTime().hour();
     int last = now;
-    while (last < 23 && hours[size_t(last) + 1] > 0) // a clock set back: no hour hidden
-        ++last;
+    for (int h = now + 1; h < 24; ++h) { // a clock set back: no hour hidden
+        if (hours[size_t(h)] > 0)
+            last = h;
+    }
     const qint64 most = *std::max_element(hours.begin(), hours.end());
     QString strip;
     QStringList figures;
@@ -341,17 +345,46 @@ void StatusWindow::setDataFolder(const QString &folder)
     dataFolder = folder;
 }
 
+StatusWindow::~StatusWindow()
+{
+    if (reading) {
+        reading->wait();
+        delete reading;
+    }
+}
+
 void StatusWindow::showDay()
 {
-    const status::DayReport report =
-        status::readDay(datafiles::dateFolderPath(dataFolder, dayDate->date()));
+    if (reading) {
+        readAgain = true;
+        return;
+    }
     // The service's data folder may be closed to the user: that is not a
     // day without records.
+    auto report = std::make_shared<std::pair<status::DayReport, bool>>();
+    const QString folder = datafiles::dateFolderPath(dataFolder, dayDate->date());
+    reading = QThread::create([report, folder, data = dataFolder] {
+        *report = {status::readDay(folder), QDir(data).isReadable()};
+    });
+    connect(reading, &QThread::finished, this, [this, report, data = dataFolder] {
+        QThread *done = std::exchange(reading, nullptr);
+        done->wait(); // finished is told just before the thread ends
+        delete done;
+        if (std::exchange(readAgain, false))
+            showDay();
+        else
+            showDayReport(report->first, data, report->second);
+    });
+    reading->start();
+}
+
+void StatusWindow::showDayReport(const status::DayReport &report, const QString &folder,
+                                 bool folderReadable)
+{
     daySummary->setText(
-        report.found ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
-        : QDir(dataFolder).isReadable()
-            ? phrase(strings::NoDayFolder)
-            : phrase(strings::DataFolderClosed).arg(QDir::toNativeSeparators(dataFolder)));
+        report.found     ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
+        : folderReadable ? phrase(strings::NoDayFolder)
+                         : phrase(strings::DataFolderClosed).arg(QDir::toNativeSeparators(folder)));
     QList<QStringList> rows;
     for (const status::ScaleDay &s : report.scales)
         rows << QStringList{s.scale,
@@ -363,8 +396,8 @@ void StatusWindow::showDay()
     fill(dayScales, rows, {1, 2, 3, 4, 5});
     rows.clear();
     for (const status::PluDay &p : report.plus)
-        rows << QStringList{number(p.plu), number(p.records), number(p.weightSum),
-                            number(p.lowestPrice), number(p.highestPrice)};
+        rows << QStringList{p.plu < 0 ? QStringLiteral("*") : number(p.plu), number(p.records),
+                            number(p.weightSum), number(p.lowestPrice), number(p.highestPrice)};
     fill(dayGoods, rows, {0, 1, 2, 3, 4});
 }
 

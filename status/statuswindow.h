@@ -9,6 +9,10 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
+class QThread;
+namespace status {
+struct DayReport;
+}
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -23,6 +27,7 @@ class StatusWindow : public QWidget
 
 public:
     explicit StatusWindow(int language, const QString &title);
+    ~StatusWindow() override;
 
     void display(const status::Snapshot &snapshot);
     // The allowed senders and the minutes a scale may be silent, as stored.
@@ -51,6 +56,8 @@ private:
     QWidget *createAllowedSenders();
     QWidget *createDay();
     void showDay();
+    // `folderReadable`: whether `folder`, the data folder it was read from, is.
+    void showDayReport(const status::DayReport &report, const QString &folder, bool folderReadable);
     void askExport();
     QTreeWidget *createTable(const char *name, const QList<int> &columns);
     QLabel *createValue(const char *name);
@@ -81,4 +88,8 @@ private:
     QLabel *daySummary = nullptr;
     QTreeWidget *dayScales = nullptr;
     QTreeWidget *dayGoods = nullptr;
+    // The day is read apart from the window's thread, one reading at a
+    // time; a date chosen meanwhile is read after it.
+    QThread *reading = nullptr;
+    bool readAgain = false;
 };

@@ -199,9 +199,18 @@ void Tally::addCounted(const DayCounts &counts)
         scale.todayAtLast = today;
 }
 
-void Tally::setSilentLimit(qint64 limitMs)
+// A silence is counted under the limit in force from now on: the time
+// before it changed is taken as a break, and "never" says nothing more.
+void Tally::setSilentLimit(qint64 limitMs, qint64 nowMs)
 {
+    if (qMax<qint64>(limitMs, 0) == silentLimitMs)
+        return;
     silentLimitMs = qMax<qint64>(limitMs, 0);
+    quietEndMs = nowMs;
+    if (silentLimitMs == 0) {
+        for (Scale &scale : scales)
+            scale.silentSinceMs = 0;
+    }
 }
 
 // A scale's silence counts from its last record, or from the end of a time

@@ -92,7 +92,7 @@ public:
     // A scale silent for longer than `limitMs` while another sent within it
     // is most likely cut off; 0: never said. A time when all were silent
     // together (a shop closed) does not count.
-    void setSilentLimit(qint64 limitMs);
+    void setSilentLimit(qint64 limitMs, qint64 nowMs);
     struct Silent
     {
         QString scale;

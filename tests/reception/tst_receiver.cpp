@@ -177,10 +177,12 @@ private Q_SLOTS:
         QTest::newRow("cableBackInSameAddress") << "10.0.0.5 | | 10.0.0.5" << QStringList{"", ""};
         QTest::newRow("anotherNetworkAdded")
             << "10.0.0.5 | 10.0.0.5 192.168.7.2" << QStringList{""};
-        QTest::newRow("toldOnce") << "10.0.0.5 | 10.0.0.9 | 10.0.0.9 | 10.0.0.9 fd00::9"
+        QTest::newRow("toldOnce") << "10.0.0.5 | 10.0.0.9 | 10.0.0.9 | 10.0.0.9 192.168.7.2"
                                   << QStringList{"10.0.0.5 > 10.0.0.9", "", ""};
+        QTest::newRow("ipv6TemporaryAddressesComeAndGo")
+            << "10.0.0.5 2001:db8::1 | 10.0.0.5 2001:db8::2" << QStringList{""};
         QTest::newRow("loopbackAndLinkLocalAreNoScalesAddress")
-            << "10.0.0.5 127.0.0.1 | 10.0.0.5 169.254.3.3 fe80::1" << QStringList{""};
+            << "10.0.0.5 127.0.0.1 | 169.254.3.3 fe80::1 ::1" << QStringList{""};
     }
 
     void addressChangeTold()

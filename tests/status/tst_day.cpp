@@ -74,6 +74,32 @@ private Q_SLOTS:
         QCOMPARE(none.records, 0);
     }
 
+    // Made-up scales and PLUs by the thousand: the first ones keep their
+    // rows, the others share one.
+    void boundedUnderAFlood()
+    {
+        QTemporaryDir flood;
+        QByteArray text;
+        for (int i = 0; i < 12000; ++i)
+            text += QString("%1;0;5.12.2011 14:3:9;2;%2;3;%3;100;1;\r\n")
+                        .arg(i)
+                        .arg(i % 1500, 5, 10, QChar('0'))
+                        .arg(i + 1)
+                        .toLatin1();
+        write(flood.filePath("data_1.txt"), text);
+        const status::DayReport report = status::readDay(flood.path());
+        QCOMPARE(report.records, 12000);
+        QCOMPARE(report.scales.size(), status::dayScaleLimit + 1);
+        QCOMPARE(report.scales.last().scale, "*");
+        QCOMPARE(report.scales.last().records, 12000 - 8 * status::dayScaleLimit);
+        QCOMPARE(report.plus.size(), status::dayPluLimit + 1);
+        QCOMPARE(report.plus.first().plu, -1);
+        QCOMPARE(report.plus.first().records, 12000 - status::dayPluLimit);
+        QVERIFY(status::plusCsv(report, strings::english).contains("\r\n*;2000;2000;100;100\r\n"));
+        QVERIFY(status::scalesCsv(report, strings::english)
+                    .endsWith("\r\n*;4000;1000;11999;0;4000\r\n"));
+    }
+
     void spreadsheetBytes()
     {
         QByteArray lines;

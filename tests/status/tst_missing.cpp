@@ -83,7 +83,7 @@ QStringList silence(int limitMinutes, const QString &sequence)
     const qint64 t0 = QDateTime(QDate::currentDate(), QTime(8, 0)).toMSecsSinceEpoch();
     status::Tally tally(letter);
     tally.startDay("/data/2026.12.08");
-    tally.setSilentLimit(limitMinutes * minute);
+    tally.setSilentLimit(limitMinutes * minute, 0);
     QStringList told;
     qint64 generation = 0;
     for (const QString &token : sequence.split(' ', Qt::SkipEmptyParts)) {

@@ -502,7 +502,7 @@ private Q_SLOTS:
         auto *window = qobject_cast<StatusWindow *>(statusWindow(f));
         auto *tabs = window->findChild<QTabWidget *>();
         tabs->setCurrentWidget(window->findChild<QWidget *>("day"));
-        QCOMPARE(value(window, "daySummary"), QString("3 records in 1 files"));
+        QTRY_COMPARE(value(window, "daySummary"), QString("3 records in 1 files"));
         QCOMPARE(rows(window, "dayScales"),
                  QStringList({"00003|1|9|9|0|1250", "00017|2|1|4|2|2500"}));
         QCOMPARE(rows(window, "dayGoods"), QStringList{"105|3|3750|4590|4590"});
@@ -517,14 +517,14 @@ private Q_SLOTS:
         QVERIFY(value(window, "daySummary").startsWith("Could not write "));
 
         window->findChild<QDateEdit *>("dayDate")->setDate(QDate::currentDate().addDays(-1));
-        QCOMPARE(value(window, "daySummary"), QString("No folder for this day"));
+        QTRY_COMPARE(value(window, "daySummary"), QString("No folder for this day"));
         QCOMPARE(rows(window, "dayScales"), QStringList());
         // A service's data folder closed to this account is not an empty day.
         const QString closed = QDir::toNativeSeparators(out.filePath("closed"));
         window->setDataFolder(closed);
         window->findChild<QDateEdit *>("dayDate")->setDate(QDate::currentDate());
-        QCOMPARE(value(window, "daySummary"),
-                 "The data folder " + closed + " cannot be read from this account");
+        QTRY_COMPARE(value(window, "daySummary"),
+                     "The data folder " + closed + " cannot be read from this account");
     }
 
     // The latest arrivals and warnings, newest first; a warning stays
