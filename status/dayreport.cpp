@@ -36,13 +36,6 @@ bool split(QByteArrayView line, QByteArrayView (&fields)[fieldCount])
     return start == line.size();
 }
 
-struct Scale
-{
-    ScaleDay day;
-    QList<qint64> numbers;
-    bool others = false; // the row of the scales beyond the limit
-};
-
 qint64 notFiled(QList<qint64> &numbers)
 {
     std::sort(numbers.begin(), numbers.end());
@@ -80,86 +73,101 @@ QStringList phrases(int language, std::initializer_list<strings::Phrase> which)
 
 } // namespace
 
-DayReport readDay(const QString &dateFolder, QByteArray *lines)
+void DayReading::start(const QString &dateFolder, QByteArray *lines_)
 {
-    DayReport report;
-    const QDir folder(dateFolder);
-    report.found = folder.exists();
-    QList<qint64> numbers;
-    for (const QString &name : folder.entryList({QStringLiteral("data_*.txt")}, QDir::Files)) {
+    *this = DayReading();
+    folder = dateFolder;
+    lines = lines_;
+    const QDir dir(dateFolder);
+    report.found = dir.exists();
+    for (const QString &name : dir.entryList({QStringLiteral("data_*.txt")}, QDir::Files)) {
         if (const qint64 n = datafiles::numberOfDataFile(name))
             numbers << n;
     }
     std::sort(numbers.begin(), numbers.end());
-    QHash<QByteArray, qsizetype> scaleIndex;
-    QList<Scale> scales;
-    std::map<qint64, PluDay> plus;
-    QByteArray lastScale;
-    Scale *scale = nullptr;
-    QByteArrayView fields[fieldCount];
-    qsizetype kept = 0;
-    for (const qint64 n : numbers) {
-        QFile file(datafiles::dataFilePath(dateFolder, n));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        ++report.files;
-        const QByteArray text = file.readAll();
-        for (qsizetype start = 0, end = 0; start < text.size(); start = end + 1) {
-            end = text.indexOf('\n', start);
-            if (end < 0)
-                end = text.size();
-            QByteArrayView line = QByteArrayView(text).sliced(start, end - start);
-            if (line.endsWith('\r'))
-                line.chop(1);
-            if (line.isEmpty() || line.startsWith('#') || !split(line, fields))
-                continue;
-            bool ok[5] = {};
-            const qint64 transaction = fields[Transaction].toLongLong(&ok[0]);
-            const qint64 plu = fields[Plu].toLongLong(&ok[1]);
-            const qint64 price = fields[Price].toLongLong(&ok[2]);
-            const qint64 weight = fields[Weight].toLongLong(&ok[3]);
-            if (!(ok[0] && ok[1] && ok[2] && ok[3]) || fields[ScaleField].isEmpty())
-                continue;
-            // Records come in runs of one scale.
-            if (!scale || fields[ScaleField] != lastScale) {
-                lastScale = fields[ScaleField].toByteArray();
-                auto it = scaleIndex.constFind(lastScale);
-                if (it == scaleIndex.cend() && scales.size() >= dayScaleLimit)
-                    it = scaleIndex.constFind(othersScale.toLatin1());
-                if (it == scaleIndex.cend()) {
-                    const QByteArray key =
-                        scales.size() < dayScaleLimit ? lastScale : othersScale.toLatin1();
-                    it = scaleIndex.insert(key, scales.size());
-                    scales.append(Scale{});
-                    scales.last().day.scale = QString::fromLatin1(key);
-                    scales.last().others = key == othersScale.toLatin1();
-                    scales.last().day.firstTransaction = transaction;
-                }
-                scale = &scales[*it];
-            }
-            ScaleDay &s = scale->day;
-            ++s.records;
-            s.lastTransaction = transaction;
-            s.weightSum += weight;
-            if (kept < dayNumbersKept && !scale->others) {
-                scale->numbers << transaction;
-                ++kept;
-            }
-            auto found = plus.find(plu);
-            if (found == plus.end()) {
-                const qint64 row = plus.size() < size_t(dayPluLimit) ? plu : -1;
-                found = plus.try_emplace(row, PluDay{row, 0, 0, price, price}).first;
-            }
-            PluDay &p = found->second;
-            ++p.records;
-            p.lowestPrice = qMin(p.lowestPrice, price);
-            p.highestPrice = qMax(p.highestPrice, price);
-            p.weightSum += weight;
-            ++report.records;
-            if (lines)
-                *lines += line.toByteArray() + "\r\n";
+    reading = true;
+}
+
+bool DayReading::step(QDeadlineTimer deadline)
+{
+    while (reading && nextFile < numbers.size()) {
+        QFile file(datafiles::dataFilePath(folder, numbers[nextFile++]));
+        if (file.open(QIODevice::ReadOnly)) {
+            ++report.files;
+            readLines(file.readAll());
         }
+        if (deadline.hasExpired())
+            return false;
     }
+    if (reading)
+        finish();
+    return true;
+}
+
+void DayReading::readLines(const QByteArray &text)
+{
+    QByteArrayView fields[fieldCount];
+    for (qsizetype start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        QByteArrayView line = QByteArrayView(text).sliced(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty() || line.startsWith('#') || !split(line, fields))
+            continue;
+        bool ok[4] = {};
+        const qint64 transaction = fields[Transaction].toLongLong(&ok[0]);
+        const qint64 plu = fields[Plu].toLongLong(&ok[1]);
+        const qint64 price = fields[Price].toLongLong(&ok[2]);
+        const qint64 weight = fields[Weight].toLongLong(&ok[3]);
+        if (!(ok[0] && ok[1] && ok[2] && ok[3]) || fields[ScaleField].isEmpty())
+            continue;
+        // Records come in runs of one scale.
+        if (current < 0 || fields[ScaleField] != lastScale) {
+            lastScale = fields[ScaleField].toByteArray();
+            auto it = scaleIndex.constFind(lastScale);
+            if (it == scaleIndex.cend() && scales.size() >= dayScaleLimit)
+                it = scaleIndex.constFind(othersScale.toLatin1());
+            if (it == scaleIndex.cend()) {
+                const QByteArray key =
+                    scales.size() < dayScaleLimit ? lastScale : othersScale.toLatin1();
+                it = scaleIndex.insert(key, scales.size());
+                Scale scale;
+                scale.day.scale = QString::fromLatin1(key);
+                scale.others = key == othersScale.toLatin1();
+                scale.day.firstTransaction = transaction;
+                scales.append(scale);
+            }
+            current = *it;
+        }
+        Scale &scale = scales[current];
+        ++scale.day.records;
+        scale.day.lastTransaction = transaction;
+        scale.day.weightSum += weight;
+        if (kept < dayNumbersKept && !scale.others) {
+            scale.numbers << transaction;
+            ++kept;
+        }
+        auto found = plus.find(plu);
+        if (found == plus.end()) {
+            const qint64 row = plus.size() < size_t(dayPluLimit) ? plu : -1;
+            found = plus.try_emplace(row, PluDay{row, 0, 0, price, price}).first;
+        }
+        PluDay &p = found->second;
+        ++p.records;
+        p.lowestPrice = qMin(p.lowestPrice, price);
+        p.highestPrice = qMax(p.highestPrice, price);
+        p.weightSum += weight;
+        ++report.records;
+        if (lines)
+            *lines += line.toByteArray() + "\r\n";
+    }
+}
+
+void DayReading::finish()
+{
+    reading = false;
     for (Scale &s : scales) {
         s.day.notFiled = notFiled(s.numbers);
         report.scales << s.day;
@@ -170,7 +178,14 @@ DayReport readDay(const QString &dateFolder, QByteArray *lines)
     });
     for (const auto &[plu, day] : plus)
         report.plus << day;
-    return report;
+}
+
+DayReport readDay(const QString &dateFolder, QByteArray *lines)
+{
+    DayReading reading;
+    reading.start(dateFolder, lines);
+    reading.step(QDeadlineTimer::Forever);
+    return reading.report;
 }
 
 QByteArray scalesCsv(const DayReport &report, int language)

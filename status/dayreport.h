@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QList>
 #include <QString>
+
+#include <map>
 
 // A day as its data files hold it, to be held beside the day reports the
 // scales print: per scale and per PLU, the figures as sent (raw integers,
@@ -47,6 +51,43 @@ struct DayReport
     qint64 records = 0;
     QList<ScaleDay> scales; // by scale
     QList<PluDay> plus;     // by PLU
+};
+
+// Reads a day a file at a time, so that a window reading it stays answering
+// (DayReading::step from a timer).
+class DayReading
+{
+public:
+    // Every data_N.txt of `dateFolder`, by number; lines that are not
+    // records are passed over. `lines`, when given, gets the record lines.
+    void start(const QString &dateFolder, QByteArray *lines = nullptr);
+    // Reads until `deadline` has passed; true once the whole day is read.
+    bool step(QDeadlineTimer deadline);
+    bool running() const { return reading; }
+    // Whole once step() said so.
+    DayReport report;
+
+private:
+    struct Scale
+    {
+        ScaleDay day;
+        QList<qint64> numbers;
+        bool others = false; // the row of the scales beyond the limit
+    };
+    void readLines(const QByteArray &text);
+    void finish();
+
+    QString folder;
+    QByteArray *lines = nullptr;
+    QList<qint64> numbers; // of the files
+    qsizetype nextFile = 0;
+    bool reading = false;
+    QHash<QByteArray, qsizetype> scaleIndex;
+    QList<Scale> scales;
+    std::map<qint64, PluDay> plus;
+    QByteArray lastScale;
+    qsizetype current = -1; // the scale of the record before
+    qsizetype kept = 0;     // transaction numbers
 };
 
 // Every data_N.txt of `dateFolder`, by number; lines that are not records

@@ -19,19 +19,20 @@
 #include <QSaveFile>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <iterator>
-#include <memory>
 
 namespace {
 
 constexpr int refreshMs = 1000;
 // The scales table's column of the hours' strip.
 constexpr int hoursColumn = 2;
+// A step of reading a day reads files for this long, then the window has
+// its turn.
+constexpr int dayStepMs = 20;
 // A day, as the stored option is kept.
 constexpr int longestSilenceMinutes = 24 * 60;
 
@@ -337,6 +338,7 @@ QWidget *StatusWindow::createDay()
     layout->addWidget(dayGoods, 1);
     connect(dayDate, &QDateEdit::dateChanged, this, &StatusWindow::showDay);
     connect(exportButton, &QPushButton::clicked, this, &StatusWindow::askExport);
+    connect(&dayTimer, &QTimer::timeout, this, &StatusWindow::readDayStep);
     return day;
 }
 
@@ -345,46 +347,27 @@ void StatusWindow::setDataFolder(const QString &folder)
     dataFolder = folder;
 }
 
-StatusWindow::~StatusWindow()
-{
-    if (reading) {
-        reading->wait();
-        delete reading;
-    }
-}
-
 void StatusWindow::showDay()
 {
-    if (reading) {
-        readAgain = true;
-        return;
-    }
     // The service's data folder may be closed to the user: that is not a
     // day without records.
-    auto report = std::make_shared<std::pair<status::DayReport, bool>>();
-    const QString folder = datafiles::dateFolderPath(dataFolder, dayDate->date());
-    reading = QThread::create([report, folder, data = dataFolder] {
-        *report = {status::readDay(folder), QDir(data).isReadable()};
-    });
-    connect(reading, &QThread::finished, this, [this, report, data = dataFolder] {
-        QThread *done = std::exchange(reading, nullptr);
-        done->wait(); // finished is told just before the thread ends
-        delete done;
-        if (std::exchange(readAgain, false))
-            showDay();
-        else
-            showDayReport(report->first, data, report->second);
-    });
-    reading->start();
+    dayDataFolder = dataFolder;
+    dayFolderReadable = QDir(dataFolder).isReadable();
+    dayReading.start(datafiles::dateFolderPath(dataFolder, dayDate->date()));
+    dayTimer.start(0);
 }
 
-void StatusWindow::showDayReport(const status::DayReport &report, const QString &folder,
-                                 bool folderReadable)
+void StatusWindow::readDayStep()
 {
+    if (!dayReading.step(QDeadlineTimer(dayStepMs)))
+        return;
+    dayTimer.stop();
+    const status::DayReport &report = dayReading.report;
     daySummary->setText(
-        report.found     ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
-        : folderReadable ? phrase(strings::NoDayFolder)
-                         : phrase(strings::DataFolderClosed).arg(QDir::toNativeSeparators(folder)));
+        report.found ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
+        : dayFolderReadable
+            ? phrase(strings::NoDayFolder)
+            : phrase(strings::DataFolderClosed).arg(QDir::toNativeSeparators(dayDataFolder)));
     QList<QStringList> rows;
     for (const status::ScaleDay &s : report.scales)
         rows << QStringList{s.scale,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "status/dayreport.h"
 #include "status/snapshot.h"
 
 #include <QTimer>
@@ -9,10 +10,6 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
-class QThread;
-namespace status {
-struct DayReport;
-}
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -27,7 +24,6 @@ class StatusWindow : public QWidget
 
 public:
     explicit StatusWindow(int language, const QString &title);
-    ~StatusWindow() override;
 
     void display(const status::Snapshot &snapshot);
     // The allowed senders and the minutes a scale may be silent, as stored.
@@ -56,8 +52,7 @@ private:
     QWidget *createAllowedSenders();
     QWidget *createDay();
     void showDay();
-    // `folderReadable`: whether `folder`, the data folder it was read from, is.
-    void showDayReport(const status::DayReport &report, const QString &folder, bool folderReadable);
+    void readDayStep();
     void askExport();
     QTreeWidget *createTable(const char *name, const QList<int> &columns);
     QLabel *createValue(const char *name);
@@ -88,8 +83,9 @@ private:
     QLabel *daySummary = nullptr;
     QTreeWidget *dayScales = nullptr;
     QTreeWidget *dayGoods = nullptr;
-    // The day is read apart from the window's thread, one reading at a
-    // time; a date chosen meanwhile is read after it.
-    QThread *reading = nullptr;
-    bool readAgain = false;
+    // The day is read a file at a time, so that the window stays answering.
+    status::DayReading dayReading;
+    QTimer dayTimer;
+    QString dayDataFolder; // the data folder it is read from
+    bool dayFolderReadable = false;
 };

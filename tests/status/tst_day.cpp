@@ -69,6 +69,17 @@ private Q_SLOTS:
         QCOMPARE(plus, (QList<QList<qint64>>{{7, 1, 10, 100, 100},
                                              {105, 3, 2500, 4590, 4800},
                                              {200, 1, 2000, 1000, 1000}}));
+        // A window reads it a file at a time: the same figures.
+        status::DayReading reading;
+        reading.start(day);
+        QVERIFY(!reading.step(QDeadlineTimer(0)));
+        QCOMPARE(reading.report.records, 3);
+        QVERIFY(!reading.step(QDeadlineTimer(0)));
+        QVERIFY(reading.step(QDeadlineTimer(0)));
+        QVERIFY(!reading.running());
+        QCOMPARE(reading.report.records, 5);
+        QCOMPARE(reading.report.scales.size(), 2);
+        QCOMPARE(reading.report.scales[1].notFiled, 2);
         const status::DayReport none = status::readDay(dir.filePath("07.12.2026"));
         QVERIFY(!none.found);
         QCOMPARE(none.records, 0);
