@@ -5,6 +5,10 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <atomic>
+
+#include <atomic>
+
 #include <winsock2.h>
 #include <ws2ipdef.h>
 
@@ -34,14 +38,24 @@ public:
     }
 
 private:
+    // Notifications that come while one waits to be heard are one: the
+    // addresses are read again from the system anyway.
     static void CALLBACK notify(PVOID context, PMIB_UNICASTIPADDRESS_ROW, MIB_NOTIFICATION_TYPE)
     {
         auto *self = static_cast<AddressWatch *>(context);
+        if (self->pending.exchange(true))
+            return;
         QMetaObject::invokeMethod(
-            self, [self] { self->changed(); }, Qt::QueuedConnection);
+            self,
+            [self] {
+                self->pending = false;
+                self->changed();
+            },
+            Qt::QueuedConnection);
     }
 
     std::function<void()> changed;
+    std::atomic<bool> pending{false};
     HANDLE handle = nullptr;
 };
 
