@@ -249,6 +249,19 @@ private Q_SLOTS:
         number(transactions, sequence);
         QCOMPARE(transactions.missing(17).size(), status::Transactions::rangesKept);
         QCOMPARE(transactions.missingCount(17), 194 - 95);
+
+        // Gaps one after another, each after five in order: the newest kept.
+        status::Transactions gaps(scale17);
+        QString skips;
+        int n = 1;
+        for (int gap = 0; gap < 20; ++gap, ++n) {
+            for (int k = 0; k < 5; ++k)
+                skips += QString::number(n++) + ' ';
+        }
+        number(gaps, skips + QString::number(n));
+        QCOMPARE(gaps.missing(17).size(), status::Transactions::rangesKept);
+        QCOMPARE(gaps.missing(17).last().first, n - 1);
+        QCOMPARE(gaps.missingCount(17), 20);
     }
 
     // The median of the last 20 records: one record far off moves nothing.

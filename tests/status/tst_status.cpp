@@ -266,6 +266,29 @@ private Q_SLOTS:
         QCOMPARE(back.scales.size(), s.scales.size());
     }
 
+    // Made-up sender addresses beyond the table's limit share one row, "*",
+    // which still follows the allowed senders; the senders met first keep
+    // theirs.
+    void senderTableHoldsUnderAFlood()
+    {
+        status::Tally tally(recordline::scaleText);
+        AllowList list;
+        QVERIFY(list.parse("10.0.0.0/8"));
+        tally.setAllowList(list);
+        for (quint32 i = 0; i < status::Tally::senderLimit + 500; ++i) {
+            QVERIFY(tally.received(QHostAddress(0x0A000000 + i), 1000));
+            tally.accepted();
+        }
+        QVERIFY(!tally.received(QHostAddress("192.168.1.1"), 1000));
+        const QList<status::SenderRow> rows = tally.snapshot().senders;
+        QCOMPARE(rows.size(), status::Tally::senderLimit + 1);
+        QCOMPARE(rows[status::Tally::senderLimit - 1].address, QString("10.0.3.231"));
+        QCOMPARE(rows[status::Tally::senderLimit - 1].accepted, 1);
+        QCOMPARE(rows.last().address, QString("*"));
+        QCOMPARE(rows.last().accepted, 500);
+        QCOMPARE(rows.last().rejected[status::NotAllowed], 1);
+    }
+
     // Each day has a table of its own: a scale that sent the day before gets
     // a row of its own again.
     void aNewDayHasATableOfItsOwn()
@@ -321,7 +344,7 @@ private Q_SLOTS:
         QByteArray many;
         for (int n = 1; n <= 3000; ++n)
             many += lineOfScale(n, qPrintable(QString("9%1").arg(n, 4, 10, QChar('0')))).toLatin1();
-        writeFile(day.filePath("data_2.txt"), englishHeader + many);
+        writeFile(day.filePath("data_2.txt"), englishHeader + many, QTime(0, 30));
         status::DayScan scan;
         scan.start(day.path());
         while (!scan.step(QDeadlineTimer(50)))
@@ -331,6 +354,9 @@ private Q_SLOTS:
         QCOMPARE(counts.value("00017").transfers, 1);
         QCOMPARE(counts.size(), status::Tally::scaleLimit + 1);
         QCOMPARE(counts.value(status::othersScale).records, 3000 - (status::Tally::scaleLimit - 1));
+        // Their records stay under the hour their file was written.
+        QCOMPARE(counts.value(status::othersScale).hours[0],
+                 3000 - (status::Tally::scaleLimit - 1));
     }
 
     // Each kind of datagram that is not taken counted under its sender; a
