@@ -26,7 +26,7 @@ Counting::Counting(status::Tally::ScaleText scaleText_)
 
 void Counting::setSilentScaleMinutes(int minutes)
 {
-    tally.setSilentLimit(qint64(qMax(minutes, 0)) * 60 * 1000, QDateTime::currentMSecsSinceEpoch());
+    tally.setSilentLimit(qint64(minutes) * 60 * 1000, QDateTime::currentMSecsSinceEpoch());
     silenceTimer.stop();
     checkSilence();
 }

@@ -203,9 +203,10 @@ void Tally::addCounted(const DayCounts &counts)
 // before it changed is taken as a break, and "never" says nothing more.
 void Tally::setSilentLimit(qint64 limitMs, qint64 nowMs)
 {
-    if (qMax<qint64>(limitMs, 0) == silentLimitMs)
+    limitMs = qMax<qint64>(limitMs, 0);
+    if (limitMs == silentLimitMs)
         return;
-    silentLimitMs = qMax<qint64>(limitMs, 0);
+    silentLimitMs = limitMs;
     quietEndMs = nowMs;
     if (silentLimitMs == 0) {
         for (Scale &scale : scales)
