@@ -33,6 +33,10 @@ void Gravex::useReception(Reception *chosen)
         if (statusWindow)
             statusWindow->display(snapshot);
     });
+    connect(reception, &Reception::dayRead, this, [this](const status::DayAnswer &answer) {
+        if (statusWindow)
+            statusWindow->showDay(answer);
+    });
     connect(reception, &Reception::optionsChanged, this,
             [this](const options::Values &values, Reception::Change change) {
                 showReceptionOptions(values, change);

@@ -4,7 +4,11 @@
 // from the disk (as a window looking at an earlier day does), then read
 // again from the cache.
 //
+// The service's part when its window asks for the day: the figures for the
+// socket, and every page of the records, each page read anew from the files.
+//
 //   bench_day          wall clock: the first reading, then per reading
+#include "service/protocol.h"
 #include "status/dayreport.h"
 
 #include <QDir>
@@ -67,6 +71,22 @@ private Q_SLOTS:
         QCOMPARE(report.records, 100000);
         QCOMPARE(report.scales.size(), 8);
         QCOMPARE(report.plus.size(), 200);
+    }
+
+    void dayForTheServicesWindow()
+    {
+        qsizetype bytes = 0;
+        int pages = 0;
+        QBENCHMARK
+        {
+            const status::DayReport report = status::readDay(day);
+            bytes = status::serializeDay(report).size();
+            status::DayCursor cursor;
+            for (pages = 0; !cursor.done; ++pages)
+                bytes += status::readRecordPage(day, cursor, protocol::recordPageBytes).size();
+        }
+        qInfo("%d pages, %lld bytes in all", pages, qint64(bytes));
+        QVERIFY(bytes > 100000 * 40);
     }
 
     void cleanupTestCase() { QDir(day).removeRecursively(); }

@@ -118,6 +118,12 @@ const Row phrases[phraseCount] = {
     {"Export the day to a folder", "Экспорт дня в папку"},
     {"Written: %1", "Записано: %1"},
     {"Could not write %1", "Не удалось записать %1"},
+    {"Only members of the group %1 may read the service's records.",
+     "Читать записи службы могут только члены группы %1."},
+    {"Only administrators may read the service's records: start Scalvanto as administrator to "
+     "export them.",
+     "Читать записи службы могут только администраторы: чтобы экспортировать их, запустите "
+     "Скальванто от имени администратора."},
     {"The service that receives the weighings cannot be reached: it has stopped or does not "
      "answer.",
      "Служба, принимающая взвешивания, недоступна: она остановлена или не отвечает."},

@@ -110,8 +110,10 @@ enum Phrase {
     Weight,
     Export,
     ExportTitle,
-    Exported,     // %1 the files
-    ExportFailed, // %1 the file
+    Exported,         // %1 the files
+    ExportFailed,     // %1 the file
+    OnlyGroupMayRead, // %1 the group
+    OnlyAdministratorsMayRead,
     // The tray program as the window of the service.
     ServiceGone,
     ServiceReceives,

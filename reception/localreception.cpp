@@ -16,6 +16,7 @@ LocalReception::LocalReception(QSettings &store_, const options::Values &values_
     // ends right after this signal, before any destructor runs: what was
     // read is stored first.
     connect(qApp, &QCoreApplication::aboutToQuit, &receiver, &Receiver::storeAndClose);
+    connect(&dayTimer, &QTimer::timeout, this, &LocalReception::readDayStep);
     passOptions();
 }
 
@@ -93,4 +94,21 @@ void LocalReception::chooseFolder(const QString &folder)
 void LocalReception::requestStatus()
 {
     Q_EMIT statusChanged(receiver.statusSnapshot());
+}
+
+void LocalReception::requestDay(const QDate &date, bool withRecords)
+{
+    day = status::DayAnswer{date, {}, withRecords, {}, {}};
+    dayReading.start(datafiles::dateFolderPath(values.filePath, date),
+                     withRecords ? &day.records : nullptr);
+    dayTimer.start(0);
+}
+
+void LocalReception::readDayStep()
+{
+    if (!dayReading.step(QDeadlineTimer(dayStepMs)))
+        return;
+    dayTimer.stop();
+    day.report = dayReading.report;
+    Q_EMIT dayRead(std::exchange(day, {}));
 }

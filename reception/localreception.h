@@ -3,6 +3,8 @@
 #include "reception/receiver.h"
 #include "reception/reception.h"
 
+#include <QTimer>
+
 #include <functional>
 
 class QSettings;
@@ -37,6 +39,9 @@ public:
     bool applyWatchingNow(const QString &allowedSenders, int silentScaleMinutes, QString *badEntry);
     void chooseFolder(const QString &folder) override;
     void requestStatus() override;
+    // Read from the data folder in steps, so that a window stays answering
+    // and the service goes on receiving.
+    void requestDay(const QDate &date, bool withRecords) override;
 
     void setFileCounter() override { receiver.setFileCounter(); }
     // The allowed senders as stored, and the port of the options.
@@ -56,13 +61,21 @@ public:
     }
     status::Snapshot snapshot() { return receiver.statusSnapshot(); }
 
+    // A step of reading a day reads files for this long, then the events
+    // waiting are handled.
+    static constexpr int dayStepMs = 20;
+
 private:
     void passOptions();
+    void readDayStep();
 
     QSettings &store;
     options::Values values;
     const bool writableFolderOnly;
     Receiver receiver;
+    status::DayReading dayReading;
+    status::DayAnswer day;
+    QTimer dayTimer;
 
     friend struct GravexProbe;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/options.h"
+#include "status/dayreport.h"
 #include "status/snapshot.h"
 
 #include <QDateTime>
@@ -51,6 +52,9 @@ public:
     virtual void chooseFolder(const QString &folder) = 0;
     // Answered by statusChanged().
     virtual void requestStatus() = 0;
+    // The figures of the day of `date`, and its records when asked for:
+    // answered by dayRead(). A new request replaces one not yet answered.
+    virtual void requestDay(const QDate &date, bool withRecords) = 0;
 
     // Who may change the options, as the user reads it.
     static QString whoMayChangeText(int language, const QString &who);
@@ -71,6 +75,7 @@ Q_SIGNALS:
     // The records of today, the last results or availability changed.
     void todayChanged();
     void statusChanged(const status::Snapshot &snapshot);
+    void dayRead(const status::DayAnswer &answer);
     void optionsChanged(const options::Values &values, Reception::Change change);
     // Apply refused: who may change the options, or the entry of the
     // allowed senders that is no address.

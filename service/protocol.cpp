@@ -71,6 +71,14 @@ const QString folderNotMadeKey = QStringLiteral("folderNotMade");
 const QString badEntryKey = QStringLiteral("badEntry");
 const QString textKey = QStringLiteral("text");
 const QString snapshotKey = QStringLiteral("snapshot");
+const QString serialKey = QStringLiteral("serial");
+const QString dateKey = QStringLiteral("date");
+const QString fileKey = QStringLiteral("file");
+const QString offsetKey = QStringLiteral("offset");
+const QString reportKey = QStringLiteral("report");
+const QString doneKey = QStringLiteral("done");
+const QString linesKey = QStringLiteral("lines");
+const QString whoMayReadKey = QStringLiteral("whoMayRead");
 
 } // namespace
 
@@ -212,6 +220,46 @@ QVariantMap StatusBytes::toMap() const
 StatusBytes StatusBytes::fromMap(const QVariantMap &map)
 {
     return {map.value(snapshotKey).toByteArray()};
+}
+
+QVariantMap DayAsked::toMap() const
+{
+    return {{serialKey, serial}, {dateKey, date}, {fileKey, file}, {offsetKey, offset}};
+}
+
+DayAsked DayAsked::fromMap(const QVariantMap &map)
+{
+    return {map.value(serialKey).toLongLong(), map.value(dateKey).toLongLong(),
+            map.value(fileKey).toLongLong(), map.value(offsetKey).toLongLong()};
+}
+
+QVariantMap Figures::toMap() const
+{
+    return {{serialKey, serial}, {reportKey, report}};
+}
+
+Figures Figures::fromMap(const QVariantMap &map)
+{
+    return {map.value(serialKey).toLongLong(), map.value(reportKey).toByteArray()};
+}
+
+QVariantMap RecordPage::toMap() const
+{
+    QVariantMap map{{serialKey, serial},
+                    {fileKey, file},
+                    {offsetKey, offset},
+                    {doneKey, done},
+                    {linesKey, lines}};
+    if (!whoMayRead.isEmpty())
+        map.insert(whoMayReadKey, whoMayRead);
+    return map;
+}
+
+RecordPage RecordPage::fromMap(const QVariantMap &map)
+{
+    return {map.value(serialKey).toLongLong(), map.value(fileKey).toLongLong(),
+            map.value(offsetKey).toLongLong(), map.value(doneKey).toBool(),
+            map.value(linesKey).toByteArray(), map.value(whoMayReadKey).toString()};
 }
 
 void send(QLocalSocket *socket, Kind kind, const QVariantMap &values)

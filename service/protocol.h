@@ -21,7 +21,7 @@ namespace protocol {
 
 // Raised whenever a message changes its meaning: the two ends never
 // misread each other across versions.
-constexpr int version = 4;
+constexpr int version = 5;
 
 // The kinds of message, each with the values of the struct named beside it.
 enum Kind : quint8 {
@@ -40,6 +40,13 @@ enum Kind : quint8 {
     ApplyOptions,  // Settings: what it leaves out stays as it is
     ApplyWatching, // Watching
     PortFreed,     // a tray program closed its socket on the service's port
+    // A day, read by the service from its data folder, which may be closed
+    // to the watcher: the figures in one message, the records in pages, each
+    // asked for once the one before has come.
+    GetDay,        // DayAsked; answered by DayFigures
+    GetDayRecords, // DayAsked, from its file and offset; answered by DayRecords
+    DayFigures,    // Figures
+    DayRecords,    // RecordPage
 };
 
 // The values of each kind of message, each key named once (protocol.cpp):
@@ -113,6 +120,40 @@ struct Watching
     QVariantMap toMap() const;
     static Watching fromMap(const QVariantMap &map);
 };
+
+struct DayAsked
+{
+    qint64 serial = 0; // given back in the answer
+    qint64 date = 0;   // its Julian day
+    qint64 file = 0;   // where the records' page starts
+    qint64 offset = 0;
+    QVariantMap toMap() const;
+    static DayAsked fromMap(const QVariantMap &map);
+};
+
+struct Figures
+{
+    qint64 serial = 0;
+    QByteArray report; // status::serializeDay
+    QVariantMap toMap() const;
+    static Figures fromMap(const QVariantMap &map);
+};
+
+struct RecordPage
+{
+    qint64 serial = 0;
+    qint64 file = 0; // where the next page starts
+    qint64 offset = 0;
+    bool done = false;
+    QByteArray lines;
+    QString whoMayRead; // the records are refused: who may read them
+    QVariantMap toMap() const;
+    static RecordPage fromMap(const QVariantMap &map);
+};
+
+// The record lines of one page: with the rest of the message, well within
+// largestAnswer.
+constexpr qsizetype recordPageBytes = 256 * 1024;
 
 struct Text
 {

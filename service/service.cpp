@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include "files/datafiles.h"
 #include "i18n/strings.h"
 #include "platform/platform.h"
 #include "status/snapshot.h"
@@ -31,6 +32,7 @@ Service::Service()
     });
     connect(&reception, &Reception::todayChanged, this,
             [this] { tell(protocol::Today, today().toMap()); });
+    connect(&reception, &Reception::dayRead, this, &Service::answerDay);
     // A port taken by another program (a tray program, on Windows) may come
     // free: the watchers hear when the service has it.
     bindRetry.setInterval(bindRetryMs);
@@ -206,6 +208,12 @@ void Service::handle(QLocalSocket *watcher, const protocol::Message &m)
     case protocol::ApplyWatching:
         applyWatching(watcher, protocol::Watching::fromMap(m.values));
         break;
+    case protocol::GetDay:
+        askDay(watcher, protocol::DayAsked::fromMap(m.values));
+        break;
+    case protocol::GetDayRecords:
+        sendRecords(watcher, protocol::DayAsked::fromMap(m.values));
+        break;
     case protocol::PortFreed:
         // Anyone may ask the service to try its port: it would anyway.
         if (!reception.isReceiving() && reception.bind(true))
@@ -273,6 +281,71 @@ void Service::applyOptions(QLocalSocket *watcher, const QVariantMap &request)
     if (watchers.contains(watcher)) // binding may have told all, and let it go
         send(watcher, protocol::Options, applied.toMap());
     tell(protocol::Today, today().toMap());
+}
+
+// Any watcher may see a day's figures, as it sees the status. One day is
+// read at a time, in steps between which the service goes on receiving;
+// those who asked for it hear it together.
+void Service::askDay(QLocalSocket *watcher, const protocol::DayAsked &asked)
+{
+    const QDate date = QDate::fromJulianDay(asked.date);
+    if (!date.isValid())
+        return;
+    Watcher &w = watchers[watcher];
+    w.dayAsked = date;
+    w.daySerial = asked.serial;
+    w.dayOrder = ++dayOrder;
+    readNextDay();
+}
+
+// The day asked for first, by whoever still waits.
+void Service::readNextDay()
+{
+    if (dayBeingRead.isValid())
+        return;
+    qint64 first = 0;
+    for (const Watcher &w : std::as_const(watchers)) {
+        if (w.dayAsked.isValid() && (first == 0 || w.dayOrder < first)) {
+            first = w.dayOrder;
+            dayBeingRead = w.dayAsked;
+        }
+    }
+    if (dayBeingRead.isValid())
+        reception.requestDay(dayBeingRead, false);
+}
+
+void Service::answerDay(const status::DayAnswer &answer)
+{
+    const QByteArray report = status::serializeDay(answer.report);
+    for (QLocalSocket *watcher : watchers.keys()) { // a copy: sending may let one go
+        const auto it = watchers.find(watcher);
+        if (it == watchers.end() || it->dayAsked != answer.date)
+            continue;
+        it->dayAsked = QDate();
+        send(watcher, protocol::DayFigures, protocol::Figures{it->daySerial, report}.toMap());
+    }
+    dayBeingRead = QDate();
+    readNextDay();
+}
+
+// The records themselves only to those who may change the service: its
+// data folder may be closed to the others. A page is read when asked for,
+// and the next is asked for once it has come, so that what waits unread
+// stays within a page.
+void Service::sendRecords(QLocalSocket *watcher, const protocol::DayAsked &asked)
+{
+    const QDate date = QDate::fromJulianDay(asked.date);
+    protocol::RecordPage page{asked.serial, 0, 0, true, {}, watchers.value(watcher).whoMayChange};
+    if (date.isValid() && page.whoMayRead.isEmpty()) {
+        status::DayCursor cursor{asked.file, asked.offset, false};
+        page.lines =
+            status::readRecordPage(datafiles::dateFolderPath(reception.options().filePath, date),
+                                   cursor, protocol::recordPageBytes);
+        page.file = cursor.file;
+        page.offset = cursor.offset;
+        page.done = cursor.done;
+    }
+    send(watcher, protocol::DayRecords, page.toMap());
 }
 
 // A tray program that received on the service's port gives it its socket:

@@ -61,6 +61,10 @@ private:
         QString whoMayChange; // empty: this one may
         QByteArray buffer;
         qint64 lastStatusMs = 0;
+        // The day it waits for: one at a time, the newest asked.
+        QDate dayAsked;
+        qint64 daySerial = 0;
+        qint64 dayOrder = 0; // days are read in the order asked
     };
 
     void welcome(QLocalSocket *watcher);
@@ -72,6 +76,10 @@ private:
     void greet(QLocalSocket *watcher);
     void applyOptions(QLocalSocket *watcher, const QVariantMap &request);
     void applyWatching(QLocalSocket *watcher, const protocol::Watching &asked);
+    void askDay(QLocalSocket *watcher, const protocol::DayAsked &asked);
+    void readNextDay();
+    void answerDay(const status::DayAnswer &answer);
+    void sendRecords(QLocalSocket *watcher, const protocol::DayAsked &asked);
     bool takeSocket(qintptr socket, quint16 port);
     void receiving();
     bool mayChange(QLocalSocket *watcher);
@@ -86,6 +94,8 @@ private:
     std::unique_ptr<QSettings> settings;
     QHash<QLocalSocket *, Watcher> watchers;
     qint64 watcherSerial = 0;
+    QDate dayBeingRead; // none: no day is read
+    qint64 dayOrder = 0;
     // Tries again, now and then, to open a port it could not.
     QTimer bindRetry;
     // Where watchers connect, and where a tray program gives the service its

@@ -1,5 +1,6 @@
 #include "service/serviceclient.h"
 
+#include "files/datafiles.h"
 #include "i18n/strings.h"
 #include "platform/platform.h"
 
@@ -132,6 +133,53 @@ void ServiceClient::requestStatus()
         protocol::send(&socket, protocol::GetStatus);
 }
 
+void ServiceClient::requestDay(const QDate &date, bool withRecords)
+{
+    dayAnswer = status::DayAnswer{date, {}, withRecords, {}, {}};
+    dayWait = greeted ? DayWait::Figures : DayWait::Nothing;
+    if (greeted)
+        protocol::send(&socket, protocol::GetDay,
+                       protocol::DayAsked{++daySerial, date.toJulianDay(), 0, 0});
+}
+
+void ServiceClient::takeFigures(const protocol::Figures &figures)
+{
+    if (dayWait != DayWait::Figures || figures.serial != daySerial ||
+        !status::deserializeDay(figures.report, &dayAnswer.report))
+        return;
+    if (!dayAnswer.withRecords) {
+        dayWait = DayWait::Nothing;
+        Q_EMIT dayRead(std::exchange(dayAnswer, {}));
+        return;
+    }
+    dayWait = DayWait::Records;
+    protocol::send(&socket, protocol::GetDayRecords,
+                   protocol::DayAsked{daySerial, dayAnswer.date.toJulianDay(), 0, 0});
+}
+
+void ServiceClient::takeRecords(const protocol::RecordPage &page)
+{
+    if (dayWait != DayWait::Records || page.serial != daySerial)
+        return;
+    if (!page.whoMayRead.isEmpty()) {
+        const QString folder = datafiles::dateFolderPath(settings.filePath, dayAnswer.date);
+        if (QFileInfo(folder).isReadable())
+            status::readDay(folder, &dayAnswer.records);
+        else
+            dayAnswer.whoMayRead = page.whoMayRead;
+    } else {
+        dayAnswer.records += page.lines;
+        if (!page.done) {
+            protocol::send(&socket, protocol::GetDayRecords,
+                           protocol::DayAsked{daySerial, dayAnswer.date.toJulianDay(), page.file,
+                                              page.offset});
+            return;
+        }
+    }
+    dayWait = DayWait::Nothing;
+    Q_EMIT dayRead(std::exchange(dayAnswer, {}));
+}
+
 bool ServiceClient::giveSocket(qintptr udpSocket)
 {
     // The service takes a socket only from a user who may change it.
@@ -212,6 +260,12 @@ void ServiceClient::handle(const protocol::Message &m)
             Q_EMIT statusChanged(snapshot);
         break;
     }
+    case protocol::DayFigures:
+        takeFigures(protocol::Figures::fromMap(m.values));
+        break;
+    case protocol::DayRecords:
+        takeRecords(protocol::RecordPage::fromMap(m.values));
+        break;
     case protocol::Refused: {
         const protocol::Refusal why = protocol::Refusal::fromMap(m.values);
         Q_EMIT refused(why.whoMayChange, why.badEntry);
@@ -226,6 +280,7 @@ void ServiceClient::lost()
 {
     buffer.clear();
     heard = false;
+    dayWait = DayWait::Nothing; // what was asked is not answered
     hello = {};
     // A socket that is there but refuses: a busy service, or one gone
     // without removing it. Where the folder is watched, a new service is

@@ -47,6 +47,10 @@ public:
     void applyWatching(const QString &allowedSenders, int silentScaleMinutes) override;
     void chooseFolder(const QString &) override {}
     void requestStatus() override;
+    // The figures from the service; the records from it in pages, or, when
+    // it refuses them to this user, from its data folder where this user
+    // may read it.
+    void requestDay(const QDate &date, bool withRecords) override;
 
     // The tray program's socket on the service's port, given to it: true
     // when the service took it.
@@ -65,6 +69,8 @@ private:
     void read();
     void handle(const protocol::Message &message);
     void lost();
+    void takeFigures(const protocol::Figures &figures);
+    void takeRecords(const protocol::RecordPage &page);
 
     QLocalSocket socket;
     QTimer retry;
@@ -76,4 +82,9 @@ private:
     protocol::Greeting hello;
     protocol::Day day;
     protocol::Settings settings;
+    // The day asked for last, and what of it is still awaited.
+    enum class DayWait { Nothing, Figures, Records };
+    DayWait dayWait = DayWait::Nothing;
+    qint64 daySerial = 0;
+    status::DayAnswer dayAnswer;
 };

@@ -4,8 +4,11 @@
 #include "i18n/strings.h"
 #include "status/tally.h"
 
+#include <QCborArray>
+#include <QCborValue>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 
 #include <algorithm>
@@ -34,6 +37,40 @@ bool split(QByteArrayView line, QByteArrayView (&fields)[fieldCount])
         start = end + 1;
     }
     return start == line.size();
+}
+
+// The numbers of a record line: its transaction, PLU, price and weight.
+enum Number { TransactionNumber, PluNumber, PriceNumber, WeightNumber, numberCount };
+
+// Whether `line` is a record as the data files write it, with its fields
+// and numbers.
+bool record(QByteArrayView line, QByteArrayView (&fields)[fieldCount],
+            qint64 (&numbers)[numberCount])
+{
+    if (line.isEmpty() || line.startsWith('#') || !split(line, fields) ||
+        fields[ScaleField].isEmpty())
+        return false;
+    const Field of[numberCount] = {Transaction, Plu, Price, Weight};
+    for (int n = 0; n < numberCount; ++n) {
+        bool ok = false;
+        numbers[n] = fields[of[n]].toLongLong(&ok);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// The data files of a day folder, by number.
+QList<qint64> dataFileNumbers(const QDir &dir)
+{
+    QList<qint64> numbers;
+    for (const QString &name :
+         dir.entryList({QStringLiteral("data_*.txt")}, QDir::Files, QDir::Unsorted)) {
+        if (const qint64 n = datafiles::numberOfDataFile(name))
+            numbers << n;
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }
 
 qint64 notFiled(QList<qint64> &numbers)
@@ -80,11 +117,10 @@ void DayReading::start(const QString &dateFolder, QByteArray *lines_)
     lines = lines_;
     const QDir dir(dateFolder);
     report.found = dir.exists();
-    for (const QString &name : dir.entryList({QStringLiteral("data_*.txt")}, QDir::Files)) {
-        if (const qint64 n = datafiles::numberOfDataFile(name))
-            numbers << n;
-    }
-    std::sort(numbers.begin(), numbers.end());
+    const QString dataFolder = QFileInfo(dateFolder).absolutePath();
+    if (!report.found && !QDir(dataFolder).isReadable())
+        report.closedFolder = QDir::toNativeSeparators(dataFolder);
+    numbers = dataFileNumbers(dir);
     reading = true;
 }
 
@@ -107,6 +143,7 @@ bool DayReading::step(QDeadlineTimer deadline)
 void DayReading::readLines(const QByteArray &text)
 {
     QByteArrayView fields[fieldCount];
+    qint64 n[numberCount];
     for (qsizetype start = 0, end = 0; start < text.size(); start = end + 1) {
         end = text.indexOf('\n', start);
         if (end < 0)
@@ -114,15 +151,12 @@ void DayReading::readLines(const QByteArray &text)
         QByteArrayView line = QByteArrayView(text).sliced(start, end - start);
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line.isEmpty() || line.startsWith('#') || !split(line, fields))
+        if (!record(line, fields, n))
             continue;
-        bool ok[4] = {};
-        const qint64 transaction = fields[Transaction].toLongLong(&ok[0]);
-        const qint64 plu = fields[Plu].toLongLong(&ok[1]);
-        const qint64 price = fields[Price].toLongLong(&ok[2]);
-        const qint64 weight = fields[Weight].toLongLong(&ok[3]);
-        if (!(ok[0] && ok[1] && ok[2] && ok[3]) || fields[ScaleField].isEmpty())
-            continue;
+        const qint64 transaction = n[TransactionNumber];
+        const qint64 plu = n[PluNumber];
+        const qint64 price = n[PriceNumber];
+        const qint64 weight = n[WeightNumber];
         // Records come in runs of one scale.
         if (current < 0 || fields[ScaleField] != lastScale) {
             lastScale = fields[ScaleField].toByteArray();
@@ -237,6 +271,107 @@ QByteArray recordsCsv(const QByteArray &lines, int language)
                            strings::GroupNumber, strings::Scale, strings::OperatorNumber,
                            strings::Plu, strings::Price, strings::Weight}),
         rows);
+}
+
+// A line longer than a page is no record: it is passed over whole.
+QByteArray readRecordPage(const QString &dateFolder, DayCursor &cursor, qsizetype most)
+{
+    QByteArray page;
+    QByteArrayView fields[fieldCount];
+    qint64 numbers[numberCount];
+    const QDir dir(dateFolder);
+    for (const qint64 n : dataFileNumbers(dir)) {
+        if (n < cursor.file)
+            continue;
+        QFile file(datafiles::dataFilePath(dateFolder, n));
+        const qint64 from = n == cursor.file ? cursor.offset : 0;
+        cursor = {n, from, false};
+        if (!file.open(QIODevice::ReadOnly) || !file.seek(from))
+            continue;
+        bool passingOver = false; // the rest of a line longer than a page
+        while (page.size() < most) {
+            const QByteArray chunk = file.read(qMax<qsizetype>(most - page.size(), 4096));
+            if (chunk.isEmpty())
+                break;
+            qsizetype end = chunk.lastIndexOf('\n') + 1;
+            if (end == 0)
+                end = file.atEnd() ? chunk.size() : 0; // a last line without its end
+            for (qsizetype start = 0, stop = 0; start < end; start = stop + 1) {
+                stop = chunk.indexOf('\n', start);
+                if (stop < 0 || stop >= end)
+                    stop = end;
+                QByteArrayView line = QByteArrayView(chunk).sliced(start, stop - start);
+                if (line.endsWith('\r'))
+                    line.chop(1);
+                if (!std::exchange(passingOver, false) && record(line, fields, numbers))
+                    page += line.toByteArray() + "\r\n";
+            }
+            if (end == 0) { // no line ends in a whole page
+                end = chunk.size();
+                passingOver = true;
+            }
+            cursor.offset += end;
+            file.seek(cursor.offset);
+        }
+        if (page.size() >= most)
+            return page;
+    }
+    cursor.done = true;
+    return page;
+}
+
+namespace {
+
+// Raised whenever the layout below changes.
+constexpr int dayLayout = 1;
+
+} // namespace
+
+QByteArray serializeDay(const DayReport &report)
+{
+    QCborArray scales;
+    for (const ScaleDay &s : report.scales.first(qMin(report.scales.size(), dayScaleLimit + 1)))
+        scales.append(QCborArray{s.scale.left(scaleTextKept), s.records, s.firstTransaction,
+                                 s.lastTransaction, s.notFiled, s.weightSum});
+    QCborArray plus;
+    for (const PluDay &p : report.plus.first(qMin(report.plus.size(), dayPluLimit + 1)))
+        plus.append(QCborArray{p.plu, p.records, p.weightSum, p.lowestPrice, p.highestPrice});
+    return QCborValue(QCborArray{dayLayout, report.found, report.closedFolder, report.files,
+                                 report.records, scales, plus})
+        .toCbor();
+}
+
+bool deserializeDay(const QByteArray &bytes, DayReport *report)
+{
+    QCborParserError error;
+    const QCborArray all = QCborValue::fromCbor(bytes, &error).toArray();
+    if (error.error != QCborError::NoError || all.size() != 7 || all[0].toInteger() != dayLayout)
+        return false;
+    const QCborArray scales = all[5].toArray();
+    const QCborArray plus = all[6].toArray();
+    if (scales.size() > dayScaleLimit + 1 || plus.size() > dayPluLimit + 1)
+        return false;
+    DayReport read;
+    read.found = all[1].toBool();
+    read.closedFolder = all[2].toString();
+    read.files = all[3].toInteger();
+    read.records = all[4].toInteger();
+    for (const QCborValue &v : scales) {
+        const QCborArray a = v.toArray();
+        read.scales << ScaleDay{a[0].toString().left(scaleTextKept),
+                                a[1].toInteger(),
+                                a[2].toInteger(),
+                                a[3].toInteger(),
+                                a[4].toInteger(),
+                                a[5].toInteger()};
+    }
+    for (const QCborValue &v : plus) {
+        const QCborArray a = v.toArray();
+        read.plus << PluDay{a[0].toInteger(), a[1].toInteger(), a[2].toInteger(), a[3].toInteger(),
+                            a[4].toInteger()};
+    }
+    *report = read;
+    return true;
 }
 
 } // namespace status

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDate>
 #include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
@@ -47,6 +48,9 @@ struct PluDay
 struct DayReport
 {
     bool found = false; // the day has a folder
+    // Not found, and the data folder cannot be read from this account: not
+    // a day without records. The data folder, as the user reads it.
+    QString closedFolder;
     qint64 files = 0;
     qint64 records = 0;
     QList<ScaleDay> scales; // by scale
@@ -89,6 +93,40 @@ private:
     qsizetype current = -1; // the scale of the record before
     qsizetype kept = 0;     // transaction numbers
 };
+
+// A day as a window asked for it: the figures, and the records when asked
+// for (for an export).
+struct DayAnswer
+{
+    QDate date;
+    DayReport report;
+    bool withRecords = false;
+    QByteArray records; // the record lines, each ending in CR LF
+    // The records were refused: who may read them (the service's).
+    QString whoMayRead;
+};
+
+// Where reading a day's records in pages has come to: the data file and
+// the byte in it.
+struct DayCursor
+{
+    qint64 file = 0;
+    qint64 offset = 0;
+    bool done = false;
+};
+
+// The record lines from `cursor` on, whole lines of some `most` bytes, and
+// the cursor moved past them; done after the last file. Nothing is kept
+// between pages: another reader may read other pages meanwhile.
+QByteArray readRecordPage(const QString &dateFolder, DayCursor &cursor, qsizetype most);
+
+// The figures of a report for another process, in at most largestDay
+// bytes (the rows are bounded, a scale's text is cut to scaleTextKept);
+// false for bytes that are not such figures.
+QByteArray serializeDay(const DayReport &report);
+bool deserializeDay(const QByteArray &bytes, DayReport *report);
+constexpr qsizetype scaleTextKept = 32;
+constexpr qsizetype largestDay = 768 * 1024;
 
 // Every data_N.txt of `dateFolder`, by number; lines that are not records
 // (the header, a line cut short by a full disk) are passed over. `lines`,

@@ -49,7 +49,6 @@ QString Gravex::toolTipText()
 void Gravex::refreshStatus()
 {
     statusWindow->showSource(reception->source(language));
-    statusWindow->setDataFolder(filePath); // the folder chosen last, or the service's
     reception->requestStatus();
 }
 
@@ -61,8 +60,11 @@ void Gravex::showStatus()
             new StatusWindow(language, getAppName(true) + QLatin1String(" - ") +
                                            strings::phrase(language, strings::StatusCommand));
         statusWindow->setWatching(allowedSenders, silentScaleMinutes);
-        statusWindow->setDataFolder(filePath);
         connect(statusWindow, &StatusWindow::refreshWanted, this, &Gravex::refreshStatus);
+        connect(statusWindow, &StatusWindow::dayWanted, this,
+                [this](const QDate &date, bool withRecords) {
+                    reception->requestDay(date, withRecords);
+                });
         connect(statusWindow, &StatusWindow::watchingApplied, this, &Gravex::applyWatching);
     }
     statusWindow->show();

@@ -30,9 +30,6 @@ namespace {
 constexpr int refreshMs = 1000;
 // The scales table's column of the hours' strip.
 constexpr int hoursColumn = 2;
-// A step of reading a day reads files for this long, then the window has
-// its turn.
-constexpr int dayStepMs = 20;
 // A day, as the stored option is kept.
 constexpr int longestSilenceMinutes = 24 * 60;
 
@@ -163,7 +160,7 @@ QWidget *StatusWindow::createTables()
     // Read when looked at, not once a second: a day may hold 100,000 records.
     connect(tabs, &QTabWidget::currentChanged, this, [this, tabs] {
         if (tabs->currentWidget() == dayTab)
-            showDay();
+            askDay();
     });
     return tabs;
 }
@@ -336,38 +333,27 @@ QWidget *StatusWindow::createDay()
                                         strings::LowestPrice, strings::HighestPrice});
     layout->addWidget(dayScales, 1);
     layout->addWidget(dayGoods, 1);
-    connect(dayDate, &QDateEdit::dateChanged, this, &StatusWindow::showDay);
+    connect(dayDate, &QDateEdit::dateChanged, this, &StatusWindow::askDay);
     connect(exportButton, &QPushButton::clicked, this, &StatusWindow::askExport);
-    connect(&dayTimer, &QTimer::timeout, this, &StatusWindow::readDayStep);
     return day;
 }
 
-void StatusWindow::setDataFolder(const QString &folder)
+void StatusWindow::askDay()
 {
-    dataFolder = folder;
+    exportFolder.clear();
+    Q_EMIT dayWanted(dayDate->date(), false);
 }
 
-void StatusWindow::showDay()
+void StatusWindow::showDay(const status::DayAnswer &answer)
 {
-    // The service's data folder may be closed to the user: that is not a
-    // day without records.
-    dayDataFolder = dataFolder;
-    dayFolderReadable = QDir(dataFolder).isReadable();
-    dayReading.start(datafiles::dateFolderPath(dataFolder, dayDate->date()));
-    dayTimer.start(0);
-}
-
-void StatusWindow::readDayStep()
-{
-    if (!dayReading.step(QDeadlineTimer(dayStepMs)))
-        return;
-    dayTimer.stop();
-    const status::DayReport &report = dayReading.report;
-    daySummary->setText(
-        report.found ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
-        : dayFolderReadable
-            ? phrase(strings::NoDayFolder)
-            : phrase(strings::DataFolderClosed).arg(QDir::toNativeSeparators(dayDataFolder)));
+    if (answer.date != dayDate->date())
+        return; // another date was chosen meanwhile
+    const status::DayReport &report = answer.report;
+    daySummary->setText(report.found
+                            ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
+                        : report.closedFolder.isEmpty()
+                            ? phrase(strings::NoDayFolder)
+                            : phrase(strings::DataFolderClosed).arg(report.closedFolder));
     QList<QStringList> rows;
     for (const status::ScaleDay &s : report.scales)
         rows << QStringList{s.scale,
@@ -382,6 +368,8 @@ void StatusWindow::readDayStep()
         rows << QStringList{p.plu < 0 ? QStringLiteral("*") : number(p.plu), number(p.records),
                             number(p.weightSum), number(p.lowestPrice), number(p.highestPrice)};
     fill(dayGoods, rows, {0, 1, 2, 3, 4});
+    if (answer.withRecords && !exportFolder.isEmpty())
+        writeExport(answer);
 }
 
 void StatusWindow::askExport()
@@ -391,30 +379,39 @@ void StatusWindow::askExport()
         exportDay(folder);
 }
 
-// Each file is whole or not there: written aside and renamed.
-bool StatusWindow::exportDay(const QString &folder)
+void StatusWindow::exportDay(const QString &folder)
 {
-    QByteArray lines;
-    const QDate date = dayDate->date();
-    const status::DayReport report =
-        status::readDay(datafiles::dateFolderPath(dataFolder, date), &lines);
-    const QString stem = QDir(folder).filePath(datafiles::dateFolderName(date));
+    exportFolder = folder;
+    Q_EMIT dayWanted(dayDate->date(), true);
+}
+
+// Each file is whole or not there: written aside and renamed.
+void StatusWindow::writeExport(const status::DayAnswer &answer)
+{
+    const QString folder = std::exchange(exportFolder, {});
+    if (!answer.whoMayRead.isEmpty()) {
+        const QString &who = answer.whoMayRead;
+        daySummary->setText(who.startsWith(QLatin1String("group:"))
+                                ? phrase(strings::OnlyGroupMayRead).arg(who.mid(6))
+                                : phrase(strings::OnlyAdministratorsMayRead));
+        return;
+    }
+    const QString stem = QDir(folder).filePath(datafiles::dateFolderName(answer.date));
     const QList<std::pair<QString, QByteArray>> files{
-        {stem + QLatin1String(" scales.csv"), status::scalesCsv(report, language)},
-        {stem + QLatin1String(" goods.csv"), status::plusCsv(report, language)},
-        {stem + QLatin1String(" records.csv"), status::recordsCsv(lines, language)}};
+        {stem + QLatin1String(" scales.csv"), status::scalesCsv(answer.report, language)},
+        {stem + QLatin1String(" goods.csv"), status::plusCsv(answer.report, language)},
+        {stem + QLatin1String(" records.csv"), status::recordsCsv(answer.records, language)}};
     QStringList written;
     for (const auto &[path, bytes] : files) {
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
             !file.commit()) {
             daySummary->setText(phrase(strings::ExportFailed).arg(QDir::toNativeSeparators(path)));
-            return false;
+            return;
         }
         written << QFileInfo(path).fileName();
     }
     daySummary->setText(phrase(strings::Exported).arg(written.join(QLatin1String(", "))));
-    return true;
 }
 
 void StatusWindow::setWatching(const QString &allowedSenders, int silentScaleMinutes)

@@ -32,14 +32,17 @@ public:
     void showEntryProblem(const QString &text);
     // Who receives, when it is not this program; empty: this program.
     void showSource(const QString &text);
-    // Where the day folders are, for the day's figures.
-    void setDataFolder(const QString &folder);
-    // The day shown, in three CSV files in `folder`; false, and said in the
-    // window, when one could not be written.
-    bool exportDay(const QString &folder);
+    // The day shown, in three CSV files in `folder`, once its records have
+    // come (dayWanted); the window says what was written, or what not.
+    void exportDay(const QString &folder);
+    // A day asked for: shown when it is the date chosen, and exported when
+    // an export waits for it.
+    void showDay(const status::DayAnswer &answer);
 
 Q_SIGNALS:
     void refreshWanted();
+    // Answered by showDay().
+    void dayWanted(const QDate &date, bool withRecords);
     void watchingApplied(const QString &allowedSenders, int silentScaleMinutes);
 
 protected:
@@ -51,9 +54,9 @@ private:
     QWidget *createTables();
     QWidget *createAllowedSenders();
     QWidget *createDay();
-    void showDay();
-    void readDayStep();
+    void askDay();
     void askExport();
+    void writeExport(const status::DayAnswer &answer);
     QTreeWidget *createTable(const char *name, const QList<int> &columns);
     QLabel *createValue(const char *name);
     QString phrase(int which) const;
@@ -77,15 +80,10 @@ private:
     QLineEdit *allowed = nullptr;
     QSpinBox *silentMinutes = nullptr;
     QLabel *entryProblem = nullptr;
-    QString dataFolder;
     QWidget *dayTab = nullptr;
     QDateEdit *dayDate = nullptr;
     QLabel *daySummary = nullptr;
     QTreeWidget *dayScales = nullptr;
     QTreeWidget *dayGoods = nullptr;
-    // The day is read a file at a time, so that the window stays answering.
-    status::DayReading dayReading;
-    QTimer dayTimer;
-    QString dayDataFolder; // the data folder it is read from
-    bool dayFolderReadable = false;
+    QString exportFolder; // an export waiting for its records
 };

@@ -4,7 +4,10 @@
 // thing it saw.
 //
 //   intruder watch PORT          who may change the service's options; asks
-//                                to move it to PORT and says what it answered
+//                                to move it to PORT and says what it answered;
+//                                then today's records it is given: "day: N
+//                                records; record lines: M" or "...; records
+//                                refused: WHO"
 //   intruder bind PORT ADDRESS   binds the UDP port as a program that wants
 //                                to share it would: "bound" or "refused"
 //   intruder hog                 greets the service, then asks for its options
@@ -33,6 +36,7 @@
 #include "service/serviceclient.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -56,15 +60,24 @@ int watch(quint16 port)
     }
     out << "may change: " << (service.whoMayChange().isEmpty() ? "yes" : service.whoMayChange())
         << '\n';
-    QObject::connect(&service, &ServiceClient::refused, qApp, [](const QString &who) {
+    const auto askDay = [&service] { service.requestDay(QDate::currentDate(), true); };
+    QObject::connect(&service, &ServiceClient::refused, qApp, [askDay](const QString &who) {
         out << "refused: " << who << '\n';
-        qApp->quit();
+        askDay();
     });
     QObject::connect(&service, &ServiceClient::optionsChanged, qApp,
-                     [](const options::Values &options) {
+                     [askDay](const options::Values &options) {
                          out << "port: " << options.udpPort << '\n';
-                         qApp->quit();
+                         askDay();
                      });
+    QObject::connect(&service, &ServiceClient::dayRead, qApp, [](const status::DayAnswer &day) {
+        out << "day: " << day.report.records << " records; ";
+        if (day.whoMayRead.isEmpty())
+            out << "record lines: " << day.records.count('\n') << '\n';
+        else
+            out << "records refused: " << day.whoMayRead << '\n';
+        qApp->quit();
+    });
     options::Values request = service.options();
     request.udpPort = port;
     service.apply(request, request.filePath);

@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTabWidget>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -157,6 +158,47 @@ private Q_SLOTS:
         QCOMPARE(service.process.exitCode(), 0);
         QTRY_COMPARE(gone.count(), 1);
 #endif
+    }
+
+    // A day from the service's data folder: its figures, and its records in
+    // pages; of two days asked one after the other, the second is answered.
+    void dayFromTheService()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        service.follow();
+        const QDate today = QDate::currentDate();
+        const QString folder = service.sandbox.dataFolder() + today.toString("/dd.MM.yyyy");
+        QVERIFY(QDir().mkpath(folder));
+        QByteArray records;
+        for (int n = 1; n <= 6000; ++n)
+            records += lineOf(n) + "\r\n";
+        QVERIFY(records.size() > protocol::recordPageBytes); // more than a page
+        QFile file(folder + "/data_1.txt");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(englishHeader + records);
+        file.close();
+
+        ServiceClient client;
+        QVERIFY(client.connectNow(5000));
+        QList<status::DayAnswer> answers;
+        connect(&client, &ServiceClient::dayRead, this,
+                [&answers](const status::DayAnswer &a) { answers.append(a); });
+        client.requestDay(today.addDays(-1), false);
+        client.requestDay(today, false);
+        QTRY_COMPARE(answers.size(), 1);
+        QCOMPARE(answers[0].date, today);
+        QCOMPARE(answers[0].report.records, 6000);
+        QCOMPARE(answers[0].report.scales.value(0).notFiled, 0);
+        QCOMPARE(answers[0].report.scales.value(0).lastTransaction, 6000);
+        QVERIFY(answers[0].records.isEmpty());
+
+        client.requestDay(today, true);
+        QTRY_COMPARE(answers.size(), 2);
+        QCOMPARE(answers[1].report.records, 6000);
+        QVERIFY(answers[1].whoMayRead.isEmpty());
+        QCOMPARE(answers[1].records.size(), records.size());
+        QVERIFY(answers[1].records == records);
     }
 
     // A watcher sending what is not a request, or far too much, is let go;
@@ -513,11 +555,17 @@ private Q_SLOTS:
         QVERIFY(service.start());
         service.follow();
         service.openToOthers();
-        const quint16 next = freeUdpPort();
-        QCOMPARE(watch("nobody", next), QString("may change: group:root\nrefused: group:root\n"));
         service.sandbox.send(example);
         QTRY_COMPARE(service.sandbox.records(), QList<QByteArray>{lineOf(1234)});
-        QCOMPARE(watch(nullptr, next), QString("may change: yes\nport: %1\n").arg(next));
+        // The day's figures to anyone, its records only to those who may
+        // change the service: its data folder is closed to the others.
+        QVERIFY(QFile::setPermissions(service.sandbox.dataFolder(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const quint16 next = freeUdpPort();
+        QCOMPARE(watch("nobody", next), QString("may change: group:root\nrefused: group:root\n"
+                                                "day: 1 records; records refused: group:root\n"));
+        QCOMPARE(watch(nullptr, next),
+                 QString("may change: yes\nport: %1\nday: 1 records; record lines: 1\n").arg(next));
     }
 
     // Root may change a service that runs as an account of its own, though
@@ -531,7 +579,8 @@ private Q_SLOTS:
         QVERIFY(service.start());
         service.follow();
         const quint16 next = freeUdpPort();
-        QCOMPARE(watch(nullptr, next), QString("may change: yes\nport: %1\n").arg(next));
+        QCOMPARE(watch(nullptr, next),
+                 QString("may change: yes\nport: %1\nday: 0 records; record lines: 0\n").arg(next));
     }
 #endif
 
@@ -568,6 +617,10 @@ private Q_SLOTS:
         QTRY_COMPARE(window->findChild<QLabel *>("stored")->text(), QString("1"));
         QCOMPARE(window->findChild<QLabel *>("source")->text(),
                  strings::phrase(strings::english, strings::ServiceReceives));
+        // The day, as the service reads it.
+        auto *tabs = window->findChild<QTabWidget *>();
+        tabs->setCurrentWidget(window->findChild<QWidget *>("day"));
+        QTRY_VERIFY(window->findChild<QLabel *>("daySummary")->text().startsWith("1 records in "));
         // The senders to allow go to the service: the entry it refuses is
         // named in the window, a list it takes clears that.
         const auto applySenders = [window](const QString &list) {

@@ -139,6 +139,83 @@ private Q_SLOTS:
                        "1238;0;5.12.2011 14:9:0;2;=\"00017\";3;105;4800;500\r\n"
                        "1;0;5.12.2011 14:9:5;2;=\"00017\";3;7;100;10\r\n");
     }
+
+    // The records in pages, as the service gives them to a window: every
+    // record once, whatever the page's size, and nothing else.
+    void recordsInPages_data()
+    {
+        QTest::addColumn<qsizetype>("most");
+        QTest::newRow("a file a page") << qsizetype(1);
+        QTest::newRow("one page") << qsizetype(1 << 20);
+    }
+
+    void recordsInPages()
+    {
+        QFETCH(qsizetype, most);
+        QByteArray paged;
+        status::DayCursor cursor;
+        for (int page = 0; !cursor.done && page < 100; ++page)
+            paged += status::readRecordPage(day, cursor, most);
+        QVERIFY(cursor.done);
+        QCOMPARE(paged, QByteArray("1234;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n"
+                                   "1235;0;5.12.2011 14:4:0;2;00017;3;105;4590;750;\r\n"
+                                   "77;0;5.12.2011 14:4:1;1;00003;1;200;1000;2000;\r\n"
+                                   "1238;0;5.12.2011 14:9:0;2;00017;3;105;4800;500;\r\n"
+                                   "1;0;5.12.2011 14:9:5;2;00017;3;7;100;10;\r\n"));
+    }
+
+    // A line longer than a page is passed over whole, though its end alone
+    // would read as a record; pages go on from where the last stopped.
+    void longLineInPages()
+    {
+        QTemporaryDir folder;
+        const QByteArray record = "5;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n";
+        write(folder.filePath("data_3.txt"), QByteArray(4096, 'x') + record + record);
+        status::DayCursor cursor;
+        QCOMPARE(status::readRecordPage(folder.path(), cursor, 10), record);
+        QCOMPARE(cursor.file, 3);
+        QVERIFY(!cursor.done);
+        QCOMPARE(status::readRecordPage(folder.path(), cursor, 10), QByteArray());
+        QVERIFY(cursor.done);
+        status::DayCursor none;
+        QCOMPARE(status::readRecordPage(folder.filePath("gone"), none, 10), QByteArray());
+        QVERIFY(none.done);
+    }
+
+    // The figures another process is given: as read, within their bound
+    // however long a forged scale's text, the rows past the limits cut.
+    void figuresForAWindow()
+    {
+        status::DayReport report = status::readDay(day);
+        status::DayReport read;
+        QVERIFY(status::deserializeDay(status::serializeDay(report), &read));
+        QCOMPARE(read.records, 5);
+        QCOMPARE(read.files, 2);
+        QVERIFY(read.found);
+        QCOMPARE(read.scales.size(), 2);
+        QCOMPARE(read.scales[1].scale, "00017");
+        QCOMPARE(read.scales[1].lastTransaction, 1);
+        QCOMPARE(read.scales[1].notFiled, 2);
+        QCOMPARE(read.scales[1].weightSum, 2510);
+        QCOMPARE(read.plus.size(), 3);
+        QCOMPARE(read.plus[1].highestPrice, 4800);
+        QCOMPARE(read.plus[1].lowestPrice, 4590);
+
+        status::DayReport huge;
+        huge.closedFolder = "C:\\data";
+        huge.scales.fill({QString(1000, '9'), 1, 2, 3, 4, 5}, status::dayScaleLimit + 5);
+        huge.plus.fill({-1, LLONG_MAX, LLONG_MIN, LLONG_MAX, LLONG_MIN}, status::dayPluLimit + 5);
+        const QByteArray bytes = status::serializeDay(huge);
+        QVERIFY(bytes.size() <= status::largestDay);
+        QVERIFY(status::deserializeDay(bytes, &read));
+        QCOMPARE(read.closedFolder, "C:\\data");
+        QCOMPARE(read.scales.size(), status::dayScaleLimit + 1);
+        QCOMPARE(read.scales[0].scale, QString(status::scaleTextKept, '9'));
+        QCOMPARE(read.plus.size(), status::dayPluLimit + 1);
+        QCOMPARE(read.plus[0].weightSum, LLONG_MIN);
+        QVERIFY(!status::deserializeDay(bytes.first(bytes.size() - 1), &read));
+        QVERIFY(!status::deserializeDay(QByteArray::fromHex("8101"), &read)); // [1]
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDay)

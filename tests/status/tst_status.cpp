@@ -534,23 +534,31 @@ private Q_SLOTS:
         QCOMPARE(rows(window, "dayGoods"), QStringList{"105|3|3750|4590|4590"});
 
         QTemporaryDir out;
-        QVERIFY(window->exportDay(out.path()));
+        window->exportDay(out.path());
+        QTRY_VERIFY(value(window, "daySummary").startsWith("Written: "));
         const QString stem = out.filePath(QDate::currentDate().toString("dd.MM.yyyy"));
         for (const char *name : {" scales.csv", " goods.csv", " records.csv"})
             QVERIFY(QFile(stem + name).size() > 3);
-        QVERIFY(value(window, "daySummary").startsWith("Written: "));
-        QVERIFY(!window->exportDay(out.filePath("gone")));
-        QVERIFY(value(window, "daySummary").startsWith("Could not write "));
+        QFile records(stem + " records.csv");
+        QVERIFY(records.open(QIODevice::ReadOnly));
+        QCOMPARE(records.readAll().count("\r\n"), 4); // the header and three records
+        window->exportDay(out.filePath("gone"));
+        QTRY_VERIFY(value(window, "daySummary").startsWith("Could not write "));
 
         window->findChild<QDateEdit *>("dayDate")->setDate(QDate::currentDate().addDays(-1));
         QTRY_COMPARE(value(window, "daySummary"), QString("No folder for this day"));
         QCOMPARE(rows(window, "dayScales"), QStringList());
-        // A service's data folder closed to this account is not an empty day.
-        const QString closed = QDir::toNativeSeparators(out.filePath("closed"));
-        window->setDataFolder(closed);
-        window->findChild<QDateEdit *>("dayDate")->setDate(QDate::currentDate());
-        QTRY_COMPARE(value(window, "daySummary"),
-                     "The data folder " + closed + " cannot be read from this account");
+        // A service's data folder closed to this account is not an empty day,
+        // and its records may be refused to this user.
+        status::DayAnswer closed{QDate::currentDate().addDays(-1), {}, true, {}, "group:scales"};
+        closed.report.closedFolder = "C:\\closed";
+        window->exportDay(out.path());
+        window->showDay(closed);
+        QCOMPARE(value(window, "daySummary"),
+                 QString("Only members of the group scales may read the service's records."));
+        window->showDay(closed);
+        QCOMPARE(value(window, "daySummary"),
+                 QString("The data folder C:\\closed cannot be read from this account"));
     }
 
     // The latest arrivals and warnings, newest first; a warning stays
