@@ -23,6 +23,8 @@ public:
     void setDevice(QFileDevice *device) { file = device; }
 
     void write(QStringView text) { appendWindows1251(pending, text); }
+    // Text known to be ASCII, which the code page keeps as it is.
+    void writeAscii(QByteArrayView text) { pending.append(text); }
     bool hasPending() const { return !pending.isEmpty(); }
     // The text not yet handed over, taken out of the stream; put it back with restore().
     QByteArray takePending() { return std::exchange(pending, {}); }

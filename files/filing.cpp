@@ -74,14 +74,14 @@ void Filing::begin(const QByteArray &datagram)
         debugDump.hold(*debugFile, datafiles::debugFilePath(dateFolder, fileCounter), datagram);
 }
 
-bool Filing::write(const QString &lines)
+bool Filing::write(const QByteArray &lines)
 {
     if (newFile())
         openDataFile(todaysFolder.path());
     if (lines.isEmpty() || !dataFile->isOpen())
         return false;
-    dataStream->write(lines);
-    dataStream->write(u"\r\n");
+    dataStream->writeAscii(lines);
+    dataStream->writeAscii("\r\n");
     return true;
 }
 

@@ -46,8 +46,9 @@ public:
     void begin(const QByteArray &datagram);
     // The lines of a datagram that passed every check go to its transfer's
     // file, which a new transfer opens, header first. False when they were
-    // not taken: there were none, or no file could be opened.
-    bool write(const QString &lines);
+    // not taken: there were none, or no file could be opened. The lines are
+    // ASCII, the same bytes in the files' code page: they go in as they are.
+    bool write(const QByteArray &lines);
     // The datagram ended its transfer: the file is closed and the number
     // moves on.
     void endTransfer();

@@ -288,7 +288,7 @@ void Receiver::saveMessage(const QByteArray &message)
     }
     counting.accepted();
     const QByteArrayView records = frame::recordData(message);
-    const bool filed = filing.write(recordline::renderAll(records));
+    const bool filed = filing.write(recordline::renderAllText(records));
     const qint64 nowS =
         (nowInHandMs != 0 ? nowInHandMs : QDateTime::currentMSecsSinceEpoch()) / 1000;
     for (qsizetype k = 0; k + frame::recordSize <= records.size(); k += frame::recordSize) {

@@ -6,6 +6,7 @@
 #include <QtEndian>
 
 #include <charconv>
+#include <cstring>
 #include <type_traits>
 
 namespace recordline {
@@ -97,6 +98,11 @@ QString render(const Record &record)
 
 QString renderAll(QByteArrayView recordData)
 {
+    return QString::fromLatin1(renderAllText(recordData));
+}
+
+QByteArray renderAllText(QByteArrayView recordData)
+{
     QByteArray text;
     const qsizetype count = recordData.size() / frame::recordSize;
     for (qsizetype k = 0; k < count; ++k) {
@@ -107,7 +113,7 @@ QString renderAll(QByteArrayView recordData)
             text.append("\r\n");
         appendLine(text, r);
     }
-    return QString::fromLatin1(text);
+    return text;
 }
 
 bool isEmpty(QByteArrayView record)
@@ -132,12 +138,12 @@ qint64 scaleSeconds(QByteArrayView record)
     return days * 86400 + quint8(record[11]) * 3600 + quint8(record[12]) * 60 + quint8(record[13]);
 }
 
+// The five bytes as the low bytes of a little-endian number, in one load.
 quint64 scaleKey(QByteArrayView record)
 {
-    quint64 key = 0;
-    for (int i = 0; i < scaleSize; ++i)
-        key |= quint64(quint8(record[scaleOffset + i])) << (8 * i);
-    return key;
+    uchar bytes[sizeof(quint64)] = {};
+    std::memcpy(bytes, record.data() + scaleOffset, scaleSize);
+    return qFromLittleEndian<quint64>(bytes);
 }
 
 QString scaleText(quint64 key)

@@ -35,6 +35,9 @@ QString render(const Record &record);
 // The lines of all non-empty records in `recordData`, joined by CR LF with
 // none after the last; a trailing partial record is ignored.
 QString renderAll(QByteArrayView recordData);
+// The same lines as bytes: ASCII alone (digits, ';', '.', ':', ' '), so
+// the same bytes in the data files' code page.
+QByteArray renderAllText(QByteArrayView recordData);
 
 // A record whose PLU is 0 is empty: it gives no line.
 bool isEmpty(QByteArrayView record);
