@@ -76,6 +76,8 @@ void Gravex::takenOver()
     useReception(service);
     if (trayIcon)
         trayIcon->resultsChanged();
+    if (statusWindow) // a day this program was reading is the service's to read
+        statusWindow->askDayAgain();
 }
 
 // The options window shows the options in force, which not every user may

@@ -97,6 +97,7 @@ const Row phrases[phraseCount] = {
     {"Date:", "Дата:"},
     {"%1 records in %2 files", "Записей: %1, файлов: %2"},
     {"No folder for this day", "Папки за этот день нет"},
+    {"Reading the day...", "Чтение дня..."},
     {"The data folder %1 cannot be read from this account",
      "Папку данных %1 нельзя прочитать от имени этой учётной записи"},
     {"Goods", "Товары"},

@@ -92,6 +92,7 @@ enum Phrase {
     DayDate,
     DaySummary, // %1 records, %2 files
     NoDayFolder,
+    ReadingDay,
     DataFolderClosed, // %1 the folder
     Goods,
     FirstTransaction,

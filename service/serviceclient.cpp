@@ -133,13 +133,29 @@ void ServiceClient::requestStatus()
         protocol::send(&socket, protocol::GetStatus);
 }
 
+// Answered later either way, as the service would be.
 void ServiceClient::requestDay(const QDate &date, bool withRecords)
 {
     dayAnswer = status::DayAnswer{date, {}, withRecords, {}, {}};
-    dayWait = greeted ? DayWait::Figures : DayWait::Nothing;
-    if (greeted)
-        protocol::send(&socket, protocol::GetDay,
-                       protocol::DayAsked{++daySerial, date.toJulianDay(), 0, 0});
+    ++daySerial;
+    if (!greeted) {
+        dayWait = DayWait::Nothing;
+        QTimer::singleShot(0, this, [this, serial = daySerial] {
+            if (serial == daySerial)
+                unreachableDay();
+        });
+        return;
+    }
+    dayWait = DayWait::Figures;
+    protocol::send(&socket, protocol::GetDay,
+                   protocol::DayAsked{daySerial, date.toJulianDay(), 0, 0});
+}
+
+void ServiceClient::unreachableDay()
+{
+    dayWait = DayWait::Nothing;
+    dayAnswer.unreachable = true;
+    Q_EMIT dayRead(std::exchange(dayAnswer, {}));
 }
 
 void ServiceClient::takeFigures(const protocol::Figures &figures)
@@ -162,11 +178,15 @@ void ServiceClient::takeRecords(const protocol::RecordPage &page)
     if (dayWait != DayWait::Records || page.serial != daySerial)
         return;
     if (!page.whoMayRead.isEmpty()) {
+        // Read here where this user may: judged by what is read, since
+        // rights on a folder are not always told (Windows). A day with no
+        // folder has no records to refuse.
         const QString folder = datafiles::dateFolderPath(settings.filePath, dayAnswer.date);
-        if (QFileInfo(folder).isReadable())
-            status::readDay(folder, &dayAnswer.records);
-        else
+        if (dayAnswer.report.found &&
+            status::readDay(folder, &dayAnswer.records).files < dayAnswer.report.files) {
+            dayAnswer.records.clear();
             dayAnswer.whoMayRead = page.whoMayRead;
+        }
     } else {
         dayAnswer.records += page.lines;
         if (!page.done) {
@@ -280,7 +300,8 @@ void ServiceClient::lost()
 {
     buffer.clear();
     heard = false;
-    dayWait = DayWait::Nothing; // what was asked is not answered
+    if (dayWait != DayWait::Nothing) // what was asked is not answered
+        unreachableDay();
     hello = {};
     // A socket that is there but refuses: a busy service, or one gone
     // without removing it. Where the folder is watched, a new service is

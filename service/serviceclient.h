@@ -71,6 +71,7 @@ private:
     void lost();
     void takeFigures(const protocol::Figures &figures);
     void takeRecords(const protocol::RecordPage &page);
+    void unreachableDay();
 
     QLocalSocket socket;
     QTimer retry;

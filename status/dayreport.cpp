@@ -273,29 +273,38 @@ QByteArray recordsCsv(const QByteArray &lines, int language)
         rows);
 }
 
-// A line longer than a page is no record: it is passed over whole.
+// A page reads at most `most` bytes of the files and a thousand files, so
+// that its time is bounded whatever the files hold; a line longer than a
+// page is no record, and is passed over whole.
 QByteArray readRecordPage(const QString &dateFolder, DayCursor &cursor, qsizetype most)
 {
+    constexpr int filesPerPage = 1000;
+    const qsizetype chunkSize = qMax<qsizetype>(most, 4096);
     QByteArray page;
+    qsizetype taken = 0;
+    int opened = 0;
     QByteArrayView fields[fieldCount];
     qint64 numbers[numberCount];
-    const QDir dir(dateFolder);
-    for (const qint64 n : dataFileNumbers(dir)) {
+    for (const qint64 n : dataFileNumbers(QDir(dateFolder))) {
         if (n < cursor.file)
             continue;
+        if (taken >= most || opened++ == filesPerPage)
+            return page;
         QFile file(datafiles::dataFilePath(dateFolder, n));
         const qint64 from = n == cursor.file ? cursor.offset : 0;
         cursor = {n, from, false};
-        if (!file.open(QIODevice::ReadOnly) || !file.seek(from))
+        if (!file.open(QIODevice::ReadOnly) || !file.seek(qMax<qint64>(from - 1, 0)))
             continue;
-        bool passingOver = false; // the rest of a line longer than a page
-        while (page.size() < most) {
-            const QByteArray chunk = file.read(qMax<qsizetype>(most - page.size(), 4096));
+        // A page that ended inside a line (one written meanwhile, or one
+        // longer than a page) goes on past its end.
+        bool passingOver = from > 0 && file.read(1) != "\n";
+        while (taken < most) {
+            const QByteArray chunk = file.read(chunkSize);
             if (chunk.isEmpty())
                 break;
             qsizetype end = chunk.lastIndexOf('\n') + 1;
-            if (end == 0)
-                end = file.atEnd() ? chunk.size() : 0; // a last line without its end
+            if (end == 0 && file.atEnd())
+                end = chunk.size(); // a last line without its end
             for (qsizetype start = 0, stop = 0; start < end; start = stop + 1) {
                 stop = chunk.indexOf('\n', start);
                 if (stop < 0 || stop >= end)
@@ -311,9 +320,10 @@ QByteArray readRecordPage(const QString &dateFolder, DayCursor &cursor, qsizetyp
                 passingOver = true;
             }
             cursor.offset += end;
+            taken += end;
             file.seek(cursor.offset);
         }
-        if (page.size() >= most)
+        if (taken >= most)
             return page;
     }
     cursor.done = true;

@@ -104,6 +104,7 @@ struct DayAnswer
     QByteArray records; // the record lines, each ending in CR LF
     // The records were refused: who may read them (the service's).
     QString whoMayRead;
+    bool unreachable = false; // the service could not be asked
 };
 
 // Where reading a day's records in pages has come to: the data file and

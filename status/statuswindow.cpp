@@ -338,16 +338,33 @@ QWidget *StatusWindow::createDay()
     return day;
 }
 
+// What was shown goes at once: the figures of another date must not stand
+// under this one while it is read.
 void StatusWindow::askDay()
 {
-    exportFolder.clear();
-    Q_EMIT dayWanted(dayDate->date(), false);
+    dayAwaited = true;
+    daySummary->setText(phrase(strings::ReadingDay));
+    fill(dayScales, {});
+    fill(dayGoods, {});
+    Q_EMIT dayWanted(dayDate->date(), !exportFolder.isEmpty());
+}
+
+void StatusWindow::askDayAgain()
+{
+    if (dayAwaited)
+        Q_EMIT dayWanted(dayDate->date(), !exportFolder.isEmpty());
 }
 
 void StatusWindow::showDay(const status::DayAnswer &answer)
 {
     if (answer.date != dayDate->date())
         return; // another date was chosen meanwhile
+    dayAwaited = false;
+    if (answer.unreachable) {
+        exportFolder.clear();
+        daySummary->setText(phrase(strings::ServiceGone));
+        return;
+    }
     const status::DayReport &report = answer.report;
     daySummary->setText(report.found
                             ? phrase(strings::DaySummary).arg(report.records).arg(report.files)
@@ -368,8 +385,12 @@ void StatusWindow::showDay(const status::DayAnswer &answer)
         rows << QStringList{p.plu < 0 ? QStringLiteral("*") : number(p.plu), number(p.records),
                             number(p.weightSum), number(p.lowestPrice), number(p.highestPrice)};
     fill(dayGoods, rows, {0, 1, 2, 3, 4});
-    if (answer.withRecords && !exportFolder.isEmpty())
+    if (exportFolder.isEmpty())
+        return;
+    if (answer.withRecords)
         writeExport(answer);
+    else // the export's request was replaced by one without the records
+        askDay();
 }
 
 void StatusWindow::askExport()
@@ -382,7 +403,7 @@ void StatusWindow::askExport()
 void StatusWindow::exportDay(const QString &folder)
 {
     exportFolder = folder;
-    Q_EMIT dayWanted(dayDate->date(), true);
+    askDay();
 }
 
 // Each file is whole or not there: written aside and renamed.

@@ -38,6 +38,9 @@ public:
     // A day asked for: shown when it is the date chosen, and exported when
     // an export waits for it.
     void showDay(const status::DayAnswer &answer);
+    // Who reads the day changed (the service took over): what is still
+    // awaited is asked for again.
+    void askDayAgain();
 
 Q_SIGNALS:
     void refreshWanted();
@@ -86,4 +89,5 @@ private:
     QTreeWidget *dayScales = nullptr;
     QTreeWidget *dayGoods = nullptr;
     QString exportFolder; // an export waiting for its records
+    bool dayAwaited = false;
 };

@@ -199,6 +199,15 @@ private Q_SLOTS:
         QVERIFY(answers[1].whoMayRead.isEmpty());
         QCOMPARE(answers[1].records.size(), records.size());
         QVERIFY(answers[1].records == records);
+#ifdef Q_OS_UNIX
+        // A service gone answers too: the window must not wait for ever.
+        client.requestDay(today, true);
+        service.process.kill();
+        QTRY_COMPARE(answers.size(), 3);
+        client.requestDay(today, false);
+        QTRY_COMPARE(answers.size(), 4);
+        QVERIFY(answers[3].unreachable);
+#endif
     }
 
     // A watcher sending what is not a request, or far too much, is let go;
@@ -564,6 +573,12 @@ private Q_SLOTS:
         const quint16 next = freeUdpPort();
         QCOMPARE(watch("nobody", next), QString("may change: group:root\nrefused: group:root\n"
                                                 "day: 1 records; records refused: group:root\n"));
+        // Where the folder is open to it, a watcher reads the records itself.
+        QVERIFY(QFile::setPermissions(service.sandbox.dataFolder(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther));
+        QCOMPARE(watch("nobody", next), QString("may change: group:root\nrefused: group:root\n"
+                                                "day: 1 records; record lines: 1\n"));
         QCOMPARE(watch(nullptr, next),
                  QString("may change: yes\nport: %1\nday: 1 records; record lines: 1\n").arg(next));
     }

@@ -165,18 +165,28 @@ private Q_SLOTS:
     }
 
     // A line longer than a page is passed over whole, though its end alone
-    // would read as a record; pages go on from where the last stopped.
-    void longLineInPages()
+    // would read as a record, and so is the rest of a line a page ended in
+    // (one written meanwhile); each page reads a bounded part of the files.
+    void linesAcrossPages()
     {
         QTemporaryDir folder;
         const QByteArray record = "5;0;5.12.2011 14:3:9;2;00017;3;105;4590;1250;\r\n";
-        write(folder.filePath("data_3.txt"), QByteArray(4096, 'x') + record + record);
+        write(folder.filePath("data_3.txt"), QByteArray(5000, 'x') + record + record);
+        write(folder.filePath("data_4.txt"), record.left(20));
+        QByteArrayList pages;
         status::DayCursor cursor;
+        while (!cursor.done && pages.size() < 10)
+            pages << status::readRecordPage(folder.path(), cursor, 10);
+        QCOMPARE(pages, QByteArrayList({"", record, "", ""}));
+        QCOMPARE(cursor.file, 4);
+        QCOMPARE(cursor.offset, 20);
+        // The rest of the last line, written since, is not a record of its own.
+        QFile last(folder.filePath("data_4.txt"));
+        QVERIFY(last.open(QIODevice::Append));
+        last.write(record.mid(20) + record);
+        last.close();
+        cursor.done = false;
         QCOMPARE(status::readRecordPage(folder.path(), cursor, 10), record);
-        QCOMPARE(cursor.file, 3);
-        QVERIFY(!cursor.done);
-        QCOMPARE(status::readRecordPage(folder.path(), cursor, 10), QByteArray());
-        QVERIFY(cursor.done);
         status::DayCursor none;
         QCOMPARE(status::readRecordPage(folder.filePath("gone"), none, 10), QByteArray());
         QVERIFY(none.done);

@@ -559,6 +559,10 @@ private Q_SLOTS:
         window->showDay(closed);
         QCOMPARE(value(window, "daySummary"),
                  QString("The data folder C:\\closed cannot be read from this account"));
+        closed.unreachable = true;
+        window->showDay(closed);
+        QCOMPARE(value(window, "daySummary"),
+                 strings::phrase(strings::english, strings::ServiceGone));
     }
 
     // The latest arrivals and warnings, newest first; a warning stays
