@@ -56,6 +56,10 @@ void ServiceClient::tryConnecting()
     // A socket given a connected pipe (Windows) says nothing of it.
     if (socket.state() == QLocalSocket::ConnectedState)
         ask();
+    else if (socketFolder.directories().isEmpty())
+        // Nothing says when the service starts (a pipe is no file): the
+        // tries grow further apart, so that a program at rest stays at rest.
+        retry.setInterval(qMin(retry.interval() * 2, retryLongestMs));
 }
 
 // True when the service's socket is a file that is not there and its folder

@@ -10,9 +10,9 @@
 // A tray program's line to the service, which receives instead of it: it
 // hears the service's arrivals and warnings, asks for its status and its
 // options, and asks to change them. While the service cannot be reached it
-// tries again every second; where its socket is a file, it watches the
-// file's folder instead: while the file is missing it waits for it, and a
-// file that refuses is tried less and less often.
+// tries again, less and less often; where its socket is a file, it watches
+// the file's folder instead: while the file is missing it waits for it, and
+// a file that refuses is tried less and less often.
 // Only the service itself is connected to, never a
 // program posing as it.
 class ServiceClient : public Reception
