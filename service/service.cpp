@@ -163,8 +163,15 @@ void Service::read(QLocalSocket *watcher)
         return;
     it->buffer += watcher->readAll();
     QList<protocol::Message> messages;
+    // A watcher asks for a page of records once it has the one before: two
+    // at once are only meant to keep the service reading.
+    const auto pages = [&messages] {
+        return std::count_if(messages.cbegin(), messages.cend(), [](const protocol::Message &m) {
+            return m.kind == protocol::GetDayRecords;
+        });
+    };
     if (!protocol::takeMessages(it->buffer, &messages, protocol::largestRequest) ||
-        platform::isRemotePeer(*watcher)) {
+        platform::isRemotePeer(*watcher) || pages() > 1) {
         drop(watcher);
         return;
     }

@@ -164,9 +164,12 @@ void ServiceClient::unreachableDay()
 
 void ServiceClient::takeFigures(const protocol::Figures &figures)
 {
-    if (dayWait != DayWait::Figures || figures.serial != daySerial ||
-        !status::deserializeDay(figures.report, &dayAnswer.report))
+    if (dayWait != DayWait::Figures || figures.serial != daySerial)
         return;
+    if (!status::deserializeDay(figures.report, &dayAnswer.report)) {
+        unreachableDay();
+        return;
+    }
     if (!dayAnswer.withRecords) {
         dayWait = DayWait::Nothing;
         Q_EMIT dayRead(std::exchange(dayAnswer, {}));

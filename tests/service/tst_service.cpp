@@ -210,7 +210,8 @@ private Q_SLOTS:
 #endif
     }
 
-    // A watcher sending what is not a request, or far too much, is let go;
+    // A watcher sending what is not a request, or far too much, or asking
+    // for pages to keep the service reading, is let go;
     // the service goes on serving the others and filing.
     void hostileWatcher()
     {
@@ -223,6 +224,9 @@ private Q_SLOTS:
                                 "9bffffffffffffffff00"), // an array of 2^64-1
             QByteArray::fromHex("00000003"
                                 "a100ff"), // not CBOR that parses
+            // Pages of records asked for before the one before came.
+            protocol::frame({protocol::GetDayRecords, protocol::DayAsked{1, 2461000}.toMap()})
+                .repeated(2),
         };
         for (const QByteArray &attack : attacks) {
             QLocalSocket hostile;

@@ -135,6 +135,8 @@ private Q_SLOTS:
             << "A1/2 A2/2 A2/2 A1/2 A2/2" << QStringList{"lost data_2.txt A 1 of 2"};
         QTest::newRow("numbered from 0")
             << "A0/2 A1/2 A2/2 A0/2 A2/2" << QStringList{"lost data_2.txt A 1 of 2"};
+        QTest::newRow("numbered from 0, a packet a transfer")
+            << "A0/1 A1/1 A0/1 A0/1" << QStringList{"lost data_2.txt A 1 of 1"};
         QTest::newRow("nothing told before the numbering is learnt")
             << "A1/3 A3/3 A1/3 A3/3 A2/2" << QStringList();
         QTest::newRow("scales interleaved, each followed on its own")

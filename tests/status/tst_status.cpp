@@ -287,6 +287,12 @@ private Q_SLOTS:
         QCOMPARE(rows.last().address, QString("*"));
         QCOMPARE(rows.last().accepted, 500);
         QCOMPARE(rows.last().rejected[status::NotAllowed], 1);
+        // So does the service's window, given the table as bytes.
+        status::Snapshot back;
+        QVERIFY(status::deserialize(status::serialize(tally.snapshot(), 1024 * 1024), &back));
+        QCOMPARE(back.senders.size(), rows.size());
+        QCOMPARE(back.senders.last().rejected[status::NotAllowed], 1);
+        QCOMPARE(back.senders.last().accepted, 500);
     }
 
     // Each day has a table of its own: a scale that sent the day before gets
