@@ -222,6 +222,15 @@ DayReport readDay(const QString &dateFolder, QByteArray *lines)
     return reading.report;
 }
 
+DayReport reportOf(const QByteArray &lines)
+{
+    DayReading reading;
+    reading.report.found = true;
+    reading.readLines(lines);
+    reading.finish();
+    return reading.report;
+}
+
 QByteArray scalesCsv(const DayReport &report, int language)
 {
     QList<QByteArrayList> rows;

@@ -72,6 +72,7 @@ public:
     DayReport report;
 
 private:
+    friend DayReport reportOf(const QByteArray &lines);
     struct Scale
     {
         ScaleDay day;
@@ -133,6 +134,9 @@ constexpr qsizetype largestDay = 768 * 1024;
 // (the header, a line cut short by a full disk) are passed over. `lines`,
 // when given, gets the record lines as they stand, each ending in CR LF.
 DayReport readDay(const QString &dateFolder, QByteArray *lines = nullptr);
+// The figures of record lines as readDay() gives them (files: 0), so that
+// an export's figures add up to its records, read a moment later.
+DayReport reportOf(const QByteArray &lines);
 
 // What a spreadsheet opens as it is: UTF-8 with a byte-order mark, fields
 // separated by ';', one header row in the interface's language, each line

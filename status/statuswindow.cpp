@@ -418,9 +418,11 @@ void StatusWindow::writeExport(const status::DayAnswer &answer)
         return;
     }
     const QString stem = QDir(folder).filePath(datafiles::dateFolderName(answer.date));
+    // Today's figures as of the records written, which were read after them.
+    const status::DayReport report = status::reportOf(answer.records);
     const QList<std::pair<QString, QByteArray>> files{
-        {stem + QLatin1String(" scales.csv"), status::scalesCsv(answer.report, language)},
-        {stem + QLatin1String(" goods.csv"), status::plusCsv(answer.report, language)},
+        {stem + QLatin1String(" scales.csv"), status::scalesCsv(report, language)},
+        {stem + QLatin1String(" goods.csv"), status::plusCsv(report, language)},
         {stem + QLatin1String(" records.csv"), status::recordsCsv(answer.records, language)}};
     QStringList written;
     for (const auto &[path, bytes] : files) {

@@ -130,6 +130,13 @@ private Q_SLOTS:
                                     "d09dd0b0d0b8d0bcd0b5d0bdd18cd188d0b0d18f20d186d0b5d0bdd0b03b"
                                     "d09dd0b0d0b8d0b1d0bed0bbd18cd188d0b0d18f20d186d0b5d0bdd0b0") +
                 "\r\n7;1;10;100;100\r\n105;3;2500;4590;4800\r\n200;1;2000;1000;1000\r\n");
+        // An export's figures are those of its records.
+        QCOMPARE(status::scalesCsv(status::reportOf(lines), strings::english),
+                 status::scalesCsv(report, strings::english));
+        QCOMPARE(
+            status::plusCsv(status::reportOf(lines.first(lines.size() - 42)), strings::english),
+            bom + "PLU;Records;Weight sum;Lowest price;Highest price\r\n"
+                  "105;3;2500;4590;4800\r\n200;1;2000;1000;1000\r\n");
         QCOMPARE(status::recordsCsv(lines, strings::english),
                  bom + "Transaction number;Record status;Date and time;Group number;Scale;"
                        "Operator number;PLU;Price;Weight\r\n"
