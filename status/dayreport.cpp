@@ -60,6 +60,20 @@ bool record(QByteArrayView line, QByteArrayView (&fields)[fieldCount],
     return true;
 }
 
+// Each line of `text`, its LF or CR LF left out; the last may lack its end.
+template <typename Take> void forEachLine(QByteArrayView text, Take take)
+{
+    for (qsizetype start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        QByteArrayView line = text.sliced(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        take(line);
+    }
+}
+
 // The data files of a day folder, by number.
 QList<qint64> dataFileNumbers(const QDir &dir)
 {
@@ -144,15 +158,9 @@ void DayReading::readLines(const QByteArray &text)
 {
     QByteArrayView fields[fieldCount];
     qint64 n[numberCount];
-    for (qsizetype start = 0, end = 0; start < text.size(); start = end + 1) {
-        end = text.indexOf('\n', start);
-        if (end < 0)
-            end = text.size();
-        QByteArrayView line = QByteArrayView(text).sliced(start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
+    forEachLine(text, [&](QByteArrayView line) {
         if (!record(line, fields, n))
-            continue;
+            return;
         const qint64 transaction = n[TransactionNumber];
         const qint64 plu = n[PluNumber];
         const qint64 price = n[PriceNumber];
@@ -196,7 +204,7 @@ void DayReading::readLines(const QByteArray &text)
         ++report.records;
         if (lines)
             *lines += line.toByteArray() + "\r\n";
-    }
+    });
 }
 
 void DayReading::finish()
@@ -264,17 +272,14 @@ QByteArray recordsCsv(const QByteArray &lines, int language)
 {
     QList<QByteArrayList> rows;
     QByteArrayView fields[fieldCount];
-    for (qsizetype start = 0, end = 0; start < lines.size(); start = end + 2) {
-        end = lines.indexOf("\r\n", start);
-        if (end < 0)
-            end = lines.size();
-        if (!split(QByteArrayView(lines).sliced(start, end - start), fields))
-            continue;
+    forEachLine(lines, [&](QByteArrayView line) {
+        if (!split(line, fields))
+            return;
         QByteArrayList row;
         for (int f = 0; f < fieldCount; ++f)
             row << (f == ScaleField ? asText(fields[f]) : fields[f].toByteArray());
         rows << row;
-    }
+    });
     return csv(
         phrases(language, {strings::TransactionNumber, strings::RecordStatus, strings::DateAndTime,
                            strings::GroupNumber, strings::Scale, strings::OperatorNumber,
@@ -314,16 +319,10 @@ QByteArray readRecordPage(const QString &dateFolder, DayCursor &cursor, qsizetyp
             qsizetype end = chunk.lastIndexOf('\n') + 1;
             if (end == 0 && file.atEnd())
                 end = chunk.size(); // a last line without its end
-            for (qsizetype start = 0, stop = 0; start < end; start = stop + 1) {
-                stop = chunk.indexOf('\n', start);
-                if (stop < 0 || stop >= end)
-                    stop = end;
-                QByteArrayView line = QByteArrayView(chunk).sliced(start, stop - start);
-                if (line.endsWith('\r'))
-                    line.chop(1);
+            forEachLine(QByteArrayView(chunk).first(end), [&](QByteArrayView line) {
                 if (!std::exchange(passingOver, false) && record(line, fields, numbers))
                     page += line.toByteArray() + "\r\n";
-            }
+            });
             if (end == 0) { // no line ends in a whole page
                 end = chunk.size();
                 passingOver = true;
