@@ -18,7 +18,8 @@
 //                                service kept, then waits to be ended
 //   intruder crowd COUNT         opens COUNT connections to the service, each
 //                                a watcher that greets it: "open N" for those
-//                                the service kept, then waits to be ended
+//                                the service kept, then "gone" for each it
+//                                lets go, until ended
 //   intruder offer PORT [ADDRESS] binds the UDP port, on every address or
 //                                on ADDRESS, as a program of its own would
 //                                ("bound"), then, at a line on its
@@ -169,6 +170,12 @@ int crowd(int count)
     }
     out << "open " << open << '\n';
     out.flush();
+    for (const auto &watcher : watchers) {
+        QObject::connect(watcher.get(), &ServiceClient::disconnected, [] {
+            out << "gone\n";
+            out.flush();
+        });
+    }
     return QCoreApplication::exec();
 }
 

@@ -467,8 +467,29 @@ private Q_SLOTS:
             const int kept = i < keptPlaces / accountLimit ? accountLimit : 0;
             QCOMPARE(crowd.back()->line(), QString("open %1").arg(kept));
         }
-        ServiceClient client;
-        QVERIFY(client.connectNow(5000));
+        // The rest filled with those who may change, this account's newest:
+        // one more of them pushes out the newest of the others (the last
+        // account's last), never one who may change.
+        const gid_t serviceGroup = ::getegid();
+        crowd.push_back(std::make_unique<Intruder>());
+        QVERIFY(crowd.back()->start({"crowd", QString::number(accountLimit)}, firstUid + 100,
+                                    serviceGroup));
+        QCOMPARE(crowd.back()->line(), QString("open %1").arg(accountLimit));
+        std::vector<std::unique_ptr<ServiceClient>> mine;
+        while (int(mine.size()) < accountLimit) {
+            mine.push_back(std::make_unique<ServiceClient>());
+            QVERIFY(mine.back()->connectNow(5000));
+        }
+        QCOMPARE(keptPlaces + 2 * accountLimit, Service::watcherLimit); // full
+        crowd.push_back(std::make_unique<Intruder>());
+        QVERIFY(crowd.back()->start({"crowd", "1"}, firstUid + 101, serviceGroup));
+        QCOMPARE(crowd.back()->line(), QString("open 1"));
+        QCOMPARE(crowd[size_t(keptPlaces / accountLimit) - 1]->line(), QString("gone"));
+        for (const auto &client : mine) {
+            QSignalSpy answered(client.get(), &ServiceClient::statusChanged);
+            client->requestStatus();
+            QTRY_COMPARE(answered.count(), 1);
+        }
     }
 #endif
 
