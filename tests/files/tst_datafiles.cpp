@@ -295,19 +295,42 @@ private Q_SLOTS:
         QCOMPARE(f.gravex->statusSnapshot().reception.stored, 2);
     }
 
-    // The day folder moved away after a pass wrote its transfer, a plain file
-    // in its place, before the disk confirmed the folder: the user hears
-    // which folder, and no arrival is announced.
+    // A folder moved away after a pass wrote its transfer, a plain file in
+    // its place, before the disk confirmed the folder: the user hears which
+    // folder, and no arrival is announced. A new day folder's name is in the
+    // data folder, which is confirmed with it.
+    void unsyncedFolderIsNamed_data()
+    {
+        QTest::addColumn<QString>("moved"); // under the home; DAY: today's folder
+        QTest::addColumn<QStringList>("unsynced");
+        QTest::newRow("the day folder") << "data/DAY" << QStringList{"data/DAY"};
+        QTest::newRow("the data folder") << "data" << QStringList{"data", "data/DAY"};
+    }
     void unsyncedFolderIsNamed()
     {
+        QFETCH(QString, moved);
+        QFETCH(QStringList, unsynced);
+        const QString day = QDate::currentDate().toString("dd.MM.yyyy");
+        moved.replace("DAY", day);
         Fixture f;
+        QStringList heard;
+        connect(&f.probe->filing(), &Filing::synced, this,
+                [&](const QList<datafiles::SyncQueue::Unsynced> &items) {
+                    for (const datafiles::SyncQueue::Unsynced &item : items)
+                        heard << item.name.mid(f.path({}).size());
+                });
+        QVERIFY(QDir(f.today()).removeRecursively()); // made anew by the pass
         QMetaObject::invokeMethod(f.gravex.get(), "saveMessage", Q_ARG(QByteArray, example));
-        QVERIFY(QDir().rename(f.today(), f.path("moved")));
-        createFile(f.today(), "not a folder");
+        QVERIFY(QDir().rename(f.path(moved), f.path("moved")));
+        createFile(f.path(moved), "not a folder");
         f.save({});
-        QCOMPARE(shownWarning(), saveFailed + f.today());
+        heard.sort(); // as the disk confirms them
+        QCOMPARE(heard, unsynced.replaceInStrings("DAY", day));
+        QVERIFY2(unsynced.contains(shownWarning().mid(saveFailed.size() + f.path({}).size())),
+                 qPrintable(shownWarning()));
         QVERIFY(!f.blinking());
-        QCOMPARE(readFile(f.path("moved/data_1.txt")), englishFile({1234}));
+        QCOMPARE(readFile(f.path("moved") + f.file("data_1.txt").mid(f.path(moved).size())),
+                 englishFile({1234}));
     }
 #endif
 

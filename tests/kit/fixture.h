@@ -82,11 +82,12 @@ struct GravexProbe
 {
     Gravex &g;
     Receiver &receiver() const { return g.own->receiver; }
+    Filing &filing() const { return receiver().filing; }
     // The end of a batch, and its files on the disk and announced.
     void finishBatch()
     {
         receiver().finishBatch();
-        receiver().filing.finishSyncs();
+        filing().finishSyncs();
     }
     void setFilePath(const QString &folder)
     {

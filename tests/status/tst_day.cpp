@@ -30,7 +30,8 @@ private:
 private Q_SLOTS:
     // Two transfers of scale 00017 with two numbers not filed between them
     // and one numbering anew, a record of 00003, a line cut short by a full
-    // disk; a file named as the program never names one is not the day's.
+    // disk, one damaged; a file named as the program never names one is not
+    // the day's.
     void initTestCase()
     {
         QVERIFY(dir.isValid());
@@ -42,6 +43,7 @@ private Q_SLOTS:
                                        "77;0;5.12.2011 14:4:1;1;00003;1;200;1000;2000;\r\n");
         write(day + "/data_2.txt", englishHeader +
                                        "1238;0;5.12.2011 14:9:0;2;00017;3;105;4800;500;\r\n"
+                                       "1239;0;5.12.2011 14:9:1;2;00017;3;1x5;4800;500;\r\n"
                                        "1;0;5.12.2011 14:9:5;2;00017;3;7;100;10;\r\n"
                                        "12;0;5.12.2011 14:1");
         write(day + "/data_007.txt", "9;0;5.12.2011 14:3:9;2;00099;3;105;4590;1250;\r\n");
@@ -83,6 +85,11 @@ private Q_SLOTS:
         const status::DayReport none = status::readDay(dir.filePath("07.12.2026"));
         QVERIFY(!none.found);
         QCOMPARE(none.records, 0);
+        // A transfer sent again files its numbers out of order: 7 alone is missing.
+        QTemporaryDir again;
+        write(again.filePath("data_1.txt"),
+              lineOf(5) + "\r\n" + lineOf(8) + "\r\n" + lineOf(6) + "\r\n");
+        QCOMPARE(status::readDay(again.path()).scales.value(0).notFiled, 1);
     }
 
     // Made-up scales and PLUs by the thousand: the first ones keep their
@@ -232,6 +239,9 @@ private Q_SLOTS:
         QCOMPARE(read.plus[0].weightSum, LLONG_MIN);
         QVERIFY(!status::deserializeDay(bytes.first(bytes.size() - 1), &read));
         QVERIFY(!status::deserializeDay(QByteArray::fromHex("8101"), &read)); // [1]
+        // [layout 1, not found, no closed folder, 0 files, 0 records, [], []]
+        QCOMPARE(status::serializeDay({}), QByteArray::fromHex("8701f4600000"
+                                                               "8080"));
     }
 };
 

@@ -295,6 +295,37 @@ private Q_SLOTS:
         QCOMPARE(back.senders.last().accepted, 500);
     }
 
+    // The figures as the service's window is given them: every field of a
+    // scale's row in its place; when they must be cut, the events go after
+    // the senders while they are few.
+    void snapshotForAWindow()
+    {
+        const QDateTime t(QDate(2026, 12, 8), QTime(9, 30, 1));
+        status::ScaleRow row{"00017", 2,  3,  t,  {"10.0.0.5"}, 5, "7–9", 11,
+                             true,    13, 17, {}, t.addSecs(60)};
+        row.hours[9] = 19;
+        status::Snapshot s;
+        s.scales = {row};
+        for (int i = 0; i < 10; ++i)
+            s.events << status::Event{t, {}, "data_1.txt", i, {}};
+        s.senders.resize(20);
+        for (int i = 0; i < 20; ++i)
+            s.senders[i].address = QString("10.0.0.%1").arg(i);
+        status::Snapshot back;
+        QVERIFY(status::deserialize(status::serialize(s), &back));
+        const status::ScaleRow r = back.scales.value(0);
+        QCOMPARE((QList<qint64>{r.records, r.transfers, r.lostPackets, r.resent, r.clockKnown,
+                                r.clockBehindS, r.missingCount, r.hours[9]}),
+                 (QList<qint64>{2, 3, 5, 11, 1, 13, 17, 19}));
+        QCOMPARE((QStringList{r.scale, r.senders.join(','), r.missing}),
+                 (QStringList{"00017", "10.0.0.5", "7–9"}));
+        QCOMPARE(r.lastRecord, t);
+        QCOMPARE(r.silentSince, t.addSecs(60));
+        QVERIFY(status::deserialize(status::serialize(s, status::serialize(s).size() - 1), &back));
+        QCOMPARE(back.events.size(), 10);
+        QCOMPARE(back.senders.size(), 10);
+    }
+
     // Each day has a table of its own: a scale that sent the day before gets
     // a row of its own again.
     void aNewDayHasATableOfItsOwn()
@@ -384,6 +415,10 @@ private Q_SLOTS:
         QCOMPARE(
             timesNow(rows(window, "senders"), 7),
             QStringList({"127.0.0.1|1|3|1|1|0|0|now", second.toString() + "|0|0|0|0|1|0|now"}));
+        const QTreeWidgetItem *counts =
+            window->findChild<QTreeWidget *>("senders")->topLevelItem(0);
+        for (int c = 1; c <= 6; ++c) // the counts stand right, under each other
+            QCOMPARE(counts->textAlignment(c), int(Qt::AlignRight | Qt::AlignVCenter));
         QCOMPARE(f.filesOfToday(), QStringList({"data_1.txt", "debug_1.txt"}));
         QCOMPARE(readFile(f.file("debug_1.txt")), example);
     }
