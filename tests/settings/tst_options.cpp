@@ -142,6 +142,7 @@ private Q_SLOTS:
             "Скальванто|Изменен язык интерфейса.\nНеобходим перезапуск программы!|";
         QTest::newRow("russian kept") << "Russian" << QList<int>{0, 0} << QStringList();
         QTest::newRow("english kept") << "English" << QList<int>{1} << QStringList();
+        QTest::newRow("to english") << "Russian" << QList<int>{1} << QStringList{english};
         QTest::newRow("to english once, then back")
             << "Russian" << QList<int>{1, 1, 0} << QStringList{english, russian};
     }

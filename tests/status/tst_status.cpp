@@ -305,6 +305,8 @@ private Q_SLOTS:
                              true,    13, 17, {}, t.addSecs(60)};
         row.hours[9] = 19;
         status::Snapshot s;
+        s.recordsToday = 23;
+        s.lastArrival = t.addSecs(120);
         s.scales = {row};
         for (int i = 0; i < 10; ++i)
             s.events << status::Event{t, {}, "data_1.txt", i, {}};
@@ -321,6 +323,8 @@ private Q_SLOTS:
                  (QStringList{"00017", "10.0.0.5", "7–9"}));
         QCOMPARE(r.lastRecord, t);
         QCOMPARE(r.silentSince, t.addSecs(60));
+        QCOMPARE(back.recordsToday, 23);
+        QCOMPARE(back.lastArrival, t.addSecs(120));
         QVERIFY(status::deserialize(status::serialize(s, status::serialize(s).size() - 1), &back));
         QCOMPARE(back.events.size(), 10);
         QCOMPARE(back.senders.size(), 10);
