@@ -60,7 +60,7 @@ Receiver::~Receiver()
 
 void Receiver::setSilentScaleMinutes(int minutes)
 {
-    counting.setSilentScaleMinutes(minutes);
+    counting.setSilentLimit(std::chrono::minutes(minutes));
 }
 
 void Receiver::followAddresses()

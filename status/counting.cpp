@@ -24,9 +24,9 @@ Counting::Counting(status::Tally::ScaleText scaleText_)
     connect(&silenceTimer, &QTimer::timeout, this, &Counting::checkSilence);
 }
 
-void Counting::setSilentScaleMinutes(int minutes)
+void Counting::setSilentLimit(std::chrono::milliseconds limit)
 {
-    tally.setSilentLimit(qint64(minutes) * 60 * 1000, QDateTime::currentMSecsSinceEpoch());
+    tally.setSilentLimit(limit.count(), QDateTime::currentMSecsSinceEpoch());
     silenceTimer.stop();
     checkSilence();
 }

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
+
 class QHostAddress;
 
 // Today's figures, for the status window and the tool tip: every datagram
@@ -36,7 +38,7 @@ public:
 
     // A scale silent for longer than this while others send is said once;
     // 0: never.
-    void setSilentScaleMinutes(int minutes);
+    void setSilentLimit(std::chrono::milliseconds limit);
 
     // A datagram read from `sender`: false when the sender is not allowed.
     bool received(const QHostAddress &sender, qint64 nowMs);

@@ -2,11 +2,13 @@
 // numbers written out by hand, and what is told of them. Packets are filed
 // as the data files number them (a transfer's last packet moves the number
 // on).
+#include "status/counting.h"
 #include "status/dayscan.h"
 #include "status/tally.h"
 #include "status/transactions.h"
 #include "status/transfers.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -307,6 +309,32 @@ private Q_SLOTS:
         QFETCH(QString, sequence);
         QFETCH(QStringList, told);
         QCOMPARE(silence(limit, sequence), told);
+    }
+
+    // After a scale is said silent, the next silence is waited for again: a
+    // second scale that stops later is said without another arrival to wake
+    // the count. A second stands for the minutes; the gaps are what is
+    // tested, so they are waited out.
+    void silenceWatchedAfterASilentScale()
+    {
+        QTemporaryDir day;
+        Counting counting(letter);
+        QStringList said;
+        connect(&counting, &Counting::scaleSilent,
+                [&said](const status::Tally::Silent &s) { said << s.scale; });
+        counting.dayFolder(day.path(), true);
+        counting.setSilentLimit(std::chrono::seconds(1));
+        qint64 generation = 0;
+        for (const char *scales : {"ABC", "BC", "C"}) {
+            for (const char *scale = scales; *scale; ++scale)
+                counting.stage(quint64(*scale));
+            counting.stored(day.filePath("data_1.txt"), ++generation, -1);
+            counting.batchEnded();
+            counting.synced({});
+            QTest::qWait(300);
+        }
+        // A at 1 s, B at 1.3 s; C last, when all are silent, is not said.
+        QTRY_COMPARE(said, QStringList({"A", "B"}));
     }
 
     // Records count under the hour they arrived, or, read from the day's
