@@ -118,6 +118,8 @@ private Q_SLOTS:
     {
         QCOMPARE(toWindows1251(u"Ёё №€ Яa\u00FC\U0001F600Ђ"), hex("a8b820b98820df613f3f80"));
         QCOMPARE(toWindows1251(u"\u0080"), hex("3f")); // the first code point past ASCII has none
+        // A surrogate without its other half is a character of its own.
+        QCOMPARE(toWindows1251(u"\xD83Dx\x042F\xDC00x\x042F\xD83D"), hex("3f78df3f78df3f"));
     }
 
     // Start-up numbering: one more than the highest number in any name.

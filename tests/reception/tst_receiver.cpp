@@ -165,7 +165,8 @@ private Q_SLOTS:
 
     // This computer's addresses, as the system lists them one change after
     // another: "a b | a c | c" starts with a and b, then lists a and c, then
-    // c alone. Told: the old and the new address, once both are known.
+    // c alone; "!c" starts again with c. Told: the old and the new address,
+    // once both are known.
     void addressChangeTold_data()
     {
         QTest::addColumn<QString>("lists");
@@ -183,6 +184,8 @@ private Q_SLOTS:
             << "10.0.0.5 2001:db8::1 | 10.0.0.5 2001:db8::2" << QStringList{""};
         QTest::newRow("loopbackAndLinkLocalAreNoScalesAddress")
             << "10.0.0.5 127.0.0.1 | 169.254.3.3 fe80::1 ::1" << QStringList{""};
+        QTest::newRow("startedAgainForgetsWhatWent")
+            << "10.0.0.5 | | !10.0.0.9 | 10.0.0.9 192.168.7.2" << QStringList{"", ""};
     }
 
     void addressChangeTold()
@@ -200,6 +203,10 @@ private Q_SLOTS:
         local.start(addresses(steps[0]));
         QStringList seen;
         for (const QString &step : steps.mid(1)) {
+            if (step.trimmed().startsWith('!')) {
+                local.start(addresses(step.trimmed().mid(1)));
+                continue;
+            }
             const LocalAddresses::Change change = local.update(addresses(step));
             seen << (change.gone.isEmpty() ? QString()
                                            : change.gone.join(',') + " > " + change.came.join(','));

@@ -234,7 +234,7 @@ private Q_SLOTS:
         QVERIFY(status::deserializeDay(bytes, &read));
         QCOMPARE(read.closedFolder, "C:\\data");
         QCOMPARE(read.scales.size(), status::dayScaleLimit + 1);
-        QCOMPARE(read.scales[0].scale, QString(status::scaleTextKept, '9'));
+        QCOMPARE(read.scales[0].scale, QString(32, '9')); // a scale's text cut to 32
         QCOMPARE(read.plus.size(), status::dayPluLimit + 1);
         QCOMPARE(read.plus[0].weightSum, LLONG_MIN);
         QVERIFY(!status::deserializeDay(bytes.first(bytes.size() - 1), &read));

@@ -128,6 +128,9 @@ private Q_SLOTS:
             << "192.168.1.0/24,, 10.0.0.5"
             << "" << QStringList{"192.168.1.77", "::ffff:10.0.0.5"}
             << QStringList{"192.168.2.1", "10.0.0.6"};
+        QTest::newRow("every IPv4 sender")
+            << "0.0.0.0/0"
+            << "" << QStringList{"203.0.113.7", "::ffff:10.0.0.1"} << QStringList{"fd00::1"};
         QTest::newRow("IPv6") << "fd00::/8 ::1"
                               << "" << QStringList{"fd12::3", "::1"}
                               << QStringList{"fe80::1", "127.0.0.1"};
@@ -194,6 +197,19 @@ private Q_SLOTS:
         QTRY_COMPARE(timesNow(rows(statusWindow(f), "scales"), 7).value(1),
                      QString("00017|5|4|0|resent: 1|clock behind||now|127.0.0.1"));
         QTRY_VERIFY(f.probe->trayIcon()->toolTip().endsWith(", 6 records today"));
+    }
+
+    // A data file the program opens while today's folder is being counted
+    // is counted as it is written, not again by the count of the folder.
+    void ownFileNotCountedTwice()
+    {
+        Fixture f;
+        writeFile(f.file("data_1.txt"), englishHeader + lineOfScale(1, "00017").toLatin1());
+        writeFile(f.file("data_2.txt"), englishHeader + lineOfScale(2, "00017").toLatin1());
+        f.start();
+        Q_EMIT f.probe->filing().fileOpened(QDir::toNativeSeparators(f.today()), 2);
+        QTRY_VERIFY(!f.probe->receiver().statusSnapshot().countingFiles);
+        QCOMPARE(f.probe->receiver().recordsToday(), 1);
     }
 
     // Another data folder whose today's folder holds files numbered past
@@ -590,7 +606,10 @@ private Q_SLOTS:
         window->exportDay(out.filePath("gone"));
         QTRY_VERIFY(value(window, "daySummary").startsWith("Could not write "));
 
+        // Another date: today's figures go at once, while it is read.
         window->findChild<QDateEdit *>("dayDate")->setDate(QDate::currentDate().addDays(-1));
+        QCOMPARE(value(window, "daySummary"), QString("Reading the day..."));
+        QCOMPARE(rows(window, "dayGoods"), QStringList());
         QTRY_COMPARE(value(window, "daySummary"), QString("No folder for this day"));
         QCOMPARE(rows(window, "dayScales"), QStringList());
         // A service's data folder closed to this account is not an empty day,
