@@ -13,6 +13,7 @@
 #include "service/serviceclient.h"
 
 #include <QDir>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -318,31 +319,31 @@ private Q_SLOTS:
     // The socket a program offers the service while it holds the service's
     // port: taken only from an account that may change the service (another
     // could go on reading a copy of it), and only when it is bound to every
-    // address (the service receives from every network).
+    // address (the service receives from every network). A service set to
+    // port 0, which is no port, takes none.
     void offeredSocket_data()
     {
         QTest::addColumn<QByteArray>("account");
         QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("portZero");
         QTest::addColumn<QString>("answer");
-        QTest::newRow("every IPv4 address") << QByteArray() << "0.0.0.0"
-                                            << "taken";
-        QTest::newRow("every address") << QByteArray() << ""
-                                       << "taken";
-        QTest::newRow("the loopback address") << QByteArray() << "127.0.0.1"
-                                              << "refused";
-        QTest::newRow("the IPv6 loopback address") << QByteArray() << "::1"
-                                                   << "refused";
+        QTest::newRow("every IPv4 address") << QByteArray() << "0.0.0.0" << false << "taken";
+        QTest::newRow("every address") << QByteArray() << "" << false << "taken";
+        QTest::newRow("the loopback address") << QByteArray() << "127.0.0.1" << false << "refused";
+        QTest::newRow("the IPv6 loopback address") << QByteArray() << "::1" << false << "refused";
+        QTest::newRow("a service set to port 0")
+            << QByteArray() << "127.0.0.1" << true << "refused";
         if (::geteuid() == 0)
-            QTest::newRow("another account") << QByteArray("nobody") << ""
-                                             << "refused";
+            QTest::newRow("another account") << QByteArray("nobody") << "" << false << "refused";
     }
     void offeredSocket()
     {
         QFETCH(QByteArray, account);
         QFETCH(QString, address);
+        QFETCH(bool, portZero);
         QFETCH(QString, answer);
         const quint16 port = freeUdpPort();
-        ServiceProcess service({{"UdpPort", port}});
+        ServiceProcess service({{"UdpPort", portZero ? 0 : port}});
         service.follow(); // for the other program too
         Intruder other;
         QStringList args{"offer", QString::number(port)};
@@ -646,6 +647,12 @@ private Q_SLOTS:
         // Above the fields, whose options they are.
         const auto *note = f.find<QLabel>("serviceNote");
         QVERIFY(!note->isHidden());
+        int row = -1, column = 0, rows = 0, columns = 0;
+        for (const QGridLayout *grid : f.gravex->findChildren<QGridLayout *>()) {
+            if (grid->indexOf(note) >= 0)
+                grid->getItemPosition(grid->indexOf(note), &row, &column, &rows, &columns);
+        }
+        QCOMPARE(row, 0);
         QCOMPARE(note->text(), strings::phrase(strings::english, strings::ServiceOptions));
 
         service.sandbox.send(example);

@@ -589,6 +589,7 @@ private Q_SLOTS:
         auto *window = qobject_cast<StatusWindow *>(statusWindow(f));
         auto *tabs = window->findChild<QTabWidget *>();
         tabs->setCurrentWidget(window->findChild<QWidget *>("day"));
+        QVERIFY(tabs->currentWidget()->findChild<QPushButton *>("exportDay")); // on the tab
         QTRY_COMPARE(value(window, "daySummary"), QString("3 records in 1 files"));
         QCOMPARE(rows(window, "dayScales"),
                  QStringList({"00003|1|9|9|0|1250", "00017|2|1|4|2|2500"}));
