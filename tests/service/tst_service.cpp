@@ -516,6 +516,34 @@ private Q_SLOTS:
         QVERIFY(!client.isConnected());
     }
 
+    // A connection lost and made again must begin with a hello again: a
+    // peer that then sends only options is not followed.
+    void helloHeardOnEveryConnection()
+    {
+        QLocalServer other;
+        QTemporaryDir folder;
+        qputenv("RUNTIME_DIRECTORY", QFile::encodeName(folder.path()));
+        QVERIFY(other.listen(platform::serviceSocketName()));
+        QList<QPointer<QLocalSocket>> peers;
+        connect(&other, &QLocalServer::newConnection, &other, [&] {
+            peers.append(other.nextPendingConnection());
+            if (peers.size() == 1)
+                protocol::send(peers.last(), protocol::Hello,
+                               protocol::Greeting{protocol::version, {}, {}});
+            protocol::send(peers.last(), protocol::Options, protocol::Settings{});
+            protocol::send(peers.last(), protocol::Warning, protocol::Text{"sent"});
+        });
+        ServiceClient client;
+        QSignalSpy warned(&client, &ServiceClient::warning);
+        client.connectNow(0);
+        QTRY_VERIFY(client.isConnected());
+        peers.last()->abort();
+        QTRY_VERIFY(!client.isConnected());
+        client.connectNow(0);
+        QTRY_COMPARE(warned.count(), 2); // the options before it were read
+        QVERIFY(!client.isConnected());
+    }
+
 #ifdef Q_OS_WIN
     // While the service is stopped anyone may make a pipe of its name: a
     // tray program sends nothing there and follows nothing it says, however
