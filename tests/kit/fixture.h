@@ -81,6 +81,7 @@ inline QString balloon()
 struct GravexProbe
 {
     Gravex &g;
+    Reception *reception() const { return g.reception; }
     Receiver &receiver() const { return g.own->receiver; }
     Filing &filing() const { return receiver().filing; }
     // The end of a batch, and its files on the disk and announced.

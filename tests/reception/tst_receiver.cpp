@@ -213,6 +213,37 @@ private Q_SLOTS:
         }
         QCOMPARE(seen, told);
     }
+
+    // A day is answered once: the reading then rests until another is asked.
+    void dayAnsweredOnce()
+    {
+        Fixture f;
+        QList<QDate> answered;
+        connect(f.probe->reception(), &Reception::dayRead, this,
+                [&answered](const status::DayAnswer &a) { answered << a.date; });
+        const QDate today = QDate::currentDate();
+        f.probe->reception()->requestDay(today, false);
+        QTRY_COMPARE(answered, QList<QDate>{today});
+        f.probe->reception()->requestDay(today.addDays(-1), false);
+        QTRY_COMPARE(answered, (QList<QDate>{today, today.addDays(-1)}));
+    }
+
+#ifdef Q_OS_LINUX
+    // The system's word that addresses changed wakes the watch. Seen in a
+    // network namespace of its own, where bringing the loopback up gives it
+    // its addresses: nothing of this computer's network changes.
+    void addressWatchWakes()
+    {
+        QProcess watcher;
+        watcher.start("unshare",
+                      {"--user", "--map-root-user", "--net", INTRUDER_PATH, "addresses"});
+        QVERIFY(!watcher.waitForStarted() || watcher.waitForFinished(10000));
+        const QString said = QString::fromLocal8Bit(watcher.readAllStandardOutput()).trimmed();
+        if (said.isEmpty() || said == "cannot change addresses")
+            QSKIP("needs a network namespace of its own (unshare --user --net)");
+        QCOMPARE(said, QString("changed"));
+    }
+#endif
 };
 
 QTEST_MAIN(TestReceiver)

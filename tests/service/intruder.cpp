@@ -30,6 +30,11 @@
 //                                receiving on PORT would: "connected" for
 //                                each program that connects, "written" when
 //                                one sends it anything
+//   intruder addresses           (Linux, in a network namespace of its own)
+//                                watches the addresses as the program does,
+//                                then brings the loopback up, which gives it
+//                                its addresses: "changed" when the watch
+//                                wakes, "silent" if it does not in 5 s
 //
 // The service's socket is found from RUNTIME_DIRECTORY, as the program finds it.
 #include "platform/platform.h"
@@ -43,10 +48,18 @@
 #include <QLocalSocket>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <memory>
 #include <vector>
+
+#ifdef Q_OS_LINUX
+#include <cstring>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -206,6 +219,34 @@ int pretend(quint16 port)
     return QCoreApplication::exec();
 }
 
+#ifdef Q_OS_LINUX
+int addresses()
+{
+    const std::unique_ptr<QObject> watch = platform::watchAddresses([] {
+        out << "changed\n";
+        out.flush();
+        QCoreApplication::exit(0);
+    });
+    ifreq lo{};
+    std::strcpy(lo.ifr_name, "lo");
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &lo) == 0 &&
+                    (lo.ifr_flags |= IFF_UP, ::ioctl(fd, SIOCSIFFLAGS, &lo) == 0);
+    if (fd >= 0)
+        ::close(fd);
+    if (!watch || !up) {
+        out << "cannot change addresses\n";
+        return 1;
+    }
+    QTimer::singleShot(5000, [] {
+        out << "silent\n";
+        out.flush();
+        QCoreApplication::exit(1);
+    });
+    return QCoreApplication::exec();
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -227,6 +268,10 @@ int main(int argc, char **argv)
         return crowd(args[1].toInt());
     if (mode == "pretend" && args.size() == 2)
         return pretend(quint16(args[1].toUInt()));
+#ifdef Q_OS_LINUX
+    if (mode == "addresses" && args.size() == 1)
+        return addresses();
+#endif
     out << "usage: intruder watch PORT | bind PORT ADDRESS | hog | silent COUNT | crowd COUNT\n"
            "       | offer PORT [ADDRESS] | pretend PORT\n";
     return 2;

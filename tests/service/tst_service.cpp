@@ -692,6 +692,7 @@ private Q_SLOTS:
         QTRY_COMPARE(window->findChild<QLabel *>("stored")->text(), QString("1"));
         QCOMPARE(window->findChild<QLabel *>("source")->text(),
                  strings::phrase(strings::english, strings::ServiceReceives));
+        QVERIFY(!window->findChild<QLabel *>("source")->isHidden());
         // The day, as the service reads it.
         auto *tabs = window->findChild<QTabWidget *>();
         tabs->setCurrentWidget(window->findChild<QWidget *>("day"));

@@ -90,6 +90,11 @@ private Q_SLOTS:
         write(again.filePath("data_1.txt"),
               lineOf(5) + "\r\n" + lineOf(8) + "\r\n" + lineOf(6) + "\r\n");
         QCOMPARE(status::readDay(again.path()).scales.value(0).notFiled, 1);
+        // A jump of a thousand is numbers not filed; one of 1,001 is the
+        // scale numbering anew.
+        write(again.filePath("data_1.txt"),
+              lineOf(1) + "\r\n" + lineOf(1001) + "\r\n" + lineOf(2002) + "\r\n");
+        QCOMPARE(status::readDay(again.path()).scales.value(0).notFiled, 999);
     }
 
     // Made-up scales and PLUs by the thousand: the first ones keep their

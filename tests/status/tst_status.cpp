@@ -250,8 +250,8 @@ private Q_SLOTS:
                 tally.stage(recordline::scaleKey(QByteArrayView(recordData).sliced(k, 50)));
             tally.record(tally.take("day/data_1.txt", ++generation), 1000);
         };
-        arrive(exampleRecord + exampleRecord); // 00017 twice
         arrive(recordOf(0x0108));              // 0 0 0 1 8: 00018
+        arrive(exampleRecord + exampleRecord); // 00017 twice, first once the table is cut
         quint32 forged = 0x01000000;
         for (int datagram = 0; datagram < 300; ++datagram) {
             QByteArray records;
@@ -272,6 +272,13 @@ private Q_SLOTS:
         QCOMPARE(records, 3 + 300 * 1309);
         QCOMPARE(s.events.first().scales.size(), status::Tally::scalesPerEvent + 1);
         QCOMPARE(s.events.first().scales.last(), QString("+1304"));
+        // A real scale whose row moved when the table was cut still counts
+        // in its own row.
+        arrive(recordOf(0x0108));
+        for (const status::ScaleRow &row : tally.snapshot().scales) {
+            if (row.scale == "00017" || row.scale == "00018")
+                QCOMPARE(row.records, 2);
+        }
 
         status::Snapshot big = s;
         big.allowedSenders = QString(3 * 1024 * 1024, 'x'); // typed into the store by hand

@@ -10,9 +10,14 @@
 
 namespace {
 
+bool samePicture(const QIcon &icon, const char *resource)
+{
+    return icon.pixmap(32).toImage() == QIcon(resource).pixmap(32).toImage();
+}
+
 bool shows(QSystemTrayIcon *tray, const char *resource)
 {
-    return tray->icon().pixmap(32).toImage() == QIcon(resource).pixmap(32).toImage();
+    return samePicture(tray->icon(), resource);
 }
 
 const QDateTime first(QDate(2026, 12, 6), QTime(14, 3, 9));
@@ -46,6 +51,23 @@ private Q_SLOTS:
         tray->announce(second);
         QVERIFY(timer->remainingTime() < 400);
         QTRY_VERIFY(shows(tray, ":/Gravex"));
+    }
+
+    // The tray menu's commands, each with its picture.
+    void menuPictures()
+    {
+        Fixture f;
+        const std::pair<const char *, const char *> pictures[] = {{"aboutQt", ":/QtLogo"},
+                                                                  {"about", ":/About"},
+                                                                  {"license", ":/Lic"},
+                                                                  {"readme", ":/Help"},
+                                                                  {"quit", ":/Exit"}};
+        for (const auto &[name, picture] : pictures)
+            QVERIFY2(samePicture(f.find<QAction>(name)->icon(), picture), name);
+        const QMenu *help = nullptr;
+        for (const QAction *a : f.trayMenu()->actions())
+            help = QMenu::menuInAction(a) ? QMenu::menuInAction(a) : help;
+        QVERIFY(help && samePicture(help->icon(), ":/Info"));
     }
 
     void activation_data()
