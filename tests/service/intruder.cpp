@@ -273,6 +273,6 @@ int main(int argc, char **argv)
         return addresses();
 #endif
     out << "usage: intruder watch PORT | bind PORT ADDRESS | hog | silent COUNT | crowd COUNT\n"
-           "       | offer PORT [ADDRESS] | pretend PORT\n";
+           "       | offer PORT [ADDRESS] | pretend PORT | addresses\n";
     return 2;
 }
