@@ -203,8 +203,8 @@ private Q_SLOTS:
         local.start(addresses(steps[0]));
         QStringList seen;
         for (const QString &step : steps.mid(1)) {
-            if (step.trimmed().startsWith('!')) {
-                local.start(addresses(step.trimmed().mid(1)));
+            if (const QString restart = step.trimmed(); restart.startsWith('!')) {
+                local.start(addresses(restart.mid(1)));
                 continue;
             }
             const LocalAddresses::Change change = local.update(addresses(step));

@@ -679,8 +679,8 @@ private Q_SLOTS:
         QVERIFY(!note->isHidden());
         int row = -1, column = 0, rows = 0, columns = 0;
         for (const QGridLayout *grid : f.gravex->findChildren<QGridLayout *>()) {
-            if (grid->indexOf(note) >= 0)
-                grid->getItemPosition(grid->indexOf(note), &row, &column, &rows, &columns);
+            if (const int at = grid->indexOf(note); at >= 0)
+                grid->getItemPosition(at, &row, &column, &rows, &columns);
         }
         QCOMPARE(row, 0);
         QCOMPARE(note->text(), strings::phrase(strings::english, strings::ServiceOptions));
